@@ -1,0 +1,43 @@
+// Types shared by the option scan, the PPM reader and the encoder.
+#pragma once
+
+#include <cstdint>
+
+namespace pixfold {
+
+// The record formats, in the order the usage text lists them. The names are the
+// ones typed after -f.
+enum class OutputFormat { e655, e655Z, e888, e888Alpha };
+
+// Everything the command line decides. Filled once by the option scan, then read-only.
+struct ConversionSettings {
+    OutputFormat format = OutputFormat::e888;
+    bool keyEnabled = false;
+    std::uint32_t keyColour = 0; // 0xRRGGBB; bits 31-24 play no part
+    std::uint32_t matchValue = 0;
+    std::uint32_t noMatchValue = 0;
+};
+
+struct PpmHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t maxValue = 0;
+};
+
+// One pixel exactly as read from the file.
+struct RgbPixel {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+};
+
+// One pixel packed in the 8-8-8 or the 6-5-5 layout (see encode/pack.h).
+using PackedWord = std::uint32_t;
+
+// Reverses the byte order of a 32-bit value.
+constexpr std::uint32_t byteSwap32(std::uint32_t value) {
+    return (value << 24) | ((value << 8) & 0x00FF0000u) | ((value >> 8) & 0x0000FF00u) |
+           (value >> 24);
+}
+
+} // namespace pixfold

@@ -1,0 +1,61 @@
+#include "encode/convert.h"
+
+namespace pixfold {
+
+namespace {
+
+// Upper limit first, then lower; a value equal to a limit passes unchanged.
+double clamp(double value, double lower, double upper) {
+    if (value > upper) {
+        value = upper;
+    }
+    if (value < lower) {
+        value = lower;
+    }
+    return value;
+}
+
+// trunc toward zero, so a negative product does not round half up.
+std::int32_t quantise(double value, double scale, std::int32_t offset) {
+    return static_cast<std::int32_t>(value * scale + 0.5) + offset;
+}
+
+} // namespace
+
+YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue) {
+    const double divisor = static_cast<double>(maxValue);
+    const double rn = static_cast<double>(pixel.r) / divisor;
+    const double gn = static_cast<double>(pixel.g) / divisor;
+    const double bn = static_cast<double>(pixel.b) / divisor;
+
+    // The grouping is part of the format: ties come out differently otherwise.
+    double luma = (0.299 * rn + 0.587 * gn) + 0.114 * bn;
+    double redDifference = (0.5 * rn - 0.419 * gn) - 0.081 * bn;
+    double blueDifference = (-0.169 * rn - 0.331 * gn) + 0.5 * bn;
+
+    luma = clamp(luma, 0.0, 1.0);
+    redDifference = clamp(redDifference, -0.5, 0.5);
+    blueDifference = clamp(blueDifference, -0.5, 0.5);
+
+    return {quantise(luma, 219.0, 16), quantise(redDifference, 224.0, 128),
+            quantise(blueDifference, 224.0, 128)};
+}
+
+ConversionScale makeConversionScale(std::int32_t maxValue) {
+    ConversionScale scale;
+    scale.maxValue = maxValue;
+    const double sumDivisor = 1000.0 * static_cast<double>(maxValue);
+    scale.lumaStep = 219.0 / sumDivisor;
+    scale.differenceStep = 224.0 / sumDivisor;
+    return scale;
+}
+
+YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {
+    const QuickCodes quick = convertPixelQuick(pixel.r, pixel.g, pixel.b, scale);
+    if (quick.onRoundingBoundary) {
+        return convertPixelInDouble(pixel, scale.maxValue);
+    }
+    return quick.codes;
+}
+
+} // namespace pixfold

@@ -1,0 +1,38 @@
+// Packing of one pixel's codes into a 32-bit word.
+//
+// 8-8-8 layout (e888, e888Alpha):
+//
+//    31       24 23       16 15        8 7         0
+//   +-----------+-----------+-----------+-----------+
+//   |     y     |    cr     |    cb     |     0     |
+//   +-----------+-----------+-----------+-----------+
+//
+// 6-5-5 layout (e655, e655Z): the top 6, 5 and 5 bits of the 8-bit codes in
+// the upper half, zero in the lower half.
+//
+//    31    26 25   21 20   16 15                   0
+//   +--------+-------+-------+----------------------+
+//   | y >> 2 |cr >> 3|cb >> 3|          0           |
+//   +--------+-------+-------+----------------------+
+#pragma once
+
+#include "common/types.h"
+#include "encode/convert.h"
+
+namespace pixfold {
+
+constexpr bool usesLayout888(OutputFormat format) {
+    return format == OutputFormat::e888 || format == OutputFormat::e888Alpha;
+}
+
+inline PackedWord packWord(YCrCbCodes codes, OutputFormat format) {
+    const auto y = static_cast<std::uint32_t>(codes.y);
+    const auto cr = static_cast<std::uint32_t>(codes.cr);
+    const auto cb = static_cast<std::uint32_t>(codes.cb);
+    if (usesLayout888(format)) {
+        return ((y & 0xFFu) << 24) + ((cr & 0xFFu) << 16) + ((cb & 0xFFu) << 8);
+    }
+    return (((y >> 2) & 0x3Fu) << 26) + (((cr >> 3) & 0x1Fu) << 21) + (((cb >> 3) & 0x1Fu) << 16);
+}
+
+} // namespace pixfold

@@ -1,0 +1,31 @@
+// Binary PPM ("P6") input: the header, then the raster in blocks of whole pixels.
+#pragma once
+
+#include "common/errors.h"
+#include "common/types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace pixfold {
+
+// Reads "P6", width, height and maximum value as the PPM format defines them:
+// unsigned decimals separated by whitespace, '#' comments allowed before the
+// maximum value, then exactly one whitespace byte before the raster.
+// On success the stream stands at the first sample.
+ErrorCode readPpmHeader(std::FILE* input, PpmHeader& header);
+
+struct PixelBlock {
+    std::size_t pixels = 0;             // whole, valid pixels now in the buffer
+    ErrorCode error = ErrorCode::none;  // why fewer than asked for, if so
+};
+
+// Reads up to pixelCount pixels (red, green, blue) into samples, never more
+// bytes than those pixels. Stops early at the end of the file
+// (truncatedInput), on a read error (cantReadInput) or before a pixel with a
+// sample above maxValue (sampleExceedsMax).
+PixelBlock readPixels(std::FILE* input, std::uint8_t* samples, std::size_t pixelCount,
+                      std::int32_t maxValue);
+
+} // namespace pixfold

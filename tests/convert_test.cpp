@@ -1,0 +1,163 @@
+#include "encode/convert.h"
+#include "encode/encoder.h"
+#include "encode/pack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace pixfold {
+namespace {
+
+// The conversion written out step by step, kept apart from the library's own
+// copy so a change to either is caught.
+YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
+    const double rn = r / static_cast<double>(maxValue);
+    const double gn = g / static_cast<double>(maxValue);
+    const double bn = b / static_cast<double>(maxValue);
+    double y = (0.299 * rn + 0.587 * gn) + 0.114 * bn;
+    double cr = (0.5 * rn - 0.419 * gn) - 0.081 * bn;
+    double cb = (-0.169 * rn - 0.331 * gn) + 0.5 * bn;
+    y = y > 1.0 ? 1.0 : y;
+    y = y < 0.0 ? 0.0 : y;
+    cr = cr > 0.5 ? 0.5 : cr;
+    cr = cr < -0.5 ? -0.5 : cr;
+    cb = cb > 0.5 ? 0.5 : cb;
+    cb = cb < -0.5 ? -0.5 : cb;
+    const double yScaled = y * 219.0;
+    const double crScaled = cr * 224.0;
+    const double cbScaled = cb * 224.0;
+    return {static_cast<int>(yScaled + 0.5) + 16, static_cast<int>(crScaled + 0.5) + 128,
+            static_cast<int>(cbScaled + 0.5) + 128};
+}
+
+struct ColourCase {
+    int r, g, b;
+    int y, cr, cb;
+};
+
+// Worked values, and the colours whose luma sits exactly on a rounding tie:
+// fused multiply-add, a reciprocal, a regrouped sum or wider intermediates
+// each get at least one tie wrong.
+const ColourCase knownColours[] = {
+    {0, 0, 0, 16, 128, 128},        {255, 255, 255, 235, 128, 128},
+    {255, 0, 0, 81, 240, 91},       {0, 255, 0, 145, 35, 55},
+    {0, 0, 255, 41, 111, 240},      {128, 128, 128, 126, 128, 128},
+    {255, 255, 0, 210, 146, 17},    {0, 255, 255, 170, 17, 166},
+    {255, 0, 255, 106, 222, 202},   {200, 100, 50, 123, 175, 92},
+    {4, 194, 109, 125, 0x34, 0x78}, {30, 186, 82, 126, 0x44, 0x6A},
+    {2, 44, 141, 53, 0x68, 0xB1},   {5, 65, 25, 53, 0x69, 0x78},
+    {134, 252, 215, 198, 0x50, 0x81},
+};
+
+TEST(Conversion, KnownColoursAndLumaTies) {
+    const ConversionScale scale = makeConversionScale(255);
+    for (const ColourCase& c : knownColours) {
+        const RgbPixel pixel{static_cast<std::uint8_t>(c.r), static_cast<std::uint8_t>(c.g),
+                             static_cast<std::uint8_t>(c.b)};
+        for (const YCrCbCodes codes : {convertPixel(pixel, scale), convertPixelInDouble(pixel, 255)}) {
+            EXPECT_EQ(codes.y, c.y) << c.r << "," << c.g << "," << c.b;
+            EXPECT_EQ(codes.cr, c.cr) << c.r << "," << c.g << "," << c.b;
+            EXPECT_EQ(codes.cb, c.cb) << c.r << "," << c.g << "," << c.b;
+        }
+    }
+}
+
+TEST(Conversion, TieColoursAreFlaggedForTheFormula) {
+    const ConversionScale scale = makeConversionScale(255);
+    EXPECT_TRUE(convertPixelQuick(4, 194, 109, scale).onRoundingBoundary);
+    EXPECT_TRUE(convertPixelQuick(134, 252, 215, scale).onRoundingBoundary);
+    EXPECT_FALSE(convertPixelQuick(200, 100, 50, scale).onRoundingBoundary);
+}
+
+TEST(Conversion, GreysHaveNeutralColourDifferences) {
+    const ConversionScale scale = makeConversionScale(255);
+    for (int v = 0; v <= 255; ++v) {
+        const auto sample = static_cast<std::uint8_t>(v);
+        const YCrCbCodes codes = convertPixel({sample, sample, sample}, scale);
+        EXPECT_EQ(codes.y, 16 + (219 * v * 2 + 255) / 510) << v;
+        EXPECT_EQ(codes.cr, 128) << v;
+        EXPECT_EQ(codes.cb, 128) << v;
+    }
+}
+
+// Every colour through the very path the tool uses (encodePixels), compared
+// with the plain steps in both layouts. Also pins the code ranges.
+void checkEveryColour(int maxValue) {
+    ConversionSettings settings;
+    const std::size_t side = static_cast<std::size_t>(maxValue) + 1;
+    std::vector<std::uint8_t> samples(side * 3);
+    std::vector<std::uint8_t> records888(side * 4);
+    std::vector<std::uint8_t> records655(side * 2);
+    settings.format = OutputFormat::e888;
+    const EncodePlan plan888 = makeEncodePlan(settings, maxValue);
+    settings.format = OutputFormat::e655;
+    const EncodePlan plan655 = makeEncodePlan(settings, maxValue);
+    int lowestDifference = 255;
+    int highestDifference = 0;
+    int mismatches = 0;
+    for (int r = 0; r <= maxValue; ++r) {
+        for (int g = 0; g <= maxValue; ++g) {
+            for (int b = 0; b <= maxValue; ++b) {
+                samples[b * 3] = static_cast<std::uint8_t>(r);
+                samples[b * 3 + 1] = static_cast<std::uint8_t>(g);
+                samples[b * 3 + 2] = static_cast<std::uint8_t>(b);
+            }
+            encodePixels(samples.data(), side, plan888, records888.data(), nullptr);
+            encodePixels(samples.data(), side, plan655, records655.data(), nullptr);
+            for (int b = 0; b <= maxValue; ++b) {
+                const YCrCbCodes want = plainSteps(r, g, b, maxValue);
+                const std::uint8_t* got888 = &records888[b * 4];
+                const std::uint8_t* got655 = &records655[b * 2];
+                const unsigned value655 = ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
+                const bool same = got888[0] == want.y && got888[1] == want.cr &&
+                                  got888[2] == want.cb && got888[3] == 0 &&
+                                  got655[0] == (value655 >> 8) && got655[1] == (value655 & 0xFF);
+                if (!same && ++mismatches <= 5) {
+                    ADD_FAILURE() << "max " << maxValue << " colour " << r << "," << g << "," << b;
+                }
+                lowestDifference = std::min({lowestDifference, want.cr, want.cb});
+                highestDifference = std::max({highestDifference, want.cr, want.cb});
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    if (maxValue == 255) {
+        EXPECT_EQ(lowestDifference, 17);
+        EXPECT_EQ(highestDifference, 240);
+    }
+}
+
+TEST(Conversion, EveryEightBitColourMatchesTheFormula) {
+    checkEveryColour(255);
+}
+
+TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
+    for (int maxValue : {1, 2, 3, 15, 100, 127, 200}) {
+        checkEveryColour(maxValue);
+    }
+}
+
+TEST(Conversion, SamplesAreNormalisedByTheMaximumValue) {
+    // Full scale at maxValue 15 is white, as 255 is at maxValue 255.
+    const YCrCbCodes white = convertPixel({15, 15, 15}, makeConversionScale(15));
+    EXPECT_EQ(white.y, 235);
+    const YCrCbCodes red = convertPixel({1, 0, 0}, makeConversionScale(1));
+    EXPECT_EQ(red.y, 81);
+    EXPECT_EQ(red.cr, 240);
+    EXPECT_EQ(red.cb, 91);
+}
+
+TEST(Packing, LayoutsHoldTheCodesInPlace) {
+    const YCrCbCodes white{235, 128, 128};
+    EXPECT_EQ(packWord(white, OutputFormat::e888), 0xEB808000u);
+    EXPECT_EQ(packWord(white, OutputFormat::e888Alpha), 0xEB808000u);
+    // 58, 16, 16 in the 6-5-5 fields.
+    EXPECT_EQ(packWord(white, OutputFormat::e655), 0xEA100000u);
+    EXPECT_EQ(packWord(white, OutputFormat::e655Z), 0xEA100000u);
+    EXPECT_EQ(packWord({255, 255, 255}, OutputFormat::e655), 0xFFFF0000u);
+}
+
+} // namespace
+} // namespace pixfold

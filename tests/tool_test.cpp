@@ -1,0 +1,259 @@
+// End-to-end runs of the pixfold executable: files, streams and exit status.
+#include "tool_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace pixfold {
+namespace {
+
+using namespace testing_support;
+
+const std::string usageText =
+    "Usage: pixfold [-f <e655|e655Z|e888|e888Alpha> -m RGB] ppmfile yuvfile\n"
+    " -f    output format (default: e888)\n"
+    " -m    mask value (RGB, hex)\n"
+    " -1    Z/Alpha value if mask matches\n"
+    " -O    Z/Alpha value if mask doesn't match\n";
+
+struct KnownPixel {
+    std::uint8_t r, g, b;
+    std::uint8_t y, cr, cb;
+};
+
+// Worked colours and luma tie colours; magenta (255, 0, 255) is the key colour.
+const KnownPixel knownPixels[] = {
+    {0, 0, 0, 0x10, 0x80, 0x80},       {255, 255, 255, 0xEB, 0x80, 0x80},
+    {255, 0, 0, 0x51, 0xF0, 0x5B},     {0, 255, 0, 0x91, 0x23, 0x37},
+    {0, 0, 255, 0x29, 0x6F, 0xF0},     {128, 128, 128, 0x7E, 0x80, 0x80},
+    {255, 255, 0, 0xD2, 0x92, 0x11},   {0, 255, 255, 0xAA, 0x11, 0xA6},
+    {255, 0, 255, 0x6A, 0xDE, 0xCA},   {200, 100, 50, 0x7B, 0xAF, 0x5C},
+    {4, 194, 109, 0x7D, 0x34, 0x78},   {30, 186, 82, 0x7E, 0x44, 0x6A},
+    {2, 44, 141, 0x35, 0x68, 0xB1},    {5, 65, 25, 0x35, 0x69, 0x78},
+    {134, 252, 215, 0xC6, 0x50, 0x81},
+};
+constexpr int imageWidth = 7;
+constexpr int imageHeight = 3;
+constexpr std::size_t knownCount = sizeof knownPixels / sizeof knownPixels[0];
+
+const KnownPixel& pixelAt(std::size_t index) {
+    return knownPixels[(index * 4) % knownCount]; // visits every colour in 21 pixels
+}
+
+bool isKeyColour(const KnownPixel& p) {
+    return p.r == 255 && p.g == 0 && p.b == 255;
+}
+
+Bytes sevenByThreeImage() {
+    Bytes samples;
+    for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
+        samples.insert(samples.end(), {pixelAt(i).r, pixelAt(i).g, pixelAt(i).b});
+    }
+    return ppmImage(imageWidth, imageHeight, samples);
+}
+
+unsigned value655(const KnownPixel& p) {
+    return ((p.y >> 2u) << 10u) | ((p.cr >> 3u) << 5u) | (p.cb >> 3u);
+}
+
+class ToolConversion : public testing::Test {
+protected:
+    void SetUp() override { writeFile(input, sevenByThreeImage()); }
+
+    ScratchFolder folder;
+    std::string input = folder.path("in.ppm");
+    std::string output = folder.path("out.yuv");
+};
+
+TEST_F(ToolConversion, E888ByDefault) {
+    const ToolRun run = runTool({input, output});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_TRUE(run.standardOutput.empty());
+    Bytes expected;
+    for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
+        expected.insert(expected.end(), {pixelAt(i).y, pixelAt(i).cr, pixelAt(i).cb, 0});
+    }
+    EXPECT_EQ(readFile(output), expected);
+}
+
+TEST_F(ToolConversion, E655) {
+    const ToolRun run = runTool({"-f", "e655", "-m", "ff00ff", "-1", "ff", input, output});
+    EXPECT_EQ(run.status, 0);
+    Bytes expected;
+    for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
+        const unsigned v = value655(pixelAt(i));
+        expected.insert(expected.end(), {std::uint8_t(v >> 8), std::uint8_t(v & 0xFF)});
+    }
+    EXPECT_EQ(readFile(output), expected);
+    EXPECT_EQ(readFile(output).size(), 2u * imageWidth * imageHeight);
+}
+
+TEST_F(ToolConversion, E655ZWithKeyColour) {
+    const ToolRun run =
+        runTool({"-f", "e655Z", "-m", "FF00FF", "-1", "abcd", "-O", "12345678", input, output});
+    EXPECT_EQ(run.status, 0);
+    Bytes expected;
+    for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
+        const unsigned v = value655(pixelAt(i));
+        const unsigned key = isKeyColour(pixelAt(i)) ? 0xABCD : 0x5678;
+        expected.insert(expected.end(), {std::uint8_t(v >> 8), std::uint8_t(v & 0xFF),
+                                         std::uint8_t(key >> 8), std::uint8_t(key & 0xFF)});
+    }
+    EXPECT_EQ(readFile(output), expected);
+}
+
+TEST_F(ToolConversion, E888AlphaWritesTheAlphaStream) {
+    const ToolRun run = runTool({"-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", "-0", "0", input, output});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.standardError, "");
+    Bytes expectedFile;
+    Bytes expectedAlpha;
+    for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
+        expectedFile.insert(expectedFile.end(), {pixelAt(i).y, pixelAt(i).cr, pixelAt(i).cb, 0});
+        expectedAlpha.insert(expectedAlpha.end(), {0, 0, 0, std::uint8_t(isKeyColour(pixelAt(i)) ? 0xFF : 0)});
+    }
+    EXPECT_EQ(readFile(output), expectedFile);
+    EXPECT_EQ(run.standardOutput, expectedAlpha);
+}
+
+TEST_F(ToolConversion, ExistingOutputIsReplaced) {
+    writeFile(output, Bytes(1000, 0x55));
+    EXPECT_EQ(runTool({input, output}).status, 0);
+    EXPECT_EQ(readFile(output).size(), 4u * imageWidth * imageHeight);
+}
+
+TEST_F(ToolConversion, OutputPathMayBeginWithADash) {
+    ASSERT_EQ(chdir(folder.path("").c_str()), 0);
+    EXPECT_EQ(runTool({"in.ppm", "-out.yuv"}).status, 0);
+    EXPECT_EQ(readFile(folder.path("-out.yuv")).size(), 4u * imageWidth * imageHeight);
+}
+
+TEST_F(ToolConversion, EmptyImageGivesEmptyOutput) {
+    writeFile(input, bytesOf("P6 0 5 255\n"));
+    const ToolRun run = runTool({input, output});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(std::filesystem::exists(output));
+    EXPECT_TRUE(readFile(output).empty());
+}
+
+// Failures: one line on the right stream, status 1, files as promised.
+class ToolFailure : public ToolConversion {};
+
+TEST_F(ToolFailure, UsageWhenArgumentsAreMissing) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{}, {input}, {"-f", "e888", input}, {"-x", "-m"}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, usageText);
+        EXPECT_TRUE(run.standardOutput.empty());
+    }
+}
+
+TEST_F(ToolFailure, UnknownFormatGoesToStandardOutput) {
+    const ToolRun run = runTool({"-f", "e888alpha", input, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardOutput, bytesOf("Unknown format\n"));
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(ToolFailure, HexValueWithoutDigits) {
+    const ToolRun run = runTool({"-m", "#ff00ff", input, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Invalid hex value '#ff00ff' for -m\n");
+    EXPECT_FALSE(std::filesystem::exists(output));
+    EXPECT_EQ(runTool({"-O", "", input, output}).standardError, "Invalid hex value '' for -O\n");
+}
+
+TEST_F(ToolFailure, MissingInputCreatesNoOutput) {
+    const std::string missing = folder.path("missing.ppm");
+    const ToolRun run = runTool({missing, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't open input file '" + missing + "'\n");
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(ToolFailure, BadHeaderLeavesTheOutputUntouched) {
+    const Bytes precious = bytesOf("keep me");
+    writeFile(output, precious);
+    writeFile(input, bytesOf("P3\n1 1\n255\n0 0 0\n"));
+    ToolRun run = runTool({input, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Wrong input format\n");
+    EXPECT_EQ(readFile(output), precious);
+
+    writeFile(input, bytesOf("P6\n1 1\n65535\n\0\0\0\0\0\0"));
+    run = runTool({input, folder.path("new.yuv")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Only 8-bit per component\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.path("new.yuv")));
+}
+
+TEST_F(ToolFailure, OutputNamingTheInputIsRefused) {
+    const Bytes original = readFile(input);
+    std::filesystem::create_symlink(input, folder.path("link.ppm"));
+    std::filesystem::create_hard_link(input, folder.path("hard.ppm"));
+    for (const std::string& same : {input, folder.path("link.ppm"), folder.path("hard.ppm")}) {
+        const ToolRun run = runTool({input, same});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, "Input and output are the same file\n");
+    }
+    EXPECT_EQ(readFile(input), original);
+}
+
+TEST_F(ToolFailure, OutputThatCannotBeOpened) {
+    const std::string unreachable = folder.path("no/such/folder/out.yuv");
+    const ToolRun run = runTool({input, unreachable});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't open output file '" + unreachable + "'\n");
+}
+
+TEST_F(ToolFailure, InputThatCannotBeRead) {
+    const std::string directory = folder.path("");
+    const ToolRun run = runTool({directory, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't read input file '" + directory + "'\n");
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(ToolFailure, TruncatedRasterKeepsTheWholePixelsBeforeIt) {
+    // Two whole pixels and one sample of a third of four.
+    writeFile(input, ppmImage(2, 2, {255, 0, 0, 0, 0, 0, 9}));
+    const ToolRun run = runTool({input, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Input file '" + input + "' is truncated\n");
+    EXPECT_EQ(readFile(output), (Bytes{0x51, 0xF0, 0x5B, 0x00, 0x10, 0x80, 0x80, 0x00}));
+}
+
+TEST_F(ToolFailure, SampleAboveMaximumStopsAtItsPixel) {
+    writeFile(input, ppmImage(3, 1, {15, 15, 15, 0, 16, 0, 0, 0, 0}, 15));
+    const ToolRun run = runTool({"-f", "e655", input, output});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Sample value exceeds maximum value\n");
+    EXPECT_EQ(readFile(output), (Bytes{0xEA, 0x10}));
+}
+
+TEST_F(ToolFailure, FullDiskForTheOutputFile) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const ToolRun run = runTool({input, "/dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't write output file '/dev/full'\n");
+}
+
+TEST_F(ToolFailure, FullDiskForTheAlphaStream) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    const ToolRun run = runTool({"-f", "e888Alpha", input, output}, "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't write to standard output\n");
+}
+
+} // namespace
+} // namespace pixfold
