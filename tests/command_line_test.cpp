@@ -20,10 +20,18 @@ TEST(HexValue, ReadsLikeScanfHex) {
         std::uint32_t value;
     };
     const Case cases[] = {
-        {"ff00ff", 0xFF00FF},  {"FF00FF", 0xFF00FF},       {"0x1234", 0x1234},
-        {"0XaB", 0xAB},        {"  \t7", 7},               {"+10", 0x10},
-        {"-1", 0xFFFFFFFFu},   {"-0x2", 0xFFFFFFFEu},      {"0", 0},
-        {"12zz", 0x12},        {"123456789", 0x23456789u}, {"ffffffffff", 0xFFFFFFFFu},
+        {"ff00ff", 0xFF00FF},
+        {"FF00FF", 0xFF00FF},
+        {"0x1234", 0x1234},
+        {"0XaB", 0xAB},
+        {"  \t7", 7},
+        {"+10", 0x10},
+        {"-1", 0xFFFFFFFFu},
+        {"-0x2", 0xFFFFFFFEu},
+        {"0", 0},
+        {"12zz", 0x12},
+        {"123456789", 0x23456789u},
+        {"ffffffffff", 0xFFFFFFFFu},
     };
     for (const Case& c : cases) {
         std::uint32_t value = 0xDEAD;
@@ -66,8 +74,8 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
 }
 
 TEST(OptionScan, KeyOptionsFillTheSettings) {
-    const ParsedCommandLine parsed = parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-f",
-                                            "e655Z", "a", "b"});
+    const ParsedCommandLine parsed =
+        parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-f", "e655Z", "a", "b"});
     ASSERT_EQ(parsed.error, ErrorCode::none);
     const ConversionSettings& settings = parsed.commandLine.settings;
     EXPECT_TRUE(settings.keyEnabled);

@@ -41,14 +41,11 @@ struct ColourCase {
 // fused multiply-add, a reciprocal, a regrouped sum or wider intermediates
 // each get at least one tie wrong.
 const ColourCase knownColours[] = {
-    {0, 0, 0, 16, 128, 128},        {255, 255, 255, 235, 128, 128},
-    {255, 0, 0, 81, 240, 91},       {0, 255, 0, 145, 35, 55},
-    {0, 0, 255, 41, 111, 240},      {128, 128, 128, 126, 128, 128},
-    {255, 255, 0, 210, 146, 17},    {0, 255, 255, 170, 17, 166},
-    {255, 0, 255, 106, 222, 202},   {200, 100, 50, 123, 175, 92},
-    {4, 194, 109, 125, 0x34, 0x78}, {30, 186, 82, 126, 0x44, 0x6A},
-    {2, 44, 141, 53, 0x68, 0xB1},   {5, 65, 25, 53, 0x69, 0x78},
-    {134, 252, 215, 198, 0x50, 0x81},
+    {0, 0, 0, 16, 128, 128},      {255, 255, 255, 235, 128, 128}, {255, 0, 0, 81, 240, 91},
+    {0, 255, 0, 145, 35, 55},     {0, 0, 255, 41, 111, 240},      {128, 128, 128, 126, 128, 128},
+    {255, 255, 0, 210, 146, 17},  {0, 255, 255, 170, 17, 166},    {255, 0, 255, 106, 222, 202},
+    {200, 100, 50, 123, 175, 92}, {4, 194, 109, 125, 0x34, 0x78}, {30, 186, 82, 126, 0x44, 0x6A},
+    {2, 44, 141, 53, 0x68, 0xB1}, {5, 65, 25, 53, 0x69, 0x78},    {134, 252, 215, 198, 0x50, 0x81},
 };
 
 TEST(Conversion, KnownColoursAndLumaTies) {
@@ -56,7 +53,8 @@ TEST(Conversion, KnownColoursAndLumaTies) {
     for (const ColourCase& c : knownColours) {
         const RgbPixel pixel{static_cast<std::uint8_t>(c.r), static_cast<std::uint8_t>(c.g),
                              static_cast<std::uint8_t>(c.b)};
-        for (const YCrCbCodes codes : {convertPixel(pixel, scale), convertPixelInDouble(pixel, 255)}) {
+        for (const YCrCbCodes codes :
+             {convertPixel(pixel, scale), convertPixelInDouble(pixel, 255)}) {
             EXPECT_EQ(codes.y, c.y) << c.r << "," << c.g << "," << c.b;
             EXPECT_EQ(codes.cr, c.cr) << c.r << "," << c.g << "," << c.b;
             EXPECT_EQ(codes.cb, c.cb) << c.r << "," << c.g << "," << c.b;
@@ -110,7 +108,8 @@ void checkEveryColour(int maxValue) {
                 const YCrCbCodes want = plainSteps(r, g, b, maxValue);
                 const std::uint8_t* got888 = &records888[b * 4];
                 const std::uint8_t* got655 = &records655[b * 2];
-                const unsigned value655 = ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
+                const unsigned value655 =
+                    ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
                 const bool same = got888[0] == want.y && got888[1] == want.cr &&
                                   got888[2] == want.cb && got888[3] == 0 &&
                                   got655[0] == (value655 >> 8) && got655[1] == (value655 & 0xFF);

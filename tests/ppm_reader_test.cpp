@@ -97,8 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"CommentAgainstNumber", "P6 2#c\n1#d\n15\t", {2, 1, 15}},
         GoodCase{"CrLfLines", "P6\r\n2\r\n1\r\n255\r", {2, 1, 255}},
         GoodCase{"LeadingZeros", "P6 0002 01 0255\n", {2, 1, 255}},
-        GoodCase{"LargestDimensions", "P6 2147483647 2147483647 1\n",
-                 {2147483647, 2147483647, 1}},
+        GoodCase{"LargestDimensions", "P6 2147483647 2147483647 1\n", {2147483647, 2147483647, 1}},
         GoodCase{"ZeroSize", "P6 0 0 255\n", {0, 0, 255}}),
     [](const testing::TestParamInfo<GoodCase>& param) { return param.param.name; });
 

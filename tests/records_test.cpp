@@ -101,7 +101,8 @@ TEST(KeyColour, KeyOptionsDoNotChangePlainFormats) {
         keyed.keyEnabled = true;
         keyed.keyColour = 0x00FF00;
         keyed.matchValue = 0xFFFFFFFF;
-        EXPECT_EQ(encode(redGreenBlue, keyed).records, encode(redGreenBlue, withFormat(format)).records);
+        EXPECT_EQ(encode(redGreenBlue, keyed).records,
+                  encode(redGreenBlue, withFormat(format)).records);
     }
 }
 
@@ -118,7 +119,8 @@ TEST(KeyedRecords, RecordsStayInPixelOrderAcrossSpans) {
     const Encoded out = encode(samples, withFormat(OutputFormat::e888));
     EXPECT_EQ(Bytes(out.records.begin() + 650 * 4, out.records.begin() + 651 * 4),
               (Bytes{0xC6, 0x50, 0x81, 0x00}));
-    EXPECT_EQ(out.records[699 * 4 + 1], encode({699 & 0xFF, 0, 0}, withFormat(OutputFormat::e888)).records[1]);
+    EXPECT_EQ(out.records[699 * 4 + 1],
+              encode({699 & 0xFF, 0, 0}, withFormat(OutputFormat::e888)).records[1]);
 }
 
 } // namespace

@@ -18,7 +18,7 @@ struct ToolRun {
 };
 
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -26,7 +26,7 @@ public:
 
     std::string path(const std::string& name) const { return (root / name).string(); }
 
-private:
+  private:
     std::filesystem::path root;
 };
 

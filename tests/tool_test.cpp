@@ -60,7 +60,7 @@ unsigned value655(const KnownPixel& p) {
 }
 
 class ToolConversion : public testing::Test {
-protected:
+  protected:
     void SetUp() override { writeFile(input, sevenByThreeImage()); }
 
     ScratchFolder folder;
@@ -107,14 +107,16 @@ TEST_F(ToolConversion, E655ZWithKeyColour) {
 }
 
 TEST_F(ToolConversion, E888AlphaWritesTheAlphaStream) {
-    const ToolRun run = runTool({"-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", "-0", "0", input, output});
+    const ToolRun run =
+        runTool({"-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", "-0", "0", input, output});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.standardError, "");
     Bytes expectedFile;
     Bytes expectedAlpha;
     for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
         expectedFile.insert(expectedFile.end(), {pixelAt(i).y, pixelAt(i).cr, pixelAt(i).cb, 0});
-        expectedAlpha.insert(expectedAlpha.end(), {0, 0, 0, std::uint8_t(isKeyColour(pixelAt(i)) ? 0xFF : 0)});
+        expectedAlpha.insert(expectedAlpha.end(),
+                             {0, 0, 0, std::uint8_t(isKeyColour(pixelAt(i)) ? 0xFF : 0)});
     }
     EXPECT_EQ(readFile(output), expectedFile);
     EXPECT_EQ(run.standardOutput, expectedAlpha);

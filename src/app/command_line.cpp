@@ -71,8 +71,8 @@ bool readHexValue(const char* text, std::uint32_t& value) {
 
 bool findFormat(std::string_view name, OutputFormat& format) {
     constexpr std::string_view names[] = {"e655", "e655Z", "e888", "e888Alpha"};
-    constexpr OutputFormat formats[] = {OutputFormat::e655, OutputFormat::e655Z,
-                                        OutputFormat::e888, OutputFormat::e888Alpha};
+    constexpr OutputFormat formats[] = {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888,
+                                        OutputFormat::e888Alpha};
     for (std::size_t i = 0; i < 4; ++i) {
         if (name == names[i]) {
             format = formats[i];

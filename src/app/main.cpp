@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
         return reportFailure(parsed.error, context);
     }
     const pixfold::CommandLine& commandLine = parsed.commandLine;
-    const pixfold::ErrorCode result = pixfold::runConversion(
-        commandLine.settings, commandLine.inputPath, commandLine.outputPath);
+    const pixfold::ErrorCode result =
+        pixfold::runConversion(commandLine.settings, commandLine.inputPath, commandLine.outputPath);
     if (result != pixfold::ErrorCode::none) {
         pixfold::ErrorContext context;
         context.inputPath = commandLine.inputPath;

@@ -73,9 +73,9 @@ ErrorCode convertRaster(std::FILE* input, std::FILE* output, const PpmHeader& he
     const std::size_t bytesPerRecord = recordBytes(plan.format);
 
     for (std::uint64_t remaining = pixelCount(header); remaining > 0;) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-        const PixelBlock block =
-            readPixels(input, buffers.samples.data(), wanted, header.maxValue);
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
+        const PixelBlock block = readPixels(input, buffers.samples.data(), wanted, header.maxValue);
         encodePixels(buffers.samples.data(), block.pixels, plan, buffers.records.data(), alpha);
         if (!writeAll(buffers.records.data(), block.pixels * bytesPerRecord, output)) {
             return ErrorCode::cantWriteOutput;

@@ -9,17 +9,17 @@ namespace pixfold {
 
 enum class ErrorCode {
     none,
-    usage,               // too few arguments, or a value or path missing
-    unknownFormat,       // -f with a name that is not a format
-    invalidHexValue,     // -m, -1, -0 or -O with no hexadecimal digit
+    usage,           // too few arguments, or a value or path missing
+    unknownFormat,   // -f with a name that is not a format
+    invalidHexValue, // -m, -1, -0 or -O with no hexadecimal digit
     cantOpenInput,
-    cantReadInput,       // a read error that is not the end of the file
-    wrongInputFormat,    // not a binary PPM header we can read
-    only8Bit,            // maximum value of 256 or more
-    sameFile,            // output path names the input file
+    cantReadInput,    // a read error that is not the end of the file
+    wrongInputFormat, // not a binary PPM header we can read
+    only8Bit,         // maximum value of 256 or more
+    sameFile,         // output path names the input file
     cantOpenOutput,
-    truncatedInput,      // the raster ends before the last pixel
-    sampleExceedsMax,    // a sample above the header's maximum value
+    truncatedInput,   // the raster ends before the last pixel
+    sampleExceedsMax, // a sample above the header's maximum value
     cantWriteOutput,
     cantWriteStdout,
 };

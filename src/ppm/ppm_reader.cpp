@@ -129,7 +129,8 @@ PixelBlock readPixels(std::FILE* input, std::uint8_t* samples, std::size_t pixel
         }
     }
     if (got < wanted) {
-        block.error = std::ferror(input) != 0 ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
+        block.error =
+            std::ferror(input) != 0 ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
     }
     return block;
 }

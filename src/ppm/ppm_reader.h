@@ -17,8 +17,8 @@ namespace pixfold {
 ErrorCode readPpmHeader(std::FILE* input, PpmHeader& header);
 
 struct PixelBlock {
-    std::size_t pixels = 0;             // whole, valid pixels now in the buffer
-    ErrorCode error = ErrorCode::none;  // why fewer than asked for, if so
+    std::size_t pixels = 0;            // whole, valid pixels now in the buffer
+    ErrorCode error = ErrorCode::none; // why fewer than asked for, if so
 };
 
 // Reads up to pixelCount pixels (red, green, blue) into samples, never more
