@@ -98,18 +98,18 @@ void checkEveryColour(int maxValue) {
     for (int r = 0; r <= maxValue; ++r) {
         for (int g = 0; g <= maxValue; ++g) {
             for (int b = 0; b <= maxValue; ++b) {
-                samples[b * 3] = static_cast<std::uint8_t>(r);
-                samples[b * 3 + 1] = static_cast<std::uint8_t>(g);
-                samples[b * 3 + 2] = static_cast<std::uint8_t>(b);
+                const auto at = static_cast<std::size_t>(b) * 3;
+                samples[at] = static_cast<std::uint8_t>(r);
+                samples[at + 1] = static_cast<std::uint8_t>(g);
+                samples[at + 2] = static_cast<std::uint8_t>(b);
             }
             encodePixels(samples.data(), side, plan888, records888.data(), nullptr);
             encodePixels(samples.data(), side, plan655, records655.data(), nullptr);
             for (int b = 0; b <= maxValue; ++b) {
                 const YCrCbCodes want = plainSteps(r, g, b, maxValue);
-                const std::uint8_t* got888 = &records888[b * 4];
-                const std::uint8_t* got655 = &records655[b * 2];
-                const unsigned value655 =
-                    ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
+                const std::uint8_t* got888 = &records888[static_cast<std::size_t>(b) * 4];
+                const std::uint8_t* got655 = &records655[static_cast<std::size_t>(b) * 2];
+                const int value655 = ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
                 const bool same = got888[0] == want.y && got888[1] == want.cr &&
                                   got888[2] == want.cb && got888[3] == 0 &&
                                   got655[0] == (value655 >> 8) && got655[1] == (value655 & 0xFF);

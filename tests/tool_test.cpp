@@ -56,7 +56,7 @@ Bytes sevenByThreeImage() {
 }
 
 unsigned value655(const KnownPixel& p) {
-    return ((p.y >> 2u) << 10u) | ((p.cr >> 3u) << 5u) | (p.cb >> 3u);
+    return ((p.y / 4u) << 10u) | ((p.cr / 8u) << 5u) | (p.cb / 8u);
 }
 
 class ToolConversion : public testing::Test {

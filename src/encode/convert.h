@@ -70,8 +70,8 @@ inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t
 
     QuickCodes quick;
     quick.codes = {yTruncated + 16, crTruncated + 128, cbTruncated + 128};
-    quick.onRoundingBoundary = nearInteger(yScaled - static_cast<double>(yTruncated)) |
-                               nearInteger(crScaled - static_cast<double>(crTruncated)) |
+    quick.onRoundingBoundary = nearInteger(yScaled - static_cast<double>(yTruncated)) ||
+                               nearInteger(crScaled - static_cast<double>(crTruncated)) ||
                                nearInteger(cbScaled - static_cast<double>(cbTruncated));
     return quick;
 }
