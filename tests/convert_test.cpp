@@ -82,16 +82,16 @@ TEST(Conversion, GreysHaveNeutralColourDifferences) {
 
 // Every colour through the very path the tool uses (encodePixels), compared
 // with the plain steps in both layouts. Also pins the code ranges.
-void checkEveryColour(int maxValue) {
+void checkEveryColour(int maxValue, EncodePath path) {
     ConversionSettings settings;
     const std::size_t side = static_cast<std::size_t>(maxValue) + 1;
     std::vector<std::uint8_t> samples(side * 3);
     std::vector<std::uint8_t> records888(side * 4);
     std::vector<std::uint8_t> records655(side * 2);
     settings.format = OutputFormat::e888;
-    const EncodePlan plan888 = makeEncodePlan(settings, maxValue);
+    const EncodePlan plan888 = makeEncodePlan(settings, maxValue, path);
     settings.format = OutputFormat::e655;
-    const EncodePlan plan655 = makeEncodePlan(settings, maxValue);
+    const EncodePlan plan655 = makeEncodePlan(settings, maxValue, path);
     int lowestDifference = 255;
     int highestDifference = 0;
     int mismatches = 0;
@@ -128,13 +128,30 @@ void checkEveryColour(int maxValue) {
     }
 }
 
+// Each compiled path of the pixel loop that this processor can run.
+std::vector<EncodePath> runnablePaths() {
+    std::vector<EncodePath> paths;
+    for (EncodePath path : {EncodePath::portable, EncodePath::avx2}) {
+        if (encodePathAvailable(path)) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
+
 TEST(Conversion, EveryEightBitColourMatchesTheFormula) {
-    checkEveryColour(255);
+    for (EncodePath path : runnablePaths()) {
+        SCOPED_TRACE(path == EncodePath::avx2 ? "avx2 path" : "portable path");
+        checkEveryColour(255, path);
+    }
 }
 
 TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
-    for (int maxValue : {1, 2, 3, 15, 100, 127, 200}) {
-        checkEveryColour(maxValue);
+    for (EncodePath path : runnablePaths()) {
+        SCOPED_TRACE(path == EncodePath::avx2 ? "avx2 path" : "portable path");
+        for (int maxValue : {1, 2, 3, 15, 100, 127, 200, 254}) {
+            checkEveryColour(maxValue, path);
+        }
     }
 }
 

@@ -44,9 +44,11 @@ YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue) {
 ConversionScale makeConversionScale(std::int32_t maxValue) {
     ConversionScale scale;
     scale.maxValue = maxValue;
-    const double sumDivisor = 1000.0 * static_cast<double>(maxValue);
-    scale.lumaStep = 219.0 / sumDivisor;
-    scale.differenceStep = 224.0 / sumDivisor;
+    scale.divisor = 2000 * maxValue;
+    scale.divisorInverse = 1.0f / static_cast<float>(scale.divisor);
+    scale.lumaBias = 1000 * maxValue;
+    scale.differenceBias = 257000 * maxValue;
+    scale.negativeLimit = 256000 * maxValue;
     return scale;
 }
 

@@ -3,14 +3,12 @@
 //
 // The output format is defined by a double-precision formula evaluated one
 // rounded operation at a time (convertPixelInDouble). The tool gets the same
-// codes faster by working from exact integer sums (convertPixelQuick) and
-// sending the rare pixels whose value lies on a rounding boundary to the
-// formula itself.
+// codes faster by exact integer division (convertPixelQuick), and sends the
+// rare pixels whose value lies exactly on a rounding tie to the formula itself.
 #pragma once
 
 #include "common/types.h"
 
-#include <cmath>
 #include <cstdint>
 
 namespace pixfold {
@@ -27,52 +25,65 @@ struct YCrCbCodes {
 YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue);
 
 // Per-image constants of the quick path, worked out once before the pixel loop.
+//
+// Why the quick path is exact: the coefficients have three decimals, so with
+// m the maximum value, Y * 219 + 0.5 is exactly (438 L + 1000 m) / (2000 m)
+// where L = 299 r + 587 g + 114 b, an integer; likewise Cr * 224 + 0.5 + 128
+// is (448 (500 r - 419 g - 81 b) + 257000 m) / (2000 m), and Cb the same with
+// -169, -331, 500. The quick path divides these integer numerators exactly.
+// Unless the division leaves no remainder the exact value lies at least
+// 1 / 510000 from an integer, while the double formula stays within 1e-12 of
+// it, so both truncate alike. A zero remainder is a rounding tie: the double
+// formula's own rounding decides it, so such pixels are flagged for it.
 struct ConversionScale {
     std::int32_t maxValue = 255;
-    double lumaStep = 0.0;       // 219 / (1000 * maxValue)
-    double differenceStep = 0.0; // 224 / (1000 * maxValue)
+    std::int32_t divisor = 510000;          // 2000 m
+    float divisorInverse = 1.0f / 510000;   // a first estimate; corrected exactly
+    std::int32_t lumaBias = 255000;         // 1000 m: the + 0.5
+    std::int32_t differenceBias = 65535000; // 257000 m: the + 0.5 and the + 128
+    std::int32_t negativeLimit = 65280000; // 256000 m: numerators below it are negative differences
 };
 
 ConversionScale makeConversionScale(std::int32_t maxValue);
 
 struct QuickCodes {
     YCrCbCodes codes;
-    bool onRoundingBoundary = false; // codes may differ from the formula's
+    std::int32_t onRoundingBoundary = 0; // 1 when the codes may differ from the formula's
 };
 
-// Why the quick path is exact: the coefficients have three decimals, so
-// 1000 * maxValue * Y is the integer 299r + 587g + 114b, and Y * 219 + 0.5 is
-// a fraction with denominator 2000 * maxValue (at most 510000). Unless that
-// fraction is an integer it lies at least 1/510000 from one, while both this
-// product and the double formula stay within 1e-12 of the exact value; so
-// both truncate to the same code. The same holds for Cr and Cb with 224.
-// Values within boundaryMargin of an integer are flagged for the formula.
-constexpr double boundaryMargin = 1e-9;
-
-inline bool nearInteger(double fractionTowardZero) {
-    const double distance = std::fabs(fractionTowardZero);
-    return distance < boundaryMargin || distance > 1.0 - boundaryMargin;
+// floor(numerator / divisor) for a positive numerator below 2^27: the float
+// estimate is off by at most one, and one exact step in integers mends it.
+inline std::int32_t divideExactly(std::int32_t numerator, const ConversionScale& scale,
+                                  std::int32_t& remainder) {
+    const auto estimate =
+        static_cast<std::int32_t>(static_cast<float>(numerator) * scale.divisorInverse);
+    const std::int32_t rest = numerator - estimate * scale.divisor;
+    const std::int32_t over = rest >= scale.divisor;
+    const std::int32_t under = rest < 0;
+    remainder = rest - over * scale.divisor + under * scale.divisor;
+    return estimate + over - under;
 }
 
+// Plain integer and float arithmetic with no branch, so the pixel loop vectorises.
 inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t b,
                                     const ConversionScale& scale) {
-    const std::int32_t lumaSum = 299 * r + 587 * g + 114 * b;
-    const std::int32_t redSum = 500 * r - 419 * g - 81 * b;
-    const std::int32_t blueSum = -169 * r - 331 * g + 500 * b;
+    const std::int32_t lumaNumerator = 130962 * r + 257106 * g + 49932 * b + scale.lumaBias;
+    const std::int32_t redNumerator = 224000 * r - 187712 * g - 36288 * b + scale.differenceBias;
+    const std::int32_t blueNumerator = -75712 * r - 148288 * g + 224000 * b + scale.differenceBias;
 
-    const double yScaled = static_cast<double>(lumaSum) * scale.lumaStep + 0.5;
-    const double crScaled = static_cast<double>(redSum) * scale.differenceStep + 0.5;
-    const double cbScaled = static_cast<double>(blueSum) * scale.differenceStep + 0.5;
-
-    const auto yTruncated = static_cast<std::int32_t>(yScaled);
-    const auto crTruncated = static_cast<std::int32_t>(crScaled);
-    const auto cbTruncated = static_cast<std::int32_t>(cbScaled);
-
+    std::int32_t lumaRemainder = 0;
+    std::int32_t redRemainder = 0;
+    std::int32_t blueRemainder = 0;
     QuickCodes quick;
-    quick.codes = {yTruncated + 16, crTruncated + 128, cbTruncated + 128};
-    quick.onRoundingBoundary = nearInteger(yScaled - static_cast<double>(yTruncated)) ||
-                               nearInteger(crScaled - static_cast<double>(crTruncated)) ||
-                               nearInteger(cbScaled - static_cast<double>(cbTruncated));
+    quick.codes.y = divideExactly(lumaNumerator, scale, lumaRemainder) + 16;
+    // The formula truncates toward zero: a negative difference rounds up.
+    quick.codes.cr = divideExactly(redNumerator, scale, redRemainder) +
+                     static_cast<std::int32_t>(redNumerator < scale.negativeLimit);
+    quick.codes.cb = divideExactly(blueNumerator, scale, blueRemainder) +
+                     static_cast<std::int32_t>(blueNumerator < scale.negativeLimit);
+    quick.onRoundingBoundary = static_cast<std::int32_t>(lumaRemainder == 0) |
+                               static_cast<std::int32_t>(redRemainder == 0) |
+                               static_cast<std::int32_t>(blueRemainder == 0);
     return quick;
 }
 

@@ -5,6 +5,12 @@
 
 #include <algorithm>
 
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define PIXFOLD_HAS_AVX2_PATH 1
+#else
+#define PIXFOLD_HAS_AVX2_PATH 0
+#endif
+
 namespace pixfold {
 
 namespace {
@@ -31,20 +37,20 @@ inline void storePixel(const std::uint8_t* sample, YCrCbCodes codes, const KeyTe
 template <OutputFormat format>
 void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                 std::uint8_t* records, std::uint8_t* alpha) {
-    bool anyOnBoundary = false;
+    std::int32_t anyOnBoundary = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
         const std::uint8_t* sample = samples + i * 3;
         const QuickCodes quick = convertPixelQuick(sample[0], sample[1], sample[2], plan.scale);
         anyOnBoundary |= quick.onRoundingBoundary;
         storePixel<format>(sample, quick.codes, plan.key, records, alpha, i);
     }
-    if (!anyOnBoundary) {
+    if (anyOnBoundary == 0) {
         return;
     }
     for (std::size_t i = 0; i < pixelCount; ++i) {
         const std::uint8_t* sample = samples + i * 3;
         const RgbPixel pixel{sample[0], sample[1], sample[2]};
-        if (convertPixelQuick(pixel.r, pixel.g, pixel.b, plan.scale).onRoundingBoundary) {
+        if (convertPixelQuick(pixel.r, pixel.g, pixel.b, plan.scale).onRoundingBoundary != 0) {
             const YCrCbCodes codes = convertPixelInDouble(pixel, plan.scale.maxValue);
             storePixel<format>(sample, codes, plan.key, records, alpha, i);
         }
@@ -52,8 +58,8 @@ void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const Encod
 }
 
 template <OutputFormat format>
-void encodeAll(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-               std::uint8_t* records, std::uint8_t* alpha) {
+inline void encodeAll(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+                      std::uint8_t* records, std::uint8_t* alpha) {
     for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
         const std::size_t count = std::min(spanPixels, pixelCount - done);
         encodeSpan<format>(samples + done * 3, count, plan, records + done * recordBytes(format),
@@ -61,11 +67,57 @@ void encodeAll(const std::uint8_t* samples, std::size_t pixelCount, const Encode
     }
 }
 
+template <OutputFormat format>
+void encodeAllPortable(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+                       std::uint8_t* records, std::uint8_t* alpha) {
+    encodeAll<format>(samples, pixelCount, plan, records, alpha);
+}
+
+#if PIXFOLD_HAS_AVX2_PATH
+// flatten compiles everything the loop calls inline, for AVX2, in this body.
+template <OutputFormat format>
+__attribute__((target("avx2"), flatten)) void
+encodeAllAvx2(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+              std::uint8_t* records, std::uint8_t* alpha) {
+    encodeAll<format>(samples, pixelCount, plan, records, alpha);
+}
+#endif
+
+template <OutputFormat format>
+void encodeOnPath(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+                  std::uint8_t* records, std::uint8_t* alpha) {
+#if PIXFOLD_HAS_AVX2_PATH
+    if (plan.path == EncodePath::avx2) {
+        encodeAllAvx2<format>(samples, pixelCount, plan, records, alpha);
+        return;
+    }
+#endif
+    encodeAllPortable<format>(samples, pixelCount, plan, records, alpha);
+}
+
 } // namespace
 
-EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue) {
+bool encodePathAvailable(EncodePath path) {
+    if (path == EncodePath::portable) {
+        return true;
+    }
+#if PIXFOLD_HAS_AVX2_PATH
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+}
+
+EncodePath fastestEncodePath() {
+    return encodePathAvailable(EncodePath::avx2) ? EncodePath::avx2 : EncodePath::portable;
+}
+
+EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
+                          EncodePath path) {
     EncodePlan plan;
     plan.format = settings.format;
+    plan.path = encodePathAvailable(path) ? path : EncodePath::portable;
     plan.scale = makeConversionScale(maxValue);
     plan.key = makeKeyTest(settings);
     return plan;
@@ -75,16 +127,16 @@ void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const Enc
                   std::uint8_t* records, std::uint8_t* alpha) {
     switch (plan.format) {
     case OutputFormat::e655:
-        encodeAll<OutputFormat::e655>(samples, pixelCount, plan, records, alpha);
+        encodeOnPath<OutputFormat::e655>(samples, pixelCount, plan, records, alpha);
         break;
     case OutputFormat::e655Z:
-        encodeAll<OutputFormat::e655Z>(samples, pixelCount, plan, records, alpha);
+        encodeOnPath<OutputFormat::e655Z>(samples, pixelCount, plan, records, alpha);
         break;
     case OutputFormat::e888:
-        encodeAll<OutputFormat::e888>(samples, pixelCount, plan, records, alpha);
+        encodeOnPath<OutputFormat::e888>(samples, pixelCount, plan, records, alpha);
         break;
     case OutputFormat::e888Alpha:
-        encodeAll<OutputFormat::e888Alpha>(samples, pixelCount, plan, records, alpha);
+        encodeOnPath<OutputFormat::e888Alpha>(samples, pixelCount, plan, records, alpha);
         break;
     }
 }

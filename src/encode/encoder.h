@@ -10,13 +10,24 @@
 
 namespace pixfold {
 
+// The same pixel loop compiled for the baseline processor, and, on x86, for
+// processors with AVX2, where it runs several pixels per instruction. Both give
+// identical bytes; the run picks the fastest the processor has.
+enum class EncodePath { portable, avx2 };
+
+bool encodePathAvailable(EncodePath path);
+EncodePath fastestEncodePath();
+
 struct EncodePlan {
     OutputFormat format = OutputFormat::e888;
+    EncodePath path = EncodePath::portable;
     ConversionScale scale;
     KeyTest key;
 };
 
-EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue);
+// maxValue is the header's, 1 to 255.
+EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
+                          EncodePath path = fastestEncodePath());
 
 // samples: pixelCount * 3 bytes, red, green, blue, none above the maximum value.
 // records: pixelCount * recordBytes(format) bytes.
