@@ -21,9 +21,6 @@ namespace pixfold {
 
 namespace {
 
-// Pixels per read: the three buffers stay near 180 KiB whatever the image size.
-constexpr std::size_t blockPixels = 16384;
-
 struct CloseFile {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -52,10 +49,10 @@ struct RasterBuffers {
 
 RasterBuffers makeBuffers(OutputFormat format) {
     RasterBuffers buffers;
-    buffers.samples.resize(blockPixels * 3);
-    buffers.records.resize(blockPixels * recordBytes(format));
+    buffers.samples.resize(conversionBlockPixels * 3);
+    buffers.records.resize(conversionBlockPixels * recordBytes(format));
     if (writesAlphaStream(format)) {
-        buffers.alpha.resize(blockPixels * 4);
+        buffers.alpha.resize(conversionBlockPixels * 4);
     }
     return buffers;
 }
@@ -74,7 +71,7 @@ ErrorCode convertRaster(std::FILE* input, std::FILE* output, const PpmHeader& he
 
     for (std::uint64_t remaining = pixelCount(header); remaining > 0;) {
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, conversionBlockPixels));
         const PixelBlock block = readPixels(input, buffers.samples.data(), wanted, header.maxValue);
         encodePixels(buffers.samples.data(), block.pixels, plan, buffers.records.data(), alpha);
         if (!writeAll(buffers.records.data(), block.pixels * bytesPerRecord, output)) {

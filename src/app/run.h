@@ -5,7 +5,13 @@
 #include "common/errors.h"
 #include "common/types.h"
 
+#include <cstddef>
+
 namespace pixfold {
+
+// Pixels per read and write: about 350 KiB of buffers whatever the image
+// size, and few enough system calls that they cost little next to the copy.
+constexpr std::size_t conversionBlockPixels = 32768;
 
 // Everything that can fail before the first record is checked before the
 // output path is touched: a failed run never creates or empties it unless the
