@@ -24,8 +24,6 @@
 #include <utility>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 struct Options {
@@ -65,8 +63,9 @@ Contender contender(std::string name, std::vector<std::string> arguments,
 }
 
 Measurement runOnce(const std::vector<std::string>& arguments, const std::string& stdoutPath) {
-    std::vector<char*> argv;
     std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    argv.reserve(copies.size() + 1);
     for (std::string& argument : copies) {
         argv.push_back(argument.data());
     }

@@ -28,8 +28,11 @@ YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
     const double yScaled = y * 219.0;
     const double crScaled = cr * 224.0;
     const double cbScaled = cb * 224.0;
-    return {static_cast<int>(yScaled + 0.5) + 16, static_cast<int>(crScaled + 0.5) + 128,
-            static_cast<int>(cbScaled + 0.5) + 128};
+    const double yShifted = yScaled + 0.5;
+    const double crShifted = crScaled + 0.5;
+    const double cbShifted = cbScaled + 0.5;
+    return {static_cast<int>(yShifted) + 16, static_cast<int>(crShifted) + 128,
+            static_cast<int>(cbShifted) + 128};
 }
 
 struct ColourCase {

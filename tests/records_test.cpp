@@ -110,14 +110,15 @@ TEST(KeyedRecords, RecordsStayInPixelOrderAcrossSpans) {
     // More pixels than one internal span, with a tie colour late in the run:
     // the rewrite of boundary pixels must land on the right records.
     Bytes samples;
-    for (int i = 0; i < 700; ++i) {
+    for (std::size_t i = 0; i < 700; ++i) {
         samples.insert(samples.end(), {static_cast<std::uint8_t>(i), 0, 0});
     }
-    samples[650 * 3] = 134;
-    samples[650 * 3 + 1] = 252;
-    samples[650 * 3 + 2] = 215;
+    constexpr std::size_t tie = 650;
+    samples[tie * 3] = 134;
+    samples[tie * 3 + 1] = 252;
+    samples[tie * 3 + 2] = 215;
     const Encoded out = encode(samples, withFormat(OutputFormat::e888));
-    EXPECT_EQ(Bytes(out.records.begin() + 650 * 4, out.records.begin() + 651 * 4),
+    EXPECT_EQ(Bytes(out.records.data() + tie * 4, out.records.data() + (tie + 1) * 4),
               (Bytes{0xC6, 0x50, 0x81, 0x00}));
     EXPECT_EQ(out.records[699 * 4 + 1],
               encode({699 & 0xFF, 0, 0}, withFormat(OutputFormat::e888)).records[1]);

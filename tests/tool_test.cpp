@@ -35,8 +35,8 @@ const KnownPixel knownPixels[] = {
     {2, 44, 141, 0x35, 0x68, 0xB1},    {5, 65, 25, 0x35, 0x69, 0x78},
     {134, 252, 215, 0xC6, 0x50, 0x81},
 };
-constexpr int imageWidth = 7;
-constexpr int imageHeight = 3;
+constexpr std::size_t imageWidth = 7;
+constexpr std::size_t imageHeight = 3;
 constexpr std::size_t knownCount = sizeof knownPixels / sizeof knownPixels[0];
 
 const KnownPixel& pixelAt(std::size_t index) {
@@ -52,7 +52,7 @@ Bytes sevenByThreeImage() {
     for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
         samples.insert(samples.end(), {pixelAt(i).r, pixelAt(i).g, pixelAt(i).b});
     }
-    return ppmImage(imageWidth, imageHeight, samples);
+    return ppmImage(static_cast<int>(imageWidth), static_cast<int>(imageHeight), samples);
 }
 
 unsigned value655(const KnownPixel& p) {
@@ -188,7 +188,7 @@ TEST_F(ToolFailure, BadHeaderLeavesTheOutputUntouched) {
     EXPECT_EQ(run.standardError, "Wrong input format\n");
     EXPECT_EQ(readFile(output), precious);
 
-    writeFile(input, bytesOf("P6\n1 1\n65535\n\0\0\0\0\0\0"));
+    writeFile(input, ppmImage(1, 1, Bytes(6, 0), 65535));
     run = runTool({input, folder.path("new.yuv")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Only 8-bit per component\n");

@@ -15,9 +15,11 @@ double clamp(double value, double lower, double upper) {
     return value;
 }
 
-// trunc toward zero, so a negative product does not round half up.
+// trunc toward zero, so a negative product does not round half up: the
+// records depend on exactly this, so it is not a rounding function.
 std::int32_t quantise(double value, double scale, std::int32_t offset) {
-    return static_cast<std::int32_t>(value * scale + 0.5) + offset;
+    const double shifted = value * scale + 0.5;
+    return static_cast<std::int32_t>(shifted) + offset;
 }
 
 } // namespace
@@ -54,7 +56,7 @@ ConversionScale makeConversionScale(std::int32_t maxValue) {
 
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {
     const QuickCodes quick = convertPixelQuick(pixel.r, pixel.g, pixel.b, scale);
-    if (quick.onRoundingBoundary) {
+    if (quick.onRoundingBoundary != 0) {
         return convertPixelInDouble(pixel, scale.maxValue);
     }
     return quick.codes;

@@ -58,8 +58,8 @@ inline std::int32_t divideExactly(std::int32_t numerator, const ConversionScale&
     const auto estimate =
         static_cast<std::int32_t>(static_cast<float>(numerator) * scale.divisorInverse);
     const std::int32_t rest = numerator - estimate * scale.divisor;
-    const std::int32_t over = rest >= scale.divisor;
-    const std::int32_t under = rest < 0;
+    const auto over = static_cast<std::int32_t>(rest >= scale.divisor);
+    const auto under = static_cast<std::int32_t>(rest < 0);
     remainder = rest - over * scale.divisor + under * scale.divisor;
     return estimate + over - under;
 }

@@ -103,7 +103,7 @@ bool encodePathAvailable(EncodePath path) {
     }
 #if PIXFOLD_HAS_AVX2_PATH
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    return static_cast<bool>(__builtin_cpu_supports("avx2"));
 #else
     return false;
 #endif

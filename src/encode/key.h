@@ -31,7 +31,7 @@ inline KeyTest makeKeyTest(const ConversionSettings& settings) {
 
 // Compares the raw samples exactly; there is no tolerance.
 inline std::uint32_t selectKeyValue(RgbPixel pixel, const KeyTest& test) {
-    const bool matches = (pixel.r == test.red) & (pixel.g == test.green) & (pixel.b == test.blue);
+    const bool matches = pixel.r == test.red && pixel.g == test.green && pixel.b == test.blue;
     return matches ? test.matchValue : test.noMatchValue;
 }
 
