@@ -46,13 +46,14 @@ Bytes ppmImage(int width, int height, const Bytes& samples, int maxValue) {
     return image;
 }
 
-ToolRun runTool(const std::vector<std::string>& arguments, const std::string& stdoutPath) {
+ToolRun runProgram(const std::string& programPath, const std::vector<std::string>& arguments,
+                   const std::string& stdoutPath) {
     ScratchFolder capture;
     const std::string outPath = stdoutPath.empty() ? capture.path("stdout") : stdoutPath;
     const std::string errPath = capture.path("stderr");
 
     std::vector<char*> argv;
-    std::string program = PIXFOLD_EXECUTABLE;
+    std::string program = programPath;
     argv.push_back(program.data());
     std::vector<std::string> copies = arguments;
     for (std::string& argument : copies) {

@@ -35,8 +35,18 @@ void writeFile(const std::string& path, const Bytes& bytes);
 Bytes bytesOf(const std::string& text);
 Bytes ppmImage(int width, int height, const Bytes& samples, int maxValue = 255);
 
-// Runs pixfold with the arguments; standard output goes to stdoutPath, or is
-// captured when that is empty. Standard input is /dev/null.
-ToolRun runTool(const std::vector<std::string>& arguments, const std::string& stdoutPath = {});
+// Runs a program with the arguments; standard output goes to stdoutPath, or
+// is captured when that is empty. Standard input is /dev/null.
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& stdoutPath = {});
+
+inline ToolRun runTool(const std::vector<std::string>& arguments,
+                       const std::string& stdoutPath = {}) {
+    return runProgram(PIXFOLD_EXECUTABLE, arguments, stdoutPath);
+}
+
+inline ToolRun runUnfold(const std::vector<std::string>& arguments) {
+    return runProgram(PIXUNFOLD_EXECUTABLE, arguments);
+}
 
 } // namespace pixfold::testing_support

@@ -22,9 +22,17 @@ enum class ErrorCode {
     sampleExceedsMax, // a sample above the header's maximum value
     cantWriteOutput,
     cantWriteStdout,
+    // pixunfold
+    unfoldUsage,
+    invalidDimension,  // width or height not a positive decimal
+    recordFileSize,    // record file is not width x height records
+    alphaFileSize,     // alpha file is not 4 bytes per pixel
+    noKeyPlane,        // -k with a format that carries no key value
+    alphaFileRequired, // -k with e888Alpha but no -a
 };
 
-// What a message may need to name besides the code itself.
+// What a message may need to name besides the code itself. pixunfold's
+// messages name their file as inputPath or outputPath.
 struct ErrorContext {
     std::string_view inputPath;
     std::string_view outputPath;

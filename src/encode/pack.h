@@ -35,4 +35,17 @@ inline PackedWord packWord(YCrCbCodes codes, OutputFormat format) {
     return (((y >> 2) & 0x3Fu) << 26) + (((cr >> 3) & 0x1Fu) << 21) + (((cb >> 3) & 0x1Fu) << 16);
 }
 
+// The codes a packed word holds. The bits the 6-5-5 layout drops come back as
+// the middle of their range (binary 10 for luma, 100 for the differences).
+inline YCrCbCodes unpackWord(PackedWord word, OutputFormat format) {
+    if (usesLayout888(format)) {
+        return {static_cast<std::int32_t>((word >> 24) & 0xFFu),
+                static_cast<std::int32_t>((word >> 16) & 0xFFu),
+                static_cast<std::int32_t>((word >> 8) & 0xFFu)};
+    }
+    return {static_cast<std::int32_t>((((word >> 26) & 0x3Fu) << 2) | 0x2u),
+            static_cast<std::int32_t>((((word >> 21) & 0x1Fu) << 3) | 0x4u),
+            static_cast<std::int32_t>((((word >> 16) & 0x1Fu) << 3) | 0x4u)};
+}
+
 } // namespace pixfold

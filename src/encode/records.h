@@ -53,6 +53,16 @@ inline void writePlainRecord(PackedWord word, OutputFormat format, std::uint8_t*
     }
 }
 
+inline std::uint32_t loadBigEndian32(const std::uint8_t* in) {
+    std::uint32_t inMemoryOrder = 0;
+    std::memcpy(&inMemoryOrder, in, sizeof inMemoryOrder);
+    return hostIsBigEndian ? inMemoryOrder : byteSwap32(inMemoryOrder);
+}
+
+inline std::uint32_t loadBigEndian16(const std::uint8_t* in) {
+    return (static_cast<std::uint32_t>(in[0]) << 8) | in[1];
+}
+
 // e655Z: 4 bytes at record, the key value's low 16 bits below the 6-5-5 value.
 // e888Alpha: the e888 record at record, the whole key value at alpha.
 inline void writeKeyedRecord(PackedWord word, std::uint32_t keyValue, OutputFormat format,
@@ -62,6 +72,26 @@ inline void writeKeyedRecord(PackedWord word, std::uint32_t keyValue, OutputForm
         storeBigEndian32(alpha, keyValue);
     } else {
         storeBigEndian32(record, word | (keyValue & 0xFFFFu));
+    }
+}
+
+// What one output-file record holds: the packed word, and for e655Z the low
+// 16 bits of the key value (zero for the other formats).
+struct RecordContents {
+    PackedWord word = 0;
+    std::uint32_t keyValue = 0;
+};
+
+inline RecordContents readRecord(const std::uint8_t* record, OutputFormat format) {
+    switch (format) {
+    case OutputFormat::e655:
+        return {loadBigEndian16(record) << 16, 0};
+    case OutputFormat::e655Z: {
+        const std::uint32_t value = loadBigEndian32(record);
+        return {value & 0xFFFF0000u, value & 0xFFFFu};
+    }
+    default:
+        return {loadBigEndian32(record), 0};
     }
 }
 
