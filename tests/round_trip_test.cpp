@@ -29,7 +29,7 @@ int largestRoundTripError(OutputFormat format) {
     settings.format = format;
     const EncodePlan plan = makeEncodePlan(settings, 255);
     const std::size_t recordSize = recordBytes(format);
-    std::vector<std::uint8_t> samples(256 * 3);
+    std::vector<std::uint8_t> samples(std::size_t{256} * 3);
     std::vector<std::uint8_t> records(256 * recordSize);
     int largest = 0;
     for (int r = 0; r < 256; ++r) {
