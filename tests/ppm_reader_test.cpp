@@ -1,10 +1,10 @@
+#include "common/files.h"
 #include "ppm/ppm_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,10 +12,7 @@
 namespace pixfold {
 namespace {
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, CloseFile>;
+using File = InputFile;
 
 File streamOf(const std::string& bytes) {
     File file(std::tmpfile());

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include "common/files.h"
 #include "encode/encoder.h"
 #include "encode/records.h"
 #include "ppm/ppm_reader.h"
@@ -7,9 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
-#include <system_error>
 #include <vector>
 
 #ifdef _WIN32
@@ -20,16 +18,6 @@
 namespace pixfold {
 
 namespace {
-
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<std::FILE, CloseFile>;
-
-bool namesSameFile(const char* inputPath, const char* outputPath) {
-    std::error_code ignored;
-    return std::filesystem::equivalent(inputPath, outputPath, ignored);
-}
 
 void putStandardOutputInBinaryMode() {
 #ifdef _WIN32

@@ -67,12 +67,6 @@ inline void encodeAll(const std::uint8_t* samples, std::size_t pixelCount, const
     }
 }
 
-template <OutputFormat format>
-void encodeAllPortable(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-                       std::uint8_t* records, std::uint8_t* alpha) {
-    encodeAll<format>(samples, pixelCount, plan, records, alpha);
-}
-
 #if PIXFOLD_HAS_AVX2_PATH
 // flatten compiles everything the loop calls inline, for AVX2, in this body.
 template <OutputFormat format>
@@ -92,7 +86,7 @@ void encodeOnPath(const std::uint8_t* samples, std::size_t pixelCount, const Enc
         return;
     }
 #endif
-    encodeAllPortable<format>(samples, pixelCount, plan, records, alpha);
+    encodeAll<format>(samples, pixelCount, plan, records, alpha);
 }
 
 } // namespace

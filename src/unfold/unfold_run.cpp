@@ -1,6 +1,7 @@
 #include "unfold/unfold_run.h"
 
 #include "app/run.h"
+#include "common/files.h"
 #include "decode/inverse.h"
 #include "encode/pack.h"
 #include "encode/records.h"
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,14 +18,9 @@ namespace pixfold {
 
 namespace {
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, CloseFile>;
-
 struct Streams {
-    File records;
-    File alpha;
+    InputFile records;
+    InputFile alpha;
     std::FILE* picture = nullptr;
     std::FILE* mask = nullptr;
 };
@@ -46,11 +41,6 @@ bool sizeCanMatch(const char* path, std::uint64_t expected) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     return error || size == expected;
-}
-
-bool namesSameFile(const char* first, const char* second) {
-    std::error_code ignored;
-    return second != nullptr && std::filesystem::equivalent(first, second, ignored);
 }
 
 bool writeNetpbmHeader(std::FILE* file, const char* magic, const UnfoldCommandLine& line) {
@@ -164,8 +154,7 @@ UnfoldResult openInputs(const UnfoldCommandLine& line, Streams& streams) {
 
 UnfoldResult checkOutputPaths(const UnfoldCommandLine& line) {
     for (const char* output : {line.ppmPath, line.maskPath}) {
-        if (output != nullptr &&
-            (namesSameFile(output, line.recordPath) || namesSameFile(output, line.alphaPath))) {
+        if (namesSameFile(output, line.recordPath) || namesSameFile(output, line.alphaPath)) {
             return failure(ErrorCode::sameFile, output);
         }
     }
