@@ -1,17 +1,18 @@
-// Times pixfold in each format against a copy floor (the same reads and a
-// 4-byte-per-pixel write with no colour math), interleaved over several
-// rounds after a warm-up, and reports medians, throughput, the ratio to the
-// floor, and pixfold's peak resident memory. A second floor also writes the
-// 4-byte alpha stream, the I/O that e888Alpha does on top of e888. ffmpeg and
-// netpbm's ppmtoyuv are timed on the same image as reference points when they
-// are installed.
+// Times pixfold against the plainest copy a C programmer would write
+// (plain_copy: fscanf for the header, fread in 1 MiB blocks, fwrite of the
+// same output volume with no colour math), interleaved over rounds after a
+// warm-up, and reports medians and ratios to the copy of the same volume.
+// Also: the raw read/write limit, each compiled pixel loop in memory (ns a
+// pixel), a stream of small frames through one run (-s) against one run per
+// frame, pixfold's peak resident memory, and ffmpeg and netpbm's ppmtoyuv as
+// reference points when they are installed.
 //
-//   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--data FOLDER]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
+//   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
+#include "encode/encoder.h"
+#include "format/formats.h"
+#include "support/process.h"
+
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,31 +20,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
+using pixfold::testing_support::onPath;
+using pixfold::testing_support::ProcessRun;
+using pixfold::testing_support::ProcessSetup;
+using pixfold::testing_support::runProcess;
+
 struct Options {
     long width = 8000;
     long height = 6000;
-    int rounds = 5;
+    int rounds = 15;
+    int frames = 1000;
     std::string dataFolder = "bench-data";
-};
-
-struct Measurement {
-    double wallSeconds = 0;
-    double cpuSeconds = 0;
-    long peakKilobytes = 0;
-    int status = -1;
 };
 
 struct Contender {
     std::string name;
-    std::vector<std::string> arguments;
-    std::string standardOutput; // file that receives standard output
+    std::vector<std::string> arguments; // program first
+    std::string standardOutput;         // file that receives standard output
+    int baseline = -1;                  // index of the copy it is compared with
     std::vector<double> wall;
     std::vector<double> cpu;
 };
@@ -57,44 +58,12 @@ void settle(const std::vector<std::string>& outputs) {
     sync();
 }
 
-Contender contender(std::string name, std::vector<std::string> arguments,
-                    std::string standardOutput) {
-    return {std::move(name), std::move(arguments), std::move(standardOutput), {}, {}};
-}
-
-Measurement runOnce(const std::vector<std::string>& arguments, const std::string& stdoutPath) {
-    std::vector<std::string> copies = arguments;
-    std::vector<char*> argv;
-    argv.reserve(copies.size() + 1);
-    for (std::string& argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-
-    Measurement result;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    int waitStatus = 0;
-    struct rusage usage {};
-    wait4(child, &waitStatus, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    posix_spawn_file_actions_destroy(&actions);
-
-    result.wallSeconds = std::chrono::duration<double>(end - start).count();
-    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    result.peakKilobytes = usage.ru_maxrss;
-    result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-    return result;
+ProcessRun runOnce(const std::vector<std::string>& arguments, const std::string& stdoutPath) {
+    ProcessSetup setup;
+    setup.standardOutput = stdoutPath;
+    setup.useEmulator = false;
+    return runProcess(arguments[0],
+                      std::vector<std::string>(arguments.begin() + 1, arguments.end()), setup);
 }
 
 double median(std::vector<double> values) {
@@ -103,51 +72,39 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-bool onPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path == nullptr ? "/usr/bin:/bin" : path;
-    std::size_t begin = 0;
-    while (begin <= folders.size()) {
-        const std::size_t end = std::min(folders.find(':', begin), folders.size());
-        const std::string candidate = folders.substr(begin, end - begin) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return true;
-        }
-        begin = end + 1;
-    }
-    return false;
-}
-
 long fileSize(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
+std::uint64_t nextRandom(std::uint64_t& state) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state >> 32;
+}
+
 // Random samples from a fixed seed, so every run times the same image.
-bool writeRandomPpm(const std::string& path, long width, long height) {
+bool writeRandomPpm(const std::string& path, long width, long height, int frames = 1) {
     const std::string header =
         "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    const long expected = static_cast<long>(header.size()) + width * height * 3;
+    const long expected = (static_cast<long>(header.size()) + width * height * 3) * frames;
     if (fileSize(path) == expected) {
         return true;
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    std::fwrite(header.data(), 1, header.size(), file);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+    std::ofstream file(path, std::ios::binary);
+    std::vector<char> row(static_cast<std::size_t>(width) * 3);
     std::uint64_t state = 0x9E3779B97F4A7C15u;
-    for (long y = 0; y < height; ++y) {
-        for (std::uint8_t& sample : row) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            sample = static_cast<std::uint8_t>(state >> 32);
+    for (int frame = 0; frame < frames; ++frame) {
+        file << header;
+        for (long y = 0; y < height; ++y) {
+            for (char& sample : row) {
+                sample = static_cast<char>(nextRandom(state));
+            }
+            file.write(row.data(), static_cast<std::streamsize>(row.size()));
         }
-        std::fwrite(row.data(), 1, row.size(), file);
     }
-    return std::fclose(file) == 0;
+    return static_cast<bool>(file);
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -160,6 +117,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
         if (name == "--rounds" && (options.rounds = std::atoi(argv[i + 1])) > 0) {
             continue;
         }
+        if (name == "--frames" && (options.frames = std::atoi(argv[i + 1])) > 0) {
+            continue;
+        }
         if (name == "--data") {
             options.dataFolder = argv[i + 1];
             continue;
@@ -169,12 +129,106 @@ bool parseOptions(int argc, char** argv, Options& options) {
     return argc % 2 == 1 && options.width > 0 && options.height > 0;
 }
 
+std::string processorName() {
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(info, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            return line.substr(line.find(':') + 2);
+        }
+    }
+    return "unknown processor";
+}
+
+const char* pathName(pixfold::EncodePath path) {
+    switch (path) {
+    case pixfold::EncodePath::portable:
+        return "portable";
+    case pixfold::EncodePath::avx2:
+        return "avx2";
+    }
+    return "?";
+}
+
+// ns a pixel of each runnable pixel loop, in memory, e888 and e655.
+void timeLoopsInMemory(int rounds) {
+    constexpr std::size_t pixels = 65536;
+    std::vector<std::uint8_t> samples(pixels * 3);
+    std::uint64_t state = 12345;
+    for (std::uint8_t& sample : samples) {
+        sample = static_cast<std::uint8_t>(nextRandom(state));
+    }
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::vector<std::uint8_t> alpha(pixels * 4);
+    std::printf("\npixel loops in memory, random pixels, ns a pixel (median of %d)\n\n", rounds);
+    std::printf("| %-9s | %-9s | %8s |\n|-----------|-----------|----------|\n", "loop", "format",
+                "ns/pixel");
+    for (const pixfold::EncodePath path :
+         {pixfold::EncodePath::portable, pixfold::EncodePath::avx2}) {
+        if (!pixfold::encodePathAvailable(path)) {
+            continue;
+        }
+        for (const pixfold::OutputFormat format :
+             {pixfold::OutputFormat::e888, pixfold::OutputFormat::e655,
+              pixfold::OutputFormat::e888Alpha}) {
+            pixfold::ConversionSettings settings;
+            settings.format = format;
+            const pixfold::EncodePlan plan = pixfold::makeEncodePlan(settings, 255, path);
+            std::vector<double> times;
+            for (int round = 0; round < rounds; ++round) {
+                const auto start = std::chrono::steady_clock::now();
+                for (int repeat = 0; repeat < 20; ++repeat) {
+                    pixfold::encodePixels(samples.data(), pixels, plan, records.data(),
+                                          alpha.data());
+                }
+                const std::chrono::duration<double, std::nano> spent =
+                    std::chrono::steady_clock::now() - start;
+                times.push_back(spent.count() / (20.0 * pixels));
+            }
+            std::printf("| %-9s | %-9s | %8.2f |\n", pathName(path),
+                        std::string(pixfold::formatName(format)).c_str(), median(times));
+        }
+    }
+}
+
+// One run over a stream of frames against one run per frame.
+void timeFrameStream(const std::string& folder, int frames, int rounds) {
+    const std::string single = folder + "frame.ppm";
+    const std::string stream = folder + "frames.ppm";
+    const std::string output = folder + "frames.yuv";
+    if (!writeRandomPpm(single, 320, 240) || !writeRandomPpm(stream, 320, 240, frames)) {
+        std::fputs("can't write the frame images\n", stderr);
+        return;
+    }
+    std::vector<double> streamed;
+    std::vector<double> separate;
+    for (int round = 0; round < std::max(3, rounds / 5); ++round) {
+        settle({output});
+        streamed.push_back(
+            runOnce({PIXFOLD_EXECUTABLE, "-s", "-f", "e655", stream, output}, "/dev/null")
+                .wallSeconds);
+        settle({output});
+        const auto start = std::chrono::steady_clock::now();
+        for (int frame = 0; frame < frames; ++frame) {
+            runOnce({PIXFOLD_EXECUTABLE, "-f", "e655", single, output}, "/dev/null");
+        }
+        separate.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::printf("\n%d frames of 320x240, e655, medians of %zu rounds: one run with -s %.3f s, "
+                "%d runs %.3f s: %.1f times faster\n",
+                frames, streamed.size(), median(streamed), frames, median(separate),
+                median(separate) / median(streamed));
+    settle({output});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::fputs("usage: pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--data FOLDER]\n",
+        std::fputs("usage: pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] "
+                   "[--data FOLDER]\n",
                    stderr);
         return 1;
     }
@@ -190,29 +244,42 @@ int main(int argc, char** argv) {
     }
 
     const std::string pixfold = PIXFOLD_EXECUTABLE;
-    const std::string floor = PIXFOLD_COPY_FLOOR;
+    const std::string copy = PIXFOLD_PLAIN_COPY;
     const std::string discard = "/dev/null";
     std::vector<Contender> contenders = {
-        contender("copy floor", {floor, image, output}, discard),
-        contender("pixfold e888", {pixfold, "-f", "e888", image, output}, discard),
-        contender("pixfold e655", {pixfold, "-f", "e655", image, output}, discard),
-        contender("pixfold e655Z",
-                  {pixfold, "-f", "e655Z", "-m", "ff00ff", "-1", "ff", image, output}, discard),
-        contender("pixfold e888Alpha",
-                  {pixfold, "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", image, output}, alpha),
-        contender("copy floor + alpha", {floor, "--alpha", image, output}, alpha),
+        {"plain copy 4 B", {copy, image, output}, discard, 0, {}, {}},
+        {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, {}, {}},
+        {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, {}, {}},
+        {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, {}, {}},
+        {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, {}, {}},
+        {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, {}, {}},
+        {"pixfold e655Z",
+         {pixfold, "-f", "e655Z", "-m", "ff00ff", "-1", "ff", image, output},
+         discard,
+         0,
+         {},
+         {}},
+        {"pixfold e888Alpha",
+         {pixfold, "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", image, output},
+         alpha,
+         2,
+         {},
+         {}},
     };
     std::vector<std::string> absent;
     if (onPath("ffmpeg")) {
-        contenders.push_back(contender("ffmpeg yuv444p",
-                                       {"ffmpeg", "-v", "error", "-y", "-i", image, "-pix_fmt",
-                                        "yuv444p", "-f", "rawvideo", output},
-                                       discard));
+        contenders.push_back({"ffmpeg yuv444p",
+                              {"ffmpeg", "-v", "error", "-y", "-i", image, "-pix_fmt", "yuv444p",
+                               "-f", "rawvideo", output},
+                              discard,
+                              0,
+                              {},
+                              {}});
     } else {
         absent.push_back("ffmpeg");
     }
     if (onPath("ppmtoyuv")) {
-        contenders.push_back(contender("netpbm ppmtoyuv", {"ppmtoyuv", image}, output));
+        contenders.push_back({"netpbm ppmtoyuv", {"ppmtoyuv", image}, output, 0, {}, {}});
     } else {
         absent.push_back("ppmtoyuv");
     }
@@ -228,35 +295,39 @@ int main(int argc, char** argv) {
     for (int round = 0; round < options.rounds; ++round) {
         for (Contender& contender : contenders) {
             settle(outputs);
-            const Measurement m = runOnce(contender.arguments, contender.standardOutput);
-            contender.wall.push_back(m.wallSeconds);
-            contender.cpu.push_back(m.cpuSeconds);
+            const ProcessRun run = runOnce(contender.arguments, contender.standardOutput);
+            contender.wall.push_back(run.wallSeconds);
+            contender.cpu.push_back(run.cpuSeconds);
         }
     }
 
     const double megabytes = static_cast<double>(fileSize(image)) / 1e6;
-    const double floorWall = median(contenders[0].wall);
-    std::printf("image %ldx%ld (%.0f MB), %d rounds, medians\n\n", options.width, options.height,
-                megabytes, options.rounds);
-    std::printf("| %-18s | %8s | %8s | %8s | %8s |\n", "program", "wall s", "cpu s", "MB/s",
-                "x floor");
-    std::printf("|%s|%s|%s|%s|%s|\n", std::string(20, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(10, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(10, '-').c_str());
+    std::printf("%s; image %ldx%ld (%.0f MB) in the page cache, %d interleaved rounds, "
+                "medians\n\n",
+                processorName().c_str(), options.width, options.height, megabytes, options.rounds);
+    std::printf("| %-18s | %8s | %8s | %8s | %-16s | %8s |\n", "program", "wall s", "cpu s", "MB/s",
+                "compared with", "ratio");
+    std::printf("|--------------------|----------|----------|----------|------------------|------"
+                "----|\n");
     for (const Contender& contender : contenders) {
         const double wall = median(contender.wall);
-        std::printf("| %-18s | %8.3f | %8.3f | %8.1f | %8.2f |\n", contender.name.c_str(), wall,
-                    median(contender.cpu), megabytes / wall, wall / floorWall);
+        const Contender& baseline = contenders[static_cast<std::size_t>(contender.baseline)];
+        std::printf("| %-18s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f |\n", contender.name.c_str(),
+                    wall, median(contender.cpu), megabytes / wall, baseline.name.c_str(),
+                    wall / median(baseline.wall));
     }
     for (const std::string& name : absent) {
         std::printf("\n%s is not installed: no reference time for it.", name.c_str());
     }
 
+    timeLoopsInMemory(options.rounds);
+    timeFrameStream(folder, options.frames, options.rounds);
+
     settle(outputs);
-    const Measurement small = runOnce({pixfold, tiny, output}, "/dev/null");
+    const ProcessRun small = runOnce({pixfold, tiny, output}, discard);
     settle(outputs);
-    const Measurement large = runOnce({pixfold, image, output}, "/dev/null");
-    std::printf("\n\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB\n",
+    const ProcessRun large = runOnce({pixfold, image, output}, discard);
+    std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB\n",
                 small.peakKilobytes, options.width, options.height, large.peakKilobytes);
     settle(outputs);
     return 0;

@@ -1,8 +1,9 @@
-#include "app/command_line.h"
+// Both tools' option scans.
+#include "pixfold/command_line.h"
+#include "pixunfold/command_line.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,45 +15,18 @@ ParsedCommandLine parse(std::vector<const char*> arguments) {
     return parseCommandLine(static_cast<int>(arguments.size()), arguments.data());
 }
 
-TEST(HexValue, ReadsLikeScanfHex) {
-    struct Case {
-        const char* text;
-        std::uint32_t value;
-    };
-    const Case cases[] = {
-        {"ff00ff", 0xFF00FF},
-        {"FF00FF", 0xFF00FF},
-        {"0x1234", 0x1234},
-        {"0XaB", 0xAB},
-        {"  \t7", 7},
-        {"+10", 0x10},
-        {"-1", 0xFFFFFFFFu},
-        {"-0x2", 0xFFFFFFFEu},
-        {"0", 0},
-        {"12zz", 0x12},
-        {"123456789", 0x23456789u},
-        {"ffffffffff", 0xFFFFFFFFu},
-    };
-    for (const Case& c : cases) {
-        std::uint32_t value = 0xDEAD;
-        EXPECT_TRUE(readHexValue(c.text, value)) << c.text;
-        EXPECT_EQ(value, c.value) << c.text;
-    }
-}
-
-TEST(HexValue, NoDigitLeavesTheValueAlone) {
-    for (const char* text : {"", "zz", "0x", "0X", "#ff00ff", "-", " ", "0xg", "+-1"}) {
-        std::uint32_t value = 0xDEAD;
-        EXPECT_FALSE(readHexValue(text, value)) << text;
-        EXPECT_EQ(value, 0xDEADu) << text;
-    }
+ParsedUnfoldCommandLine parseUnfold(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "pixunfold");
+    return parseUnfoldCommandLine(static_cast<int>(arguments.size()), arguments.data());
 }
 
 TEST(OptionScan, DefaultsAndPaths) {
-    const ParsedCommandLine parsed = parse({"in.ppm", "out.yuv", "ignored"});
-    ASSERT_EQ(parsed.error, ErrorCode::none);
+    const ParsedCommandLine parsed = parse({"in.ppm", "out.yuv"});
+    ASSERT_TRUE(succeeded(parsed.result));
     EXPECT_EQ(parsed.commandLine.settings.format, OutputFormat::e888);
     EXPECT_FALSE(parsed.commandLine.settings.keyEnabled);
+    EXPECT_FALSE(parsed.commandLine.imageStream);
+    EXPECT_EQ(parsed.commandLine.alphaPath, nullptr);
     EXPECT_STREQ(parsed.commandLine.inputPath, "in.ppm");
     EXPECT_STREQ(parsed.commandLine.outputPath, "out.yuv");
 }
@@ -65,52 +39,92 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
     EXPECT_EQ(parse({"-fe655", "e888Alpha", "a", "b"}).commandLine.settings.format,
               OutputFormat::e888Alpha);
     // Unknown options and a lone "-" are skipped without taking a value.
-    const ParsedCommandLine skipped = parse({"-x", "-", "a", "b"});
-    EXPECT_STREQ(skipped.commandLine.inputPath, "a");
+    EXPECT_STREQ(parse({"-x", "-", "a", "b"}).commandLine.inputPath, "a");
     // The second -1 is the value of the first.
     EXPECT_EQ(parse({"-1", "-1", "a", "b"}).commandLine.settings.matchValue, 0xFFFFFFFFu);
     // An output path may begin with '-'.
     EXPECT_STREQ(parse({"a", "-out.yuv"}).commandLine.outputPath, "-out.yuv");
+    // -O, as the usage text spells it, is -0.
+    EXPECT_EQ(parse({"-O", "12", "a", "b"}).commandLine.settings.noMatchValue, 0x12u);
 }
 
-TEST(OptionScan, KeyOptionsFillTheSettings) {
-    const ParsedCommandLine parsed =
-        parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-f", "e655Z", "a", "b"});
-    ASSERT_EQ(parsed.error, ErrorCode::none);
+TEST(OptionScan, KeyStreamAndAlphaOptionsFillTheSettings) {
+    const ParsedCommandLine parsed = parse(
+        {"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-s", "-a", "a.bin", "-f", "e655Z", "a", "b"});
+    ASSERT_TRUE(succeeded(parsed.result));
     const ConversionSettings& settings = parsed.commandLine.settings;
     EXPECT_TRUE(settings.keyEnabled);
     EXPECT_EQ(settings.keyColour, 0xFF00FFu);
     EXPECT_EQ(settings.matchValue, 0xFFu);
     EXPECT_EQ(settings.noMatchValue, 0xABCDEFu);
     EXPECT_EQ(settings.format, OutputFormat::e655Z);
-}
-
-TEST(OptionScan, CapitalOIsTheNoMatchOptionToo) {
-    EXPECT_EQ(parse({"-O", "12", "a", "b"}).commandLine.settings.noMatchValue, 0x12u);
+    EXPECT_TRUE(parsed.commandLine.imageStream);
+    EXPECT_STREQ(parsed.commandLine.alphaPath, "a.bin");
 }
 
 TEST(OptionScan, FormatNamesAreExact) {
     for (const char* name : {"e888alpha", "E888", "e655z", "e888 ", ""}) {
-        EXPECT_EQ(parse({"-f", name, "a", "b"}).error, ErrorCode::unknownFormat) << name;
+        EXPECT_EQ(parse({"-f", name, "a", "b"}).result.code, ErrorCode::unknownFormat) << name;
     }
     // An unknown name ends the scan even when a later -f is valid.
-    EXPECT_EQ(parse({"-f", "bad", "-f", "e888", "a", "b"}).error, ErrorCode::unknownFormat);
+    EXPECT_EQ(parse({"-f", "bad", "-f", "e888", "a", "b"}).result.code, ErrorCode::unknownFormat);
 }
 
 TEST(OptionScan, ValueWithoutDigitsIsReportedWithItsOption) {
     const ParsedCommandLine parsed = parse({"-m", "ff", "-O", "#00ff00", "a", "b"});
-    EXPECT_EQ(parsed.error, ErrorCode::invalidHexValue);
-    EXPECT_EQ(parsed.badValue, "#00ff00");
-    EXPECT_EQ(parsed.badOption, 'O');
+    EXPECT_EQ(parsed.result.code, ErrorCode::invalidHexValue);
+    EXPECT_EQ(parsed.result.subject, "#00ff00");
+    EXPECT_EQ(parsed.result.option, 'O');
 }
 
-TEST(OptionScan, MissingArgumentsGiveUsage) {
-    EXPECT_EQ(parse({}).error, ErrorCode::usage);
-    EXPECT_EQ(parse({"in.ppm"}).error, ErrorCode::usage);
-    EXPECT_EQ(parse({"-f", "e888", "in.ppm"}).error, ErrorCode::usage);
-    EXPECT_EQ(parse({"in.ppm", "out.yuv", "-m"}).error, ErrorCode::none);
-    EXPECT_EQ(parse({"-x", "-y", "-m"}).error, ErrorCode::usage);
-    EXPECT_EQ(parse({"-x", "-y", "-z"}).error, ErrorCode::usage);
+TEST(OptionScan, AnythingButTwoPathsGivesUsage) {
+    for (const std::vector<const char*>& arguments :
+         std::vector<std::vector<const char*>>{{},
+                                               {"in.ppm"},
+                                               {"-f", "e888", "in.ppm"},
+                                               {"-x", "-y", "-m"},
+                                               {"-x", "-y", "-z"},
+                                               {"in.ppm", "out.yuv", "-m"},
+                                               {"a.ppm", "b.ppm", "c.ppm"},
+                                               {"in.ppm", "out.yuv", "-f", "e655"}}) {
+        EXPECT_EQ(parse(arguments).result.code, ErrorCode::usage) << arguments.size();
+    }
+}
+
+TEST(OptionScan, HelpAndVersionBeforeThePaths) {
+    EXPECT_EQ(parse({"--help"}).request, Request::help);
+    EXPECT_EQ(parse({"-f", "e655", "--version", "a", "b"}).request, Request::version);
+    // After the input path it is the output path, which may begin with '-'.
+    EXPECT_STREQ(parse({"a", "--help"}).commandLine.outputPath, "--help");
+    EXPECT_EQ(parseUnfold({"--help"}).request, UnfoldRequest::help);
+    EXPECT_EQ(parseUnfold({"--version"}).request, UnfoldRequest::version);
+}
+
+TEST(UnfoldOptionScan, StrictOptionsThenFourArguments) {
+    const ParsedUnfoldCommandLine parsed = parseUnfold(
+        {"-f", "e888Alpha", "-s", "-a", "a", "-k", "k", "-1", "ff", "4", "2", "r", "p"});
+    ASSERT_TRUE(succeeded(parsed.result));
+    const UnfoldCommandLine& line = parsed.commandLine;
+    EXPECT_EQ(line.format, OutputFormat::e888Alpha);
+    EXPECT_TRUE(line.frameStream);
+    EXPECT_TRUE(line.matchGiven);
+    EXPECT_EQ(line.matchValue, 0xFFu);
+    EXPECT_EQ(line.width, 4);
+    EXPECT_EQ(line.height, 2);
+    EXPECT_STREQ(line.recordPath, "r");
+    EXPECT_STREQ(line.ppmPath, "p");
+    for (const std::vector<const char*>& arguments :
+         std::vector<std::vector<const char*>>{{"4", "2", "r"},
+                                               {"4", "2", "r", "p", "q"},
+                                               {"-x", "1", "4", "2", "r", "p"},
+                                               {"-ff", "e888", "4", "2", "r", "p"},
+                                               {"-f"}}) {
+        EXPECT_EQ(parseUnfold(arguments).result.code, ErrorCode::usage) << arguments.size();
+    }
+    EXPECT_EQ(parseUnfold({"4", "0", "r", "p"}).result.code, ErrorCode::invalidDimension);
+    EXPECT_EQ(parseUnfold({"-k", "m", "4", "2", "r", "p"}).result.code, ErrorCode::noKeyPlane);
+    EXPECT_EQ(parseUnfold({"-f", "e888Alpha", "-k", "m", "4", "2", "r", "p"}).result.code,
+              ErrorCode::alphaFileRequired);
 }
 
 } // namespace

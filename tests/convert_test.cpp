@@ -1,6 +1,7 @@
-#include "encode/convert.h"
+#include "colour/convert.h"
 #include "encode/encoder.h"
-#include "encode/pack.h"
+#include "format/pack.h"
+#include "support/known_colours.h"
 
 #include <gtest/gtest.h>
 
@@ -35,32 +36,48 @@ YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
             static_cast<int>(cbShifted) + 128};
 }
 
-struct ColourCase {
-    int r, g, b;
-    int y, cr, cb;
-};
+// Encodes pixels through encodePixels, the path the tool runs, in e888.
+std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int32_t maxValue,
+                                   EncodePath path) {
+    std::vector<std::uint8_t> samples;
+    for (const RgbPixel& pixel : pixels) {
+        samples.insert(samples.end(), {pixel.r, pixel.g, pixel.b});
+    }
+    std::vector<std::uint8_t> records(pixels.size() * 4);
+    const EncodePlan plan = makeEncodePlan(ConversionSettings{}, maxValue, path);
+    encodePixels(samples.data(), pixels.size(), plan, records.data(), nullptr);
+    std::vector<YCrCbCodes> codes;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        codes.push_back({records[i * 4], records[i * 4 + 1], records[i * 4 + 2]});
+    }
+    return codes;
+}
 
-// Worked values, and the colours whose luma sits exactly on a rounding tie:
-// fused multiply-add, a reciprocal, a regrouped sum or wider intermediates
-// each get at least one tie wrong.
-const ColourCase knownColours[] = {
-    {0, 0, 0, 16, 128, 128},      {255, 255, 255, 235, 128, 128}, {255, 0, 0, 81, 240, 91},
-    {0, 255, 0, 145, 35, 55},     {0, 0, 255, 41, 111, 240},      {128, 128, 128, 126, 128, 128},
-    {255, 255, 0, 210, 146, 17},  {0, 255, 255, 170, 17, 166},    {255, 0, 255, 106, 222, 202},
-    {200, 100, 50, 123, 175, 92}, {4, 194, 109, 125, 0x34, 0x78}, {30, 186, 82, 126, 0x44, 0x6A},
-    {2, 44, 141, 53, 0x68, 0xB1}, {5, 65, 25, 53, 0x69, 0x78},    {134, 252, 215, 198, 0x50, 0x81},
-};
+// Each compiled path of the pixel loop that this processor can run.
+std::vector<EncodePath> runnablePaths() {
+    std::vector<EncodePath> paths;
+    for (EncodePath path : {EncodePath::portable, EncodePath::avx2}) {
+        if (encodePathAvailable(path)) {
+            paths.push_back(path);
+        }
+    }
+    return paths;
+}
 
 TEST(Conversion, KnownColoursAndLumaTies) {
-    const ConversionScale scale = makeConversionScale(255);
-    for (const ColourCase& c : knownColours) {
-        const RgbPixel pixel{static_cast<std::uint8_t>(c.r), static_cast<std::uint8_t>(c.g),
-                             static_cast<std::uint8_t>(c.b)};
-        for (const YCrCbCodes codes :
-             {convertPixel(pixel, scale), convertPixelInDouble(pixel, 255)}) {
-            EXPECT_EQ(codes.y, c.y) << c.r << "," << c.g << "," << c.b;
-            EXPECT_EQ(codes.cr, c.cr) << c.r << "," << c.g << "," << c.b;
-            EXPECT_EQ(codes.cb, c.cb) << c.r << "," << c.g << "," << c.b;
+    std::vector<RgbPixel> pixels;
+    for (const testing_support::KnownColour& c : testing_support::knownColours) {
+        pixels.push_back({c.r, c.g, c.b});
+    }
+    for (const EncodePath path : runnablePaths()) {
+        const std::vector<YCrCbCodes> encoded = encodeE888(pixels, 255, path);
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            const testing_support::KnownColour& c = testing_support::knownColours[i];
+            for (const YCrCbCodes codes : {encoded[i], convertPixelInDouble(pixels[i], 255)}) {
+                EXPECT_EQ(codes.y, c.y) << +c.r << "," << +c.g << "," << +c.b;
+                EXPECT_EQ(codes.cr, c.cr) << +c.r << "," << +c.g << "," << +c.b;
+                EXPECT_EQ(codes.cb, c.cb) << +c.r << "," << +c.g << "," << +c.b;
+            }
         }
     }
 }
@@ -73,13 +90,16 @@ TEST(Conversion, TieColoursAreFlaggedForTheFormula) {
 }
 
 TEST(Conversion, GreysHaveNeutralColourDifferences) {
-    const ConversionScale scale = makeConversionScale(255);
+    std::vector<RgbPixel> greys;
     for (int v = 0; v <= 255; ++v) {
         const auto sample = static_cast<std::uint8_t>(v);
-        const YCrCbCodes codes = convertPixel({sample, sample, sample}, scale);
-        EXPECT_EQ(codes.y, 16 + (219 * v * 2 + 255) / 510) << v;
-        EXPECT_EQ(codes.cr, 128) << v;
-        EXPECT_EQ(codes.cb, 128) << v;
+        greys.push_back({sample, sample, sample});
+    }
+    const std::vector<YCrCbCodes> codes = encodeE888(greys, 255, fastestEncodePath());
+    for (int v = 0; v <= 255; ++v) {
+        EXPECT_EQ(codes[static_cast<std::size_t>(v)].y, 16 + (219 * v * 2 + 255) / 510) << v;
+        EXPECT_EQ(codes[static_cast<std::size_t>(v)].cr, 128) << v;
+        EXPECT_EQ(codes[static_cast<std::size_t>(v)].cb, 128) << v;
     }
 }
 
@@ -131,17 +151,6 @@ void checkEveryColour(int maxValue, EncodePath path) {
     }
 }
 
-// Each compiled path of the pixel loop that this processor can run.
-std::vector<EncodePath> runnablePaths() {
-    std::vector<EncodePath> paths;
-    for (EncodePath path : {EncodePath::portable, EncodePath::avx2}) {
-        if (encodePathAvailable(path)) {
-            paths.push_back(path);
-        }
-    }
-    return paths;
-}
-
 TEST(Conversion, EveryEightBitColourMatchesTheFormula) {
     for (EncodePath path : runnablePaths()) {
         SCOPED_TRACE(path == EncodePath::avx2 ? "avx2 path" : "portable path");
@@ -160,9 +169,8 @@ TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
 
 TEST(Conversion, SamplesAreNormalisedByTheMaximumValue) {
     // Full scale at maxValue 15 is white, as 255 is at maxValue 255.
-    const YCrCbCodes white = convertPixel({15, 15, 15}, makeConversionScale(15));
-    EXPECT_EQ(white.y, 235);
-    const YCrCbCodes red = convertPixel({1, 0, 0}, makeConversionScale(1));
+    EXPECT_EQ(encodeE888({{15, 15, 15}}, 15, fastestEncodePath())[0].y, 235);
+    const YCrCbCodes red = encodeE888({{1, 0, 0}}, 1, fastestEncodePath())[0];
     EXPECT_EQ(red.y, 81);
     EXPECT_EQ(red.cr, 240);
     EXPECT_EQ(red.cb, 91);

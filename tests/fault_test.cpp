@@ -1,7 +1,7 @@
 // The executable under hostile conditions: unwritable places, slow and short
 // pipes, absurd headers. Each must end with its message and status 1, or with
 // a correct conversion, never a hang or a crash.
-#include "tool_support.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +66,7 @@ TEST_F(Fault, FifoClosedMidRasterIsTruncated) {
     writer.join();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Input file '" + fifo + "' is truncated\n");
-    EXPECT_EQ(readFile(output).size(), 8u);
+    EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 TEST_F(Fault, HugeDimensionsWithATinyRasterStopAtOnce) {
@@ -75,7 +75,7 @@ TEST_F(Fault, HugeDimensionsWithATinyRasterStopAtOnce) {
         const ToolRun run = runTool({"-f", format, input, output});
         EXPECT_EQ(run.status, 1) << format;
         EXPECT_EQ(run.standardError, "Input file '" + input + "' is truncated\n") << format;
-        EXPECT_EQ(readFile(output).size(), std::string(format) == "e655" ? 2u : 4u) << format;
+        EXPECT_FALSE(std::filesystem::exists(output)) << format;
     }
 }
 

@@ -1,4 +1,3 @@
-#include "common/files.h"
 #include "ppm/ppm_reader.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +11,8 @@
 namespace pixfold {
 namespace {
 
-using File = InputFile;
-
-File streamOf(const std::string& bytes) {
-    File file(std::tmpfile());
-    std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-    std::rewind(file.get());
-    return file;
+InputStream streamOf(const std::string& bytes) {
+    return memoryInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 struct HeaderCase {
@@ -34,9 +28,9 @@ void PrintTo(const HeaderCase& c, std::ostream* out) {
 class MalformedHeader : public testing::TestWithParam<HeaderCase> {};
 
 TEST_P(MalformedHeader, IsRejectedWithItsMessage) {
-    const File file = streamOf(GetParam().bytes);
+    InputStream file = streamOf(GetParam().bytes);
     PpmHeader header;
-    EXPECT_EQ(readPpmHeader(file.get(), header), GetParam().expected);
+    EXPECT_EQ(readPpmHeader(file, header), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -75,13 +69,13 @@ class WellFormedHeader : public testing::TestWithParam<GoodCase> {};
 
 // The byte after the header must be the first sample: '!' marks it.
 TEST_P(WellFormedHeader, IsReadAndLeavesTheStreamAtTheRaster) {
-    const File file = streamOf(GetParam().bytes + "!");
+    InputStream file = streamOf(GetParam().bytes + "!");
     PpmHeader header;
-    ASSERT_EQ(readPpmHeader(file.get(), header), ErrorCode::none);
+    ASSERT_EQ(readPpmHeader(file, header), ErrorCode::none);
     EXPECT_EQ(header.width, GetParam().expected.width);
     EXPECT_EQ(header.height, GetParam().expected.height);
     EXPECT_EQ(header.maxValue, GetParam().expected.maxValue);
-    EXPECT_EQ(std::fgetc(file.get()), '!');
+    EXPECT_EQ(readByte(file), '!');
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -99,54 +93,81 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<GoodCase>& param) { return param.param.name; });
 
 TEST(Header, CrLfAfterMaximumMakesLfTheFirstSample) {
-    const File file = streamOf("P6\n1 1\n255\r\nAB");
+    InputStream file = streamOf("P6\n1 1\n255\r\nAB");
     PpmHeader header;
-    ASSERT_EQ(readPpmHeader(file.get(), header), ErrorCode::none);
+    ASSERT_EQ(readPpmHeader(file, header), ErrorCode::none);
     std::uint8_t samples[3] = {};
-    const PixelBlock block = readPixels(file.get(), samples, 1, header.maxValue);
+    const PixelBlock block = readPixels(file, samples, 1, header.maxValue);
     EXPECT_EQ(block.pixels, 1u);
     EXPECT_EQ(samples[0], '\n');
     EXPECT_EQ(samples[1], 'A');
 }
 
 TEST(Header, ReadErrorIsNotAFormatError) {
-    const File directory(std::fopen(".", "rb"));
-    if (!directory) {
+    InputStream directory;
+    if (!succeeded(openInput(".", directory))) {
         GTEST_SKIP() << "this platform does not open directories as files";
     }
     PpmHeader header;
-    EXPECT_EQ(readPpmHeader(directory.get(), header), ErrorCode::cantReadInput);
+    EXPECT_EQ(readPpmHeader(directory, header), ErrorCode::cantReadInput);
+    closeInput(directory);
 }
 
 TEST(Pixels, ShortRasterStopsAtTheLastWholePixel) {
-    const File file = streamOf(std::string("\1\2\3\4\5\6\7\10", 8));
+    InputStream file = streamOf(std::string("\1\2\3\4\5\6\7\10", 8));
     std::uint8_t samples[9] = {};
-    const PixelBlock block = readPixels(file.get(), samples, 3, 255);
+    const PixelBlock block = readPixels(file, samples, 3, 255);
     EXPECT_EQ(block.pixels, 2u);
     EXPECT_EQ(block.error, ErrorCode::truncatedInput);
 }
 
 TEST(Pixels, NothingAfterTheRequestedPixelsIsRead) {
-    const File file = streamOf("abcdefXYZ");
+    InputStream file = streamOf("abcdefXYZ");
     std::uint8_t samples[6] = {};
-    const PixelBlock block = readPixels(file.get(), samples, 2, 255);
+    const PixelBlock block = readPixels(file, samples, 2, 255);
     EXPECT_EQ(block.pixels, 2u);
     EXPECT_EQ(block.error, ErrorCode::none);
-    EXPECT_EQ(std::ftell(file.get()), 6);
+    EXPECT_EQ(readByte(file), 'X');
 }
 
 TEST(Pixels, SampleAboveMaximumStopsBeforeItsPixel) {
-    const File file = streamOf(std::string("\1\2\3\4\20\6\7\10\11", 9));
+    InputStream file = streamOf(std::string("\1\2\3\4\20\6\7\10\11", 9));
     std::uint8_t samples[9] = {};
-    const PixelBlock block = readPixels(file.get(), samples, 3, 15);
+    const PixelBlock block = readPixels(file, samples, 3, 15);
     EXPECT_EQ(block.pixels, 1u);
     EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax);
 }
 
-TEST(Pixels, SampleEqualToMaximumIsAccepted) {
-    const File file = streamOf(std::string("\17\17\17", 3));
+TEST(NextImage, WhitespaceBetweenImagesIsSkippedAndTheEndFound) {
+    InputStream file = streamOf("abc \n\t P6 1 1 255\nxyz\n\n");
     std::uint8_t samples[3] = {};
-    const PixelBlock block = readPixels(file.get(), samples, 1, 15);
+    ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
+    bool found = false;
+    ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
+    ASSERT_TRUE(found);
+    PpmHeader header;
+    ASSERT_EQ(readPpmHeader(file, header), ErrorCode::none);
+    ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
+    EXPECT_EQ(samples[0], 'x');
+    ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
+    EXPECT_FALSE(found);
+}
+
+TEST(NextImage, AnythingButWhitespaceAfterAnImageIsAnotherHeader) {
+    InputStream file = streamOf("abc#P6 1 1 255\n");
+    std::uint8_t samples[3] = {};
+    ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
+    bool found = false;
+    ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
+    ASSERT_TRUE(found);
+    PpmHeader header;
+    EXPECT_EQ(readPpmHeader(file, header), ErrorCode::wrongInputFormat);
+}
+
+TEST(Pixels, SampleEqualToMaximumIsAccepted) {
+    InputStream file = streamOf(std::string("\17\17\17", 3));
+    std::uint8_t samples[3] = {};
+    const PixelBlock block = readPixels(file, samples, 1, 15);
     EXPECT_EQ(block.pixels, 1u);
     EXPECT_EQ(block.error, ErrorCode::none);
 }

@@ -1,6 +1,6 @@
 #include "common/types.h"
 #include "encode/encoder.h"
-#include "encode/records.h"
+#include "format/records.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +106,7 @@ TEST(KeyColour, KeyOptionsDoNotChangePlainFormats) {
     }
 }
 
-TEST(KeyedRecords, RecordsStayInPixelOrderAcrossSpans) {
+TEST(PlainRecords, RecordsStayInPixelOrderAcrossSpans) {
     // More pixels than one internal span, with a tie colour late in the run:
     // the rewrite of boundary pixels must land on the right records.
     Bytes samples;

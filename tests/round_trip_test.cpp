@@ -1,10 +1,10 @@
-// pixfold's records decoded back to RGB: how far each colour moves, greys, and
-// the key plane, in process and through both executables.
-#include "decode/inverse.h"
+// pixfold's records decoded back to RGB, in process: how far each colour
+// moves, and how greys and e655's dropped bits come back.
+#include "colour/inverse.h"
 #include "encode/encoder.h"
-#include "encode/pack.h"
-#include "encode/records.h"
-#include "tool_support.h"
+#include "format/pack.h"
+#include "format/records.h"
+#include "support/known_colours.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,6 @@ namespace pixfold {
 namespace {
 
 using namespace testing_support;
-
-// Largest difference of any sample over all 16,777,216 colours, measured with
-// this test; the README quotes them.
-constexpr int e888Tolerance = 4;
-constexpr int e655Tolerance = 14;
 
 int largestRoundTripError(OutputFormat format) {
     ConversionSettings settings;

@@ -1,11 +1,16 @@
 // End-to-end runs of pixunfold on what pixfold wrote.
-#include "tool_support.h"
+#include "support/files.h"
+#include "support/known_colours.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace pixfold {
 namespace {
@@ -46,7 +51,7 @@ TEST_F(Unfold, PictureComesBackCloseToTheSource) {
         ASSERT_EQ(back.size(), header.size() + samples.size()) << format;
         EXPECT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(header.size())),
                   bytesOf(header));
-        const int tolerance = std::string(format) == "e888" ? 4 : 14;
+        const int tolerance = std::string(format) == "e888" ? e888Tolerance : e655Tolerance;
         for (std::size_t i = 0; i < samples.size(); ++i) {
             EXPECT_LE(std::abs(back[header.size() + i] - samples[i]), tolerance)
                 << format << " " << i;
@@ -91,10 +96,16 @@ TEST_F(Unfold, FailuresAreReportedAndNothingIsWritten) {
     const std::vector<Case> cases = {
         {{"-f", "e655", "4", "2", records, picture},
          "Record file '" + records +
-             "' does not hold exactly width x height records of its format\n"},
+             "' does not hold exactly width x height records of its format: 32 bytes, "
+             "expected 16\n"},
         {{"-f", "e655Z", "4", "3", records, picture},
          "Record file '" + records +
-             "' does not hold exactly width x height records of its format\n"},
+             "' does not hold exactly width x height records of its format: 32 bytes, "
+             "expected 48\n"},
+        {{"-s", "-f", "e655Z", "3", "2", records, picture},
+         "Record file '" + records +
+             "' does not hold a whole number of width x height frames: 32 bytes, frames of "
+             "24\n"},
         {{"-f", "e655Z", "0", "2", records, picture},
          "Invalid width or height '0': a positive decimal number is needed\n"},
         {{"-f", "e655Z", "4", "2x", records, picture},
@@ -117,6 +128,46 @@ TEST_F(Unfold, FailuresAreReportedAndNothingIsWritten) {
     }
 }
 
+// Inputs that are not regular files are measured as they are read: extra
+// records or alpha values after the last pixel are an error too.
+TEST_F(Unfold, ExtraBytesOnAPipeAreAnError) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(runTool({"-f", "e888Alpha", input, records}, alpha).status, 0);
+    const std::string fifo = folder.path("in.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Bytes longer = readFile(records);
+    longer.insert(longer.end(), 4, 0);
+    std::thread writer(feedFifo, fifo, longer);
+    ToolRun run = runUnfold({"-f", "e888", "4", "2", fifo, picture});
+    writer.join();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Record file '" + fifo +
+                                     "' does not hold exactly width x height records of its "
+                                     "format: more than 32 bytes, expected 32\n");
+    Bytes alphaLonger = readFile(alpha);
+    alphaLonger.push_back(0);
+    std::thread alphaWriter(feedFifo, fifo, alphaLonger);
+    run = runUnfold({"-f", "e888Alpha", "-a", fifo, "-k", mask, "4", "2", records, picture});
+    alphaWriter.join();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Alpha file '" + fifo +
+                                     "' does not hold exactly 4 bytes per pixel: more than 32 "
+                                     "bytes, expected 32\n");
+    EXPECT_FALSE(std::filesystem::exists(picture));
+}
+
+TEST_F(Unfold, NeitherOutputMayBeAnInput) {
+    ASSERT_EQ(runTool({"-f", "e888Alpha", input, records}, alpha).status, 0);
+    const Bytes before = readFile(alpha);
+    for (const std::string& output : {records, alpha}) {
+        const ToolRun run =
+            runUnfold({"-f", "e888Alpha", "-a", alpha, "-k", output, "4", "2", records, picture});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, "Input and output are the same file\n");
+    }
+    EXPECT_EQ(readFile(alpha), before);
+}
+
 TEST_F(Unfold, AlphaStreamOfTheWrongSize) {
     ASSERT_EQ(runTool({"-f", "e888Alpha", input, records}, alpha).status, 0);
     writeFile(alpha, Bytes(31, 0));
@@ -124,7 +175,8 @@ TEST_F(Unfold, AlphaStreamOfTheWrongSize) {
         runUnfold({"-f", "e888Alpha", "-a", alpha, "-k", mask, "4", "2", records, picture});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError,
-              "Alpha file '" + alpha + "' does not hold exactly 4 bytes per pixel\n");
+              "Alpha file '" + alpha +
+                  "' does not hold exactly 4 bytes per pixel: 31 bytes, expected 32\n");
 }
 
 TEST_F(Unfold, UsageForMissingOrUnknownArguments) {

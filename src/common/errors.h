@@ -1,7 +1,9 @@
-// Every way a run can fail. Readers and the run return one of these; only the
-// process entry turns it into a message, once.
+// Every way a run of either tool can fail, and the one shape a failure takes.
+// Readers and runs return a Result; only a tool's entry turns it into a
+// message, once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,42 +11,70 @@ namespace pixfold {
 
 enum class ErrorCode {
     none,
-    usage,           // too few arguments, or a value or path missing
+    usage,           // too few arguments, an extra one, or a value missing
     unknownFormat,   // -f with a name that is not a format
-    invalidHexValue, // -m, -1, -0 or -O with no hexadecimal digit
+    invalidHexValue, // a hexadecimal option value with no digit
     cantOpenInput,
-    cantReadInput,    // a read error that is not the end of the file
-    wrongInputFormat, // not a binary PPM header we can read
-    only8Bit,         // maximum value of 256 or more
-    sameFile,         // output path names the input file
+    cantReadInput,       // a read error that is not the end of the file
+    wrongInputFormat,    // not a binary PPM header we can read
+    only8Bit,            // maximum value of 256 or more
+    sameFile,            // an output is an input file
+    sameOutputAndStdout, // the output file is standard output, which gets the alpha stream
+    sameOutputs,         // two outputs are one file
     cantOpenOutput,
     truncatedInput,   // the raster ends before the last pixel
     sampleExceedsMax, // a sample above the header's maximum value
     cantWriteOutput,
     cantWriteStdout,
-    // pixunfold
-    unfoldUsage,
-    invalidDimension,  // width or height not a positive decimal
-    recordFileSize,    // record file is not width x height records
-    alphaFileSize,     // alpha file is not 4 bytes per pixel
-    noKeyPlane,        // -k with a format that carries no key value
-    alphaFileRequired, // -k with e888Alpha but no -a
+    invalidDimension, // pixunfold: width or height not a positive decimal
+    recordFileSize,   // pixunfold: not exactly width x height records
+    recordFrameSize,  // pixunfold -s: not a whole number of frames
+    alphaFileSize,    // pixunfold: not exactly 4 bytes per pixel
+    alphaFrameSize,   // pixunfold -s: not 4 bytes per pixel of every frame
+    noKeyPlane,       // pixunfold: -k with a format that carries no key value
+    alphaFileRequired // pixunfold: -k with e888Alpha but no -a
 };
 
-// What a message may need to name besides the code itself. pixunfold's
-// messages name their file as inputPath or outputPath.
-struct ErrorContext {
-    std::string_view inputPath;
-    std::string_view outputPath;
-    std::string_view optionValue;
-    char option = 0;
+// A run's outcome: the code, and what its message names.
+struct Result {
+    ErrorCode code = ErrorCode::none;
+    std::string subject;             // the path or option value the message names
+    char option = 0;                 // invalidHexValue: the option, as typed
+    std::uint64_t actualBytes = 0;   // size messages: what the file holds...
+    bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
+    std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
 };
 
-std::string errorMessage(ErrorCode code, const ErrorContext& context);
+inline Result failure(ErrorCode code, std::string_view subject = {}) {
+    Result result;
+    result.code = code;
+    result.subject = subject;
+    return result;
+}
 
-// "Unknown format" is the one message that goes to standard output.
+inline Result sizeFailure(ErrorCode code, std::string_view path, std::uint64_t actualBytes,
+                          std::uint64_t expectedBytes, bool actualIsLowerBound = false) {
+    Result result = failure(code, path);
+    result.actualBytes = actualBytes;
+    result.expectedBytes = expectedBytes;
+    result.actualIsLowerBound = actualIsLowerBound;
+    return result;
+}
+
+inline bool succeeded(const Result& result) {
+    return result.code == ErrorCode::none;
+}
+
+// The one line that reports a failure; usageText is the calling tool's own.
+std::string errorMessage(const Result& result, std::string_view usageText);
+
+// "Unknown format" goes to standard output, where the tool has always written
+// it and where scripts that parse it look; every other message to standard error.
 constexpr bool errorGoesToStandardOutput(ErrorCode code) {
     return code == ErrorCode::unknownFormat;
 }
+
+// Prints the failure's message on its stream and returns exit status 1.
+int reportFailure(const Result& result, std::string_view usageText);
 
 } // namespace pixfold

@@ -1,7 +1,7 @@
 #include "encode/encoder.h"
 
-#include "encode/pack.h"
-#include "encode/records.h"
+#include "format/pack.h"
+#include "format/records.h"
 
 #include <algorithm>
 
@@ -33,7 +33,8 @@ inline void storePixel(const std::uint8_t* sample, YCrCbCodes codes, const KeyTe
 }
 
 // One pass with the quick conversion, then, only if some pixel sat on a
-// rounding boundary, a second pass that rewrites just those pixels.
+// rounding boundary, a second pass through convertPixel, which settles those
+// pixels with the formula.
 template <OutputFormat format>
 void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                 std::uint8_t* records, std::uint8_t* alpha) {
@@ -49,11 +50,8 @@ void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const Encod
     }
     for (std::size_t i = 0; i < pixelCount; ++i) {
         const std::uint8_t* sample = samples + i * 3;
-        const RgbPixel pixel{sample[0], sample[1], sample[2]};
-        if (convertPixelQuick(pixel.r, pixel.g, pixel.b, plan.scale).onRoundingBoundary != 0) {
-            const YCrCbCodes codes = convertPixelInDouble(pixel, plan.scale.maxValue);
-            storePixel<format>(sample, codes, plan.key, records, alpha, i);
-        }
+        const YCrCbCodes codes = convertPixel({sample[0], sample[1], sample[2]}, plan.scale);
+        storePixel<format>(sample, codes, plan.key, records, alpha, i);
     }
 }
 

@@ -1,9 +1,9 @@
 // Encodes a run of pixels, as read, into the records of one format.
 #pragma once
 
+#include "colour/convert.h"
 #include "common/types.h"
-#include "encode/convert.h"
-#include "encode/key.h"
+#include "format/key.h"
 
 #include <cstddef>
 #include <cstdint>

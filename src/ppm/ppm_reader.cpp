@@ -1,47 +1,23 @@
 #include "ppm/ppm_reader.h"
 
-#include <cstdint>
+#include "common/text.h"
 
 namespace pixfold {
 
 namespace {
 
-constexpr std::int32_t largestField = 2147483647;
-
-bool isPpmWhitespace(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(int c) {
-    return c >= '0' && c <= '9';
-}
-
-// getc that tells a read error from the end of the file.
-struct HeaderStream {
-    std::FILE* file;
-    bool failed = false;
-
-    int next() {
-        const int c = std::getc(file);
-        if (c == EOF && std::ferror(file) != 0) {
-            failed = true;
-        }
-        return c;
-    }
-};
-
 // Skips whitespace and comments starting at c; returns the first other byte
 // and tells whether anything was skipped.
-int skipSeparators(HeaderStream& stream, int c, bool& sawSeparator) {
+int skipSeparators(InputStream& input, int c, bool& sawSeparator) {
     sawSeparator = false;
     while (true) {
-        if (isPpmWhitespace(c)) {
+        if (isWhitespace(c)) {
             sawSeparator = true;
-            c = stream.next();
+            c = readByte(input);
         } else if (c == '#') {
             sawSeparator = true;
-            while (c != '\n' && c != '\r' && c != EOF) {
-                c = stream.next();
+            while (c != '\n' && c != '\r' && c >= 0) {
+                c = readByte(input);
             }
         } else {
             return c;
@@ -51,45 +27,43 @@ int skipSeparators(HeaderStream& stream, int c, bool& sawSeparator) {
 
 // Reads a decimal field whose first byte is c, digit by digit with an
 // overflow check. Returns the byte after the last digit in c.
-bool readField(HeaderStream& stream, int& c, std::int32_t& value) {
-    if (!isDigit(c)) {
+bool readField(InputStream& input, int& c, std::int32_t& value) {
+    if (!isDecimalDigit(c)) {
         return false;
     }
     std::int32_t result = 0;
-    while (isDigit(c)) {
-        const std::int32_t digit = c - '0';
-        if (result > (largestField - digit) / 10) {
+    while (isDecimalDigit(c)) {
+        if (!appendDecimalDigit(result, c)) {
             return false;
         }
-        result = result * 10 + digit;
-        c = stream.next();
+        c = readByte(input);
     }
     value = result;
     return true;
 }
 
 // A field preceded by at least one separator (whitespace or a comment).
-bool readSeparatedField(HeaderStream& stream, int& c, std::int32_t& value) {
+bool readSeparatedField(InputStream& input, int& c, std::int32_t& value) {
     bool sawSeparator = false;
-    c = skipSeparators(stream, c, sawSeparator);
-    return sawSeparator && readField(stream, c, value);
+    c = skipSeparators(input, c, sawSeparator);
+    return sawSeparator && readField(input, c, value);
 }
 
-ErrorCode checkHeader(HeaderStream& stream, PpmHeader& header) {
-    if (stream.next() != 'P' || stream.next() != '6') {
+ErrorCode checkHeader(InputStream& input, PpmHeader& header) {
+    if (readByte(input) != 'P' || readByte(input) != '6') {
         return ErrorCode::wrongInputFormat;
     }
-    int c = stream.next();
-    if (!readSeparatedField(stream, c, header.width) ||
-        !readSeparatedField(stream, c, header.height) ||
-        !readSeparatedField(stream, c, header.maxValue)) {
+    int c = readByte(input);
+    if (!readSeparatedField(input, c, header.width) ||
+        !readSeparatedField(input, c, header.height) ||
+        !readSeparatedField(input, c, header.maxValue)) {
         return ErrorCode::wrongInputFormat;
     }
     if (header.maxValue > 255) {
         return ErrorCode::only8Bit;
     }
     // c is the one byte after the maximum value, already consumed.
-    if (header.maxValue == 0 || !isPpmWhitespace(c)) {
+    if (header.maxValue == 0 || !isWhitespace(c)) {
         return ErrorCode::wrongInputFormat;
     }
     return ErrorCode::none;
@@ -108,16 +82,27 @@ std::size_t firstPixelAboveMaximum(const std::uint8_t* samples, std::size_t pixe
 
 } // namespace
 
-ErrorCode readPpmHeader(std::FILE* input, PpmHeader& header) {
-    HeaderStream stream{input};
-    const ErrorCode result = checkHeader(stream, header);
-    return stream.failed ? ErrorCode::cantReadInput : result;
+ErrorCode readPpmHeader(InputStream& input, PpmHeader& header) {
+    const ErrorCode result = checkHeader(input, header);
+    return input.failed ? ErrorCode::cantReadInput : result;
 }
 
-PixelBlock readPixels(std::FILE* input, std::uint8_t* samples, std::size_t pixelCount,
+ErrorCode findNextImage(InputStream& input, bool& found) {
+    int c = readByte(input);
+    while (isWhitespace(c)) {
+        c = readByte(input);
+    }
+    found = c >= 0;
+    if (found) {
+        --input.position; // c came from the buffer: leave it for the header
+    }
+    return input.failed ? ErrorCode::cantReadInput : ErrorCode::none;
+}
+
+PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
                       std::int32_t maxValue) {
     const std::size_t wanted = pixelCount * 3;
-    const std::size_t got = std::fread(samples, 1, wanted, input);
+    const std::size_t got = readBytes(input, samples, wanted);
     PixelBlock block;
     block.pixels = got / 3;
     if (maxValue < 255) {
@@ -129,8 +114,7 @@ PixelBlock readPixels(std::FILE* input, std::uint8_t* samples, std::size_t pixel
         }
     }
     if (got < wanted) {
-        block.error =
-            std::ferror(input) != 0 ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
+        block.error = input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
     }
     return block;
 }

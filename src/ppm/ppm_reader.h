@@ -1,12 +1,13 @@
-// Binary PPM ("P6") input: the header, then the raster in blocks of whole pixels.
+// Binary PPM ("P6") input: the header, then the raster in blocks of whole
+// pixels; with findNextImage, the images of a multi-image stream one by one.
 #pragma once
 
 #include "common/errors.h"
+#include "common/io.h"
 #include "common/types.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace pixfold {
 
@@ -14,7 +15,11 @@ namespace pixfold {
 // unsigned decimals separated by whitespace, '#' comments allowed before the
 // maximum value, then exactly one whitespace byte before the raster.
 // On success the stream stands at the first sample.
-ErrorCode readPpmHeader(std::FILE* input, PpmHeader& header);
+ErrorCode readPpmHeader(InputStream& input, PpmHeader& header);
+
+// After an image's last sample: skips white space and tells whether another
+// image follows (found) or the input ends there. A read error is cantReadInput.
+ErrorCode findNextImage(InputStream& input, bool& found);
 
 struct PixelBlock {
     std::size_t pixels = 0;            // whole, valid pixels now in the buffer
@@ -25,7 +30,7 @@ struct PixelBlock {
 // bytes than those pixels. Stops early at the end of the file
 // (truncatedInput), on a read error (cantReadInput) or before a pixel with a
 // sample above maxValue (sampleExceedsMax).
-PixelBlock readPixels(std::FILE* input, std::uint8_t* samples, std::size_t pixelCount,
+PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
                       std::int32_t maxValue);
 
 } // namespace pixfold

@@ -1,7 +1,8 @@
 // Fuzzes the option scan over an argument vector split from the input at zero
 // bytes. Hex values that the scan accepts are checked against the C library's
 // own "%x" reading.
-#include "app/command_line.h"
+#include "common/text.h"
+#include "pixfold/command_line.h"
 
 #include <cctype>
 #include <cstdint>
@@ -58,7 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const int argc = static_cast<int>(arguments.size());
     const pixfold::ParsedCommandLine parsed = pixfold::parseCommandLine(argc, argv.data());
-    if (parsed.error == pixfold::ErrorCode::none) {
+    if (parsed.request != pixfold::Request::convert) {
+        return 0;
+    }
+    if (pixfold::succeeded(parsed.result)) {
         const pixfold::CommandLine& line = parsed.commandLine;
         require(line.inputPath != nullptr && line.outputPath != nullptr);
         require(line.inputPath[0] != '-');
@@ -70,10 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         require(inputFound);
-    } else if (parsed.error == pixfold::ErrorCode::invalidHexValue) {
+        // The output path is the last argument: nothing may follow it.
+        require(argv[static_cast<std::size_t>(argc) - 1] == line.outputPath);
+    } else if (parsed.result.code == pixfold::ErrorCode::invalidHexValue) {
         std::uint32_t ignored = 0;
-        require(!pixfold::readHexValue(std::string(parsed.badValue).c_str(), ignored));
-        require(std::strchr("m10O", parsed.badOption) != nullptr && parsed.badOption != 0);
+        require(!pixfold::readHexValue(parsed.result.subject.c_str(), ignored));
+        require(std::strchr("m10O", parsed.result.option) != nullptr && parsed.result.option != 0);
     }
     return 0;
 }

@@ -1,13 +1,13 @@
-// Fuzzes a whole conversion in every format: the input is written to a file,
-// converted to a file, with the alpha stream's standard output sent to a file
-// too, and the results are held to the tool's promises:
+// Fuzzes a whole conversion in every format, one image and a stream of images
+// (-s): the input is written to a file, converted to a file, with the alpha
+// stream's standard output sent to a file too, and the results are held to
+// the tool's promises:
 //  - success exactly when the raster held every pixel, and then 2 or 4 bytes
-//    per pixel as the format says;
-//  - on failure, whole records only, never more than the pixels present;
-//  - a header failure leaves no output file behind;
-//  - the alpha stream has one value for each record.
-#include "app/run.h"
-#include "encode/records.h"
+//    per pixel as the format says, with one alpha value per record;
+//  - on failure, no output file at all: outputs appear whole or not at all;
+//  - the alpha stream only ever holds whole 4-byte values.
+#include "format/formats.h"
+#include "pixfold/run.h"
 #include "ppm/ppm_reader.h"
 
 #include <unistd.h>
@@ -32,8 +32,8 @@ struct Scratch {
     std::string alpha;
 };
 
-Scratch& scratch() {
-    static Scratch paths = [] {
+const Scratch& scratch() {
+    static const Scratch paths = [] {
         char pattern[] = "/tmp/pixfold-fuzz-XXXXXX";
         require(mkdtemp(pattern) != nullptr);
         const std::string folder = pattern;
@@ -50,57 +50,52 @@ std::uintmax_t sizeOf(const std::string& path) {
 
 struct Expectation {
     bool headerGood = false;
+    bool complete = false; // the first image's raster holds every pixel
     std::uint64_t pixels = 0;
-    std::uint64_t pixelsPresent = 0; // whole pixels the file holds after the header
 };
 
-Expectation expect(const std::string& input) {
+Expectation expect(const std::uint8_t* data, std::size_t size) {
     Expectation result;
-    std::FILE* file = std::fopen(input.c_str(), "rb");
-    require(file != nullptr);
+    pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::PpmHeader header;
-    result.headerGood = pixfold::readPpmHeader(file, header) == pixfold::ErrorCode::none;
+    result.headerGood = pixfold::readPpmHeader(stream, header) == pixfold::ErrorCode::none;
     if (result.headerGood) {
-        result.pixels =
-            static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
-        const auto rasterStart = static_cast<std::uint64_t>(std::ftell(file));
-        result.pixelsPresent = (sizeOf(input) - rasterStart) / 3;
+        result.pixels = pixfold::pixelCount(header.width, header.height);
+        const std::uint64_t present = (size - stream.position) / 3;
+        result.complete = present >= result.pixels;
     }
-    std::fclose(file);
     return result;
 }
 
-void convertAndCheck(pixfold::OutputFormat format, const Expectation& expected) {
+void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expectation& expected) {
     const Scratch& paths = scratch();
     std::remove(paths.output.c_str());
     require(std::freopen(paths.alpha.c_str(), "wb", stdout) != nullptr);
 
-    pixfold::ConversionSettings settings;
-    settings.format = format;
-    settings.keyEnabled = true;
-    settings.matchValue = 0xFFFFFFFFu;
-    const pixfold::ErrorCode result =
-        pixfold::runConversion(settings, paths.input.c_str(), paths.output.c_str());
+    pixfold::CommandLine line;
+    line.settings.format = format;
+    line.settings.keyEnabled = true;
+    line.settings.matchValue = 0xFFFFFFFFu;
+    line.inputPath = paths.input.c_str();
+    line.outputPath = paths.output.c_str();
+    line.imageStream = imageStream;
+    const pixfold::Result result = pixfold::runConversion(line);
     std::fflush(stdout);
 
-    if (!expected.headerGood) {
-        require(result != pixfold::ErrorCode::none);
-        require(!std::filesystem::exists(paths.output));
+    const bool exists = std::filesystem::exists(paths.output);
+    require(exists == pixfold::succeeded(result));
+    require(sizeOf(paths.alpha) % 4 == 0);
+    if (!expected.headerGood || (!imageStream && !expected.complete)) {
+        require(!pixfold::succeeded(result));
+        return;
+    }
+    if (!pixfold::succeeded(result)) {
         return;
     }
     const std::uint64_t recordSize = pixfold::recordBytes(format);
-    const std::uint64_t written = sizeOf(paths.output);
-    require(written % recordSize == 0);
-    const std::uint64_t records = written / recordSize;
-    require(records <= expected.pixelsPresent && records <= expected.pixels);
-    if (result == pixfold::ErrorCode::none) {
-        require(records == expected.pixels);
-    } else {
-        require(records < expected.pixels);
-    }
-    if (expected.pixelsPresent < expected.pixels) {
-        require(result != pixfold::ErrorCode::none);
-    }
+    const std::uint64_t records = sizeOf(paths.output) / recordSize;
+    require(sizeOf(paths.output) % recordSize == 0);
+    require(imageStream ? records >= expected.pixels : records == expected.pixels);
     if (pixfold::writesAlphaStream(format)) {
         require(sizeOf(paths.alpha) == records * 4);
     }
@@ -115,11 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(std::fwrite(data, 1, size, input) == size);
     require(std::fclose(input) == 0);
 
-    const Expectation expected = expect(paths.input);
-    for (pixfold::OutputFormat format :
-         {pixfold::OutputFormat::e655, pixfold::OutputFormat::e655Z, pixfold::OutputFormat::e888,
-          pixfold::OutputFormat::e888Alpha}) {
-        convertAndCheck(format, expected);
+    const Expectation expected = expect(data, size);
+    for (const bool imageStream : {false, true}) {
+        for (pixfold::OutputFormat format :
+             {pixfold::OutputFormat::e655, pixfold::OutputFormat::e655Z,
+              pixfold::OutputFormat::e888, pixfold::OutputFormat::e888Alpha}) {
+            convertAndCheck(format, imageStream, expected);
+        }
     }
     return 0;
 }

@@ -4,7 +4,6 @@
 #include "ppm/ppm_reader.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -15,23 +14,15 @@ void require(bool condition) {
     }
 }
 
-std::FILE* streamOver(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return std::fopen("/dev/null", "rb");
-    }
-    return fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::FILE* stream = streamOver(data, size);
-    require(stream != nullptr);
+    pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::PpmHeader header;
     if (pixfold::readPpmHeader(stream, header) == pixfold::ErrorCode::none) {
         require(header.width >= 0 && header.height >= 0);
         require(header.maxValue >= 1 && header.maxValue <= 255);
-        const long rasterStart = std::ftell(stream);
+        const std::size_t rasterStart = stream.position;
         std::uint64_t remaining =
             static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
         std::uint64_t pixelsRead = 0;
@@ -54,6 +45,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         require(static_cast<std::uint64_t>(rasterStart) + pixelsRead * 3 <= size);
     }
-    std::fclose(stream);
     return 0;
 }

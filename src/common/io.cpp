@@ -1,0 +1,210 @@
+#include "common/io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace pixfold {
+
+namespace {
+
+#ifdef _WIN32
+constexpr int binaryFlag = _O_BINARY;
+long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
+    const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
+    return _read(descriptor, into, chunk);
+}
+long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
+    return _write(descriptor, bytes, chunk);
+}
+#else
+constexpr int binaryFlag = 0;
+long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
+    return ::read(descriptor, into, count);
+}
+long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    return ::write(descriptor, bytes, count);
+}
+#endif
+
+// Header reads refill this much at a time.
+constexpr std::size_t headerBufferBytes = 16384;
+
+// One read into into, resuming after an interruption; notes the end and errors.
+std::size_t readOnce(InputStream& stream, std::uint8_t* into, std::size_t count) {
+    while (true) {
+        const long long got = readSome(stream.descriptor, into, count);
+        if (got > 0) {
+            return static_cast<std::size_t>(got);
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            stream.failed = true;
+        }
+        stream.ended = true;
+        return 0;
+    }
+}
+
+} // namespace
+
+InputStream memoryInput(const std::uint8_t* bytes, std::size_t count) {
+    InputStream stream;
+    stream.buffer.assign(bytes, bytes + count);
+    stream.end = count;
+    stream.ended = true;
+    return stream;
+}
+
+Result openInput(const char* path, InputStream& stream) {
+#ifdef _WIN32
+    stream.descriptor = _open(path, _O_RDONLY | binaryFlag);
+#else
+    do {
+        stream.descriptor = ::open(path, O_RDONLY | O_CLOEXEC | binaryFlag);
+    } while (stream.descriptor < 0 && errno == EINTR);
+#endif
+    if (stream.descriptor < 0) {
+        return failure(ErrorCode::cantOpenInput, path);
+    }
+    stream.buffer.resize(headerBufferBytes);
+    return {};
+}
+
+void closeInput(InputStream& stream) {
+    if (stream.descriptor >= 0) {
+#ifdef _WIN32
+        _close(stream.descriptor);
+#else
+        ::close(stream.descriptor);
+#endif
+        stream.descriptor = -1;
+    }
+}
+
+int readByte(InputStream& stream) {
+    if (stream.position == stream.end) {
+        if (stream.ended) {
+            return -1;
+        }
+        stream.position = 0;
+        stream.end = readOnce(stream, stream.buffer.data(), stream.buffer.size());
+        if (stream.end == 0) {
+            return -1;
+        }
+    }
+    return stream.buffer[stream.position++];
+}
+
+std::size_t readBytes(InputStream& stream, std::uint8_t* into, std::size_t count) {
+    const std::size_t buffered = std::min(count, stream.end - stream.position);
+    for (std::size_t i = 0; i < buffered; ++i) {
+        into[i] = stream.buffer[stream.position + i];
+    }
+    stream.position += buffered;
+    std::size_t done = buffered;
+    while (done < count && !stream.ended) {
+        done += readOnce(stream, into + done, count - done);
+    }
+    return done;
+}
+
+bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const long long written = writeSome(descriptor, bytes, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+#ifdef _WIN32
+namespace {
+FileIdentity identifyHandle(HANDLE handle) {
+    FileIdentity identity;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &information) == 0) {
+        identity.isDevice = handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
+        return identity;
+    }
+    identity.known = true;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.inode =
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return identity;
+}
+} // namespace
+
+FileIdentity identifyDescriptor(int descriptor) {
+    return identifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+FileIdentity identifyPath(const char* path) {
+    const HANDLE handle =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const FileIdentity identity = identifyHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return identity;
+}
+#else
+namespace {
+FileIdentity identityOf(const struct stat& status) {
+    FileIdentity identity;
+    identity.known = true;
+    identity.isDevice = S_ISCHR(status.st_mode);
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    return identity;
+}
+} // namespace
+
+FileIdentity identifyDescriptor(int descriptor) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 ? identityOf(status) : FileIdentity{};
+}
+
+FileIdentity identifyPath(const char* path) {
+    struct stat status {};
+    return ::stat(path, &status) == 0 ? identityOf(status) : FileIdentity{};
+}
+#endif
+
+bool sameFile(const FileIdentity& first, const FileIdentity& second) {
+    return first.known && second.known && !first.isDevice && !second.isDevice &&
+           first.device == second.device && first.inode == second.inode;
+}
+
+bool sameOutputPath(const char* first, const char* second) {
+    const FileIdentity firstIdentity = identifyPath(first);
+    const FileIdentity secondIdentity = identifyPath(second);
+    if (firstIdentity.known && secondIdentity.known) {
+        return sameFile(firstIdentity, secondIdentity);
+    }
+    std::error_code ignored;
+    return std::filesystem::weakly_canonical(first, ignored) ==
+           std::filesystem::weakly_canonical(second, ignored);
+}
+
+} // namespace pixfold

@@ -1,0 +1,83 @@
+#include "pixfold/command_line.h"
+
+#include "common/text.h"
+#include "format/formats.h"
+
+#include <cstring>
+
+namespace pixfold {
+
+namespace {
+
+bool takesValue(char option) {
+    return std::strchr("fm10Oa", option) != nullptr && option != '\0';
+}
+
+// Applies one value-taking option; returns the error that ends the scan, if any.
+ErrorCode applyOption(char option, const char* value, CommandLine& line) {
+    ConversionSettings& settings = line.settings;
+    switch (option) {
+    case 'f':
+        return findFormat(value, settings.format) ? ErrorCode::none : ErrorCode::unknownFormat;
+    case 'm':
+        settings.keyEnabled = true;
+        return readHexValue(value, settings.keyColour) ? ErrorCode::none
+                                                       : ErrorCode::invalidHexValue;
+    case '1':
+        return readHexValue(value, settings.matchValue) ? ErrorCode::none
+                                                        : ErrorCode::invalidHexValue;
+    case 'a':
+        line.alphaPath = value;
+        return ErrorCode::none;
+    default: // '0', and 'O' as the usage text has always spelt it
+        return readHexValue(value, settings.noMatchValue) ? ErrorCode::none
+                                                          : ErrorCode::invalidHexValue;
+    }
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
+    ParsedCommandLine parsed;
+    CommandLine& line = parsed.commandLine;
+    int index = 1;
+    for (; index < argc && argv[index][0] == '-'; ++index) {
+        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "--version") == 0) {
+            parsed.request = argv[index][2] == 'h' ? Request::help : Request::version;
+            return parsed;
+        }
+        // Only the second character names the option, as it always has:
+        // "-fe655" is -f, and its value is the next argument; unknown options
+        // are passed over.
+        const char option = argv[index][1];
+        if (option == 's') {
+            line.imageStream = true;
+            continue;
+        }
+        if (!takesValue(option)) {
+            continue;
+        }
+        if (index + 1 >= argc) {
+            parsed.result = failure(ErrorCode::usage);
+            return parsed;
+        }
+        ++index;
+        const ErrorCode error = applyOption(option, argv[index], line);
+        if (error != ErrorCode::none) {
+            parsed.result = failure(error, argv[index]);
+            parsed.result.option = option;
+            return parsed;
+        }
+    }
+    // Exactly two paths: a third (a glob that matched more files, an option
+    // after the paths) would otherwise be ignored or overwritten.
+    if (argc - index != 2) {
+        parsed.result = failure(ErrorCode::usage);
+        return parsed;
+    }
+    line.inputPath = argv[index];
+    line.outputPath = argv[index + 1];
+    return parsed;
+}
+
+} // namespace pixfold

@@ -1,0 +1,39 @@
+// pixfold's option scan: argument vector in, settings and paths out.
+#pragma once
+
+#include "common/errors.h"
+#include "common/types.h"
+
+#include <string_view>
+
+namespace pixfold {
+
+// The usage text is the tool's historical one, kept as scripts and users know
+// it: it spells the no-match option "-O", which the scan takes as -0.
+constexpr std::string_view pixfoldUsageText =
+    "Usage: pixfold [-f <e655|e655Z|e888|e888Alpha> -m RGB] ppmfile yuvfile\n"
+    " -f    output format (default: e888)\n"
+    " -m    mask value (RGB, hex)\n"
+    " -1    Z/Alpha value if mask matches\n"
+    " -O    Z/Alpha value if mask doesn't match\n";
+
+struct CommandLine {
+    ConversionSettings settings;
+    const char* inputPath = nullptr;
+    const char* outputPath = nullptr;
+    const char* alphaPath = nullptr; // -a: e888Alpha's alpha stream; standard output when null
+    bool imageStream = false;        // -s: convert every image of the input, one after another
+};
+
+enum class Request { convert, help, version };
+
+struct ParsedCommandLine {
+    Result result;
+    Request request = Request::convert;
+    CommandLine commandLine;
+};
+
+// Options, then the input path and the output path, and nothing after them.
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+
+} // namespace pixfold

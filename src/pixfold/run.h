@@ -1,0 +1,13 @@
+// One conversion: open the input, check its header and every same-file case,
+// open the outputs, then stream every pixel (of every image, with -s) through
+// the encoder. The outputs appear whole or not at all.
+#pragma once
+
+#include "common/errors.h"
+#include "pixfold/command_line.h"
+
+namespace pixfold {
+
+Result runConversion(const CommandLine& line);
+
+} // namespace pixfold

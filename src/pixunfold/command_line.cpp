@@ -1,0 +1,87 @@
+#include "pixunfold/command_line.h"
+
+#include "common/text.h"
+#include "format/formats.h"
+
+#include <cstring>
+
+namespace pixfold {
+
+namespace {
+
+ErrorCode applyUnfoldOption(char option, const char* value, UnfoldCommandLine& line) {
+    switch (option) {
+    case 'f':
+        return findFormat(value, line.format) ? ErrorCode::none : ErrorCode::unknownFormat;
+    case 'a':
+        line.alphaPath = value;
+        return ErrorCode::none;
+    case 'k':
+        line.maskPath = value;
+        return ErrorCode::none;
+    default: // '1'
+        line.matchGiven = true;
+        return readHexValue(value, line.matchValue) ? ErrorCode::none : ErrorCode::invalidHexValue;
+    }
+}
+
+ErrorCode checkKeyPlaneRequest(const UnfoldCommandLine& line) {
+    if (line.maskPath == nullptr || line.format == OutputFormat::e655Z) {
+        return ErrorCode::none;
+    }
+    if (line.format != OutputFormat::e888Alpha) {
+        return ErrorCode::noKeyPlane;
+    }
+    return line.alphaPath == nullptr ? ErrorCode::alphaFileRequired : ErrorCode::none;
+}
+
+bool isOption(const char* argument, const char* letters) {
+    return argument[0] == '-' && argument[1] != '\0' && argument[2] == '\0' &&
+           std::strchr(letters, argument[1]) != nullptr;
+}
+
+} // namespace
+
+ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv) {
+    ParsedUnfoldCommandLine parsed;
+    UnfoldCommandLine& line = parsed.commandLine;
+    int index = 1;
+    for (; index < argc && argv[index][0] == '-' && argv[index][1] != '\0'; ++index) {
+        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "--version") == 0) {
+            parsed.request = argv[index][2] == 'h' ? UnfoldRequest::help : UnfoldRequest::version;
+            return parsed;
+        }
+        if (isOption(argv[index], "s")) {
+            line.frameStream = true;
+            continue;
+        }
+        if (!isOption(argv[index], "fak1") || index + 1 >= argc) {
+            parsed.result = failure(ErrorCode::usage);
+            return parsed;
+        }
+        const ErrorCode error = applyUnfoldOption(argv[index][1], argv[index + 1], line);
+        if (error != ErrorCode::none) {
+            parsed.result = failure(error, argv[index + 1]);
+            parsed.result.option = argv[index][1];
+            return parsed;
+        }
+        ++index;
+    }
+    if (argc - index != 4) {
+        parsed.result = failure(ErrorCode::usage);
+        return parsed;
+    }
+    for (const int dimension : {index, index + 1}) {
+        std::int32_t& field = dimension == index ? line.width : line.height;
+        if (!readPositiveDecimal(argv[dimension], field)) {
+            parsed.result = failure(ErrorCode::invalidDimension, argv[dimension]);
+            return parsed;
+        }
+    }
+    line.recordPath = argv[index + 2];
+    line.ppmPath = argv[index + 3];
+    parsed.result = failure(checkKeyPlaneRequest(line));
+    return parsed;
+}
+
+} // namespace pixfold

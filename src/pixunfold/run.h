@@ -1,0 +1,15 @@
+// pixunfold's run: records (and the alpha stream) in, a P6 PPM and optionally
+// a P5 PGM of the key plane out, one image per frame, streamed in blocks.
+// Both outputs appear whole, together, or not at all.
+#pragma once
+
+#include "common/errors.h"
+#include "pixunfold/command_line.h"
+
+namespace pixfold {
+
+// Sizes are checked before any output is opened where the inputs are regular
+// files; other inputs are checked as they are read.
+Result runUnfold(const UnfoldCommandLine& line);
+
+} // namespace pixfold
