@@ -92,12 +92,12 @@ TEST(OptionScan, AnythingButTwoPathsGivesUsage) {
 }
 
 TEST(OptionScan, HelpAndVersionBeforeThePaths) {
-    EXPECT_EQ(parse({"--help"}).request, Request::help);
-    EXPECT_EQ(parse({"-f", "e655", "--version", "a", "b"}).request, Request::version);
+    EXPECT_EQ(parse({"--help"}).request, ToolRequest::help);
+    EXPECT_EQ(parse({"-f", "e655", "--version", "a", "b"}).request, ToolRequest::version);
     // After the input path it is the output path, which may begin with '-'.
     EXPECT_STREQ(parse({"a", "--help"}).commandLine.outputPath, "--help");
-    EXPECT_EQ(parseUnfold({"--help"}).request, UnfoldRequest::help);
-    EXPECT_EQ(parseUnfold({"--version"}).request, UnfoldRequest::version);
+    EXPECT_EQ(parseUnfold({"--help"}).request, ToolRequest::help);
+    EXPECT_EQ(parseUnfold({"--version"}).request, ToolRequest::version);
 }
 
 TEST(UnfoldOptionScan, StrictOptionsThenFourArguments) {

@@ -28,16 +28,12 @@ struct PpmHeader {
 
 // One pixel exactly as read from the file.
 struct RgbPixel {
-    std::uint8_t r = 0;
-    std::uint8_t g = 0;
-    std::uint8_t b = 0;
+    std::uint8_t r = 0, g = 0, b = 0;
 };
 
 // One pixel on the video scale: luma 16..235, colour differences 17..240.
 struct YCrCbCodes {
-    std::int32_t y = 0;
-    std::int32_t cr = 0;
-    std::int32_t cb = 0;
+    std::int32_t y = 0, cr = 0, cb = 0;
 };
 
 // One pixel packed in the 8-8-8 or the 6-5-5 layout (see format/pack.h).

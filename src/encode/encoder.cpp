@@ -117,20 +117,13 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
 
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
-    switch (plan.format) {
-    case OutputFormat::e655:
-        encodeOnPath<OutputFormat::e655>(samples, pixelCount, plan, records, alpha);
-        break;
-    case OutputFormat::e655Z:
-        encodeOnPath<OutputFormat::e655Z>(samples, pixelCount, plan, records, alpha);
-        break;
-    case OutputFormat::e888:
-        encodeOnPath<OutputFormat::e888>(samples, pixelCount, plan, records, alpha);
-        break;
-    case OutputFormat::e888Alpha:
-        encodeOnPath<OutputFormat::e888Alpha>(samples, pixelCount, plan, records, alpha);
-        break;
-    }
+    using Encoder =
+        void (*)(const std::uint8_t*, std::size_t, const EncodePlan&, std::uint8_t*, std::uint8_t*);
+    // In OutputFormat's order.
+    constexpr Encoder encoders[] = {
+        encodeOnPath<OutputFormat::e655>, encodeOnPath<OutputFormat::e655Z>,
+        encodeOnPath<OutputFormat::e888>, encodeOnPath<OutputFormat::e888Alpha>};
+    encoders[static_cast<std::size_t>(plan.format)](samples, pixelCount, plan, records, alpha);
 }
 
 } // namespace pixfold

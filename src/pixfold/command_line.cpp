@@ -42,8 +42,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     CommandLine& line = parsed.commandLine;
     int index = 1;
     for (; index < argc && argv[index][0] == '-'; ++index) {
-        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "--version") == 0) {
-            parsed.request = argv[index][2] == 'h' ? Request::help : Request::version;
+        parsed.request = requestOf(argv[index]);
+        if (parsed.request != ToolRequest::run) {
             return parsed;
         }
         // Only the second character names the option, as it always has:

@@ -1,6 +1,7 @@
 // pixfold's option scan: argument vector in, settings and paths out.
 #pragma once
 
+#include "common/entry.h"
 #include "common/errors.h"
 #include "common/types.h"
 
@@ -25,13 +26,7 @@ struct CommandLine {
     bool imageStream = false;        // -s: convert every image of the input, one after another
 };
 
-enum class Request { convert, help, version };
-
-struct ParsedCommandLine {
-    Result result;
-    Request request = Request::convert;
-    CommandLine commandLine;
-};
+using ParsedCommandLine = ParsedArguments<CommandLine>;
 
 // Options, then the input path and the output path, and nothing after them.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);

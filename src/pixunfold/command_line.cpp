@@ -47,8 +47,8 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
     UnfoldCommandLine& line = parsed.commandLine;
     int index = 1;
     for (; index < argc && argv[index][0] == '-' && argv[index][1] != '\0'; ++index) {
-        if (std::strcmp(argv[index], "--help") == 0 || std::strcmp(argv[index], "--version") == 0) {
-            parsed.request = argv[index][2] == 'h' ? UnfoldRequest::help : UnfoldRequest::version;
+        parsed.request = requestOf(argv[index]);
+        if (parsed.request != ToolRequest::run) {
             return parsed;
         }
         if (isOption(argv[index], "s")) {

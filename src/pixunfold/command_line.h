@@ -1,6 +1,7 @@
 // pixunfold's option scan.
 #pragma once
 
+#include "common/entry.h"
 #include "common/errors.h"
 #include "common/types.h"
 
@@ -31,13 +32,7 @@ struct UnfoldCommandLine {
     const char* ppmPath = nullptr;
 };
 
-enum class UnfoldRequest { unfold, help, version };
-
-struct ParsedUnfoldCommandLine {
-    Result result;
-    UnfoldRequest request = UnfoldRequest::unfold;
-    UnfoldCommandLine commandLine;
-};
+using ParsedUnfoldCommandLine = ParsedArguments<UnfoldCommandLine>;
 
 // Options, then width, height, record file and PPM file. Unlike pixfold's
 // scan this one is strict: an unknown option, a missing value or a missing or

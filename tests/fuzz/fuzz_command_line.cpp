@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const int argc = static_cast<int>(arguments.size());
     const pixfold::ParsedCommandLine parsed = pixfold::parseCommandLine(argc, argv.data());
-    if (parsed.request != pixfold::Request::convert) {
+    if (parsed.request != pixfold::ToolRequest::run) {
         return 0;
     }
     if (pixfold::succeeded(parsed.result)) {

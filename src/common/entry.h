@@ -1,0 +1,46 @@
+// What both tools' entries share: the request an argument vector makes
+// (a run, --help or --version), and the one place a run's end is printed.
+#pragma once
+
+#include "common/errors.h"
+#include "common/output.h"
+
+#include <string_view>
+
+namespace pixfold {
+
+enum class ToolRequest { run, help, version };
+
+// An option scan's outcome: the request, the scan's own failure if any, and
+// the tool's command line.
+template <class CommandLineType> struct ParsedArguments {
+    Result result;
+    ToolRequest request = ToolRequest::run;
+    CommandLineType commandLine;
+};
+
+// help for exactly "--help", version for exactly "--version", else run.
+ToolRequest requestOf(const char* argument);
+
+// Prints the usage text (--help) or "name version" (--version) on standard
+// output, or the failure's message; returns the exit status: 0 or 1.
+int finishTool(std::string_view toolName, std::string_view usageText, ToolRequest request,
+               const Result& result);
+
+// The whole of a tool's main: set the process up, scan the arguments, run,
+// and report once.
+template <class CommandLineType>
+int toolMain(int argc, char** argv,
+             ParsedArguments<CommandLineType> (*parse)(int, const char* const*),
+             Result (*run)(const CommandLineType&), std::string_view toolName,
+             std::string_view usageText) {
+    prepareProcess();
+    const ParsedArguments<CommandLineType> parsed = parse(argc, argv);
+    Result result = parsed.result;
+    if (parsed.request == ToolRequest::run && succeeded(result)) {
+        result = run(parsed.commandLine);
+    }
+    return finishTool(toolName, usageText, parsed.request, result);
+}
+
+} // namespace pixfold
