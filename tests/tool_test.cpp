@@ -33,9 +33,11 @@ bool isKeyColour(const Known& p) {
 }
 
 Bytes sevenByThreeImage() {
-    Bytes samples;
+    Bytes samples(imageWidth * imageHeight * 3);
     for (std::size_t i = 0; i < imageWidth * imageHeight; ++i) {
-        samples.insert(samples.end(), {pixelAt(i).r, pixelAt(i).g, pixelAt(i).b});
+        samples[i * 3] = pixelAt(i).r;
+        samples[i * 3 + 1] = pixelAt(i).g;
+        samples[i * 3 + 2] = pixelAt(i).b;
     }
     return ppmImage(static_cast<int>(imageWidth), static_cast<int>(imageHeight), samples);
 }

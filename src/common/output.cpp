@@ -89,10 +89,6 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool isSpecialFolder(const std::string& path) {
-    return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
-}
-
 int closeDescriptor(int descriptor) {
 #ifdef _WIN32
     return _close(descriptor);
@@ -142,6 +138,10 @@ struct Placement {
     bool exists = false;
     struct stat status {};
 };
+
+bool isSpecialFolder(const std::string& path) {
+    return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+}
 
 // Follows symbolic links to the file that is really written, so that a link
 // keeps pointing where it pointed. Paths through /dev or /proc (/dev/stdout,
