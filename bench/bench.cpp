@@ -140,16 +140,6 @@ std::string processorName() {
     return "unknown processor";
 }
 
-const char* pathName(pixfold::EncodePath path) {
-    switch (path) {
-    case pixfold::EncodePath::portable:
-        return "portable";
-    case pixfold::EncodePath::avx2:
-        return "avx2";
-    }
-    return "?";
-}
-
 // ns a pixel of each runnable pixel loop, in memory, e888 and e655.
 void timeLoopsInMemory(int rounds) {
     constexpr std::size_t pixels = 65536;
@@ -163,8 +153,7 @@ void timeLoopsInMemory(int rounds) {
     std::printf("\npixel loops in memory, random pixels, ns a pixel (median of %d)\n\n", rounds);
     std::printf("| %-9s | %-9s | %8s |\n|-----------|-----------|----------|\n", "loop", "format",
                 "ns/pixel");
-    for (const pixfold::EncodePath path :
-         {pixfold::EncodePath::portable, pixfold::EncodePath::avx2}) {
+    for (const pixfold::EncodePath path : pixfold::allEncodePaths) {
         if (!pixfold::encodePathAvailable(path)) {
             continue;
         }
@@ -185,7 +174,7 @@ void timeLoopsInMemory(int rounds) {
                     std::chrono::steady_clock::now() - start;
                 times.push_back(spent.count() / (20.0 * pixels));
             }
-            std::printf("| %-9s | %-9s | %8.2f |\n", pathName(path),
+            std::printf("| %-9s | %-9s | %8.2f |\n", pixfold::encodePathName(path),
                         std::string(pixfold::formatName(format)).c_str(), median(times));
         }
     }

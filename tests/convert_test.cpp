@@ -56,7 +56,7 @@ std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int
 // Each compiled path of the pixel loop that this processor can run.
 std::vector<EncodePath> runnablePaths() {
     std::vector<EncodePath> paths;
-    for (EncodePath path : {EncodePath::portable, EncodePath::avx2}) {
+    for (EncodePath path : allEncodePaths) {
         if (encodePathAvailable(path)) {
             paths.push_back(path);
         }
@@ -153,17 +153,73 @@ void checkEveryColour(int maxValue, EncodePath path) {
 
 TEST(Conversion, EveryEightBitColourMatchesTheFormula) {
     for (EncodePath path : runnablePaths()) {
-        SCOPED_TRACE(path == EncodePath::avx2 ? "avx2 path" : "portable path");
+        SCOPED_TRACE(encodePathName(path));
         checkEveryColour(255, path);
     }
 }
 
 TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
     for (EncodePath path : runnablePaths()) {
-        SCOPED_TRACE(path == EncodePath::avx2 ? "avx2 path" : "portable path");
+        SCOPED_TRACE(encodePathName(path));
         for (int maxValue : {1, 2, 3, 15, 100, 127, 200, 254}) {
             checkEveryColour(maxValue, path);
         }
+    }
+}
+
+// The vector loops trust their fixed-point estimate wherever it is not within
+// estimateGuard of a code boundary. Proof, for every maximum value: over every
+// integer sum the loops can meet (a superset of the sums of real samples), an
+// estimate outside the guard band is never a rounding tie and always gives the
+// exact code.
+void proveEstimate(std::int32_t maxValue, std::int32_t lowest, std::int32_t highest, float scale,
+                   float bias, std::int64_t exactBias, std::int64_t factor, bool difference,
+                   bool fused, std::int64_t& trusted, std::int64_t& wrong) {
+    const std::int64_t divisor = 2000 * static_cast<std::int64_t>(maxValue);
+    for (std::int32_t sum = lowest; sum <= highest; ++sum) {
+        const std::int32_t fixed = fused ? estimateCodeFused(sum, scale, bias)
+                                         : estimateCode(static_cast<float>(sum), scale, bias);
+        if (nearCodeBoundary(fixed)) {
+            continue;
+        }
+        ++trusted;
+        // The exact value times 2000 m, always positive: floor by integer division.
+        const std::int64_t numerator = factor * sum + exactBias * maxValue;
+        const bool tie = numerator % divisor == 0;
+        std::int32_t code = static_cast<std::int32_t>(numerator / divisor);
+        std::int32_t estimated = fixed >> 16;
+        if (difference) {
+            code += numerator < 256000 * static_cast<std::int64_t>(maxValue) ? 1 : 0;
+            estimated += fixed < negativeDifferenceLimit ? 1 : 0;
+        }
+        if (tie || code != estimated) {
+            if (++wrong <= 5) {
+                ADD_FAILURE() << (fused ? "fused" : "unfused") << " max " << maxValue
+                              << (difference ? " difference" : " luma") << " sum " << sum
+                              << ": estimate " << fixed << ", code " << code
+                              << (tie ? " (tie)" : "");
+            }
+        }
+    }
+}
+
+TEST(Conversion, EstimateOutsideTheGuardBandIsExactForEveryMaximum) {
+    for (const bool fused : {true, false}) {
+        std::int64_t trusted = 0;
+        std::int64_t wrong = 0;
+        for (std::int32_t maxValue = 255; maxValue >= 1; --maxValue) {
+            const EstimateScale scale = makeEstimateScale(maxValue);
+            // Luma: 16.5 + 219 L / 1000 m = (438 L + 33000 m) / 2000 m.
+            proveEstimate(maxValue, 0, 1000 * maxValue, scale.luma, lumaEstimateBias, 33000, 438,
+                          false, fused, trusted, wrong);
+            // Differences: 128.5 + 224 D / 1000 m = (448 D + 257000 m) / 2000 m.
+            proveEstimate(maxValue, -500 * maxValue, 500 * maxValue, scale.difference,
+                          differenceEstimateBias, 257000, 448, true, fused, trusted, wrong);
+            if (maxValue == 255) { // the common case: the band holds about 1 sum in 4000
+                EXPECT_GT(trusted, std::int64_t{2} * 255001 * 999 / 1000);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << (fused ? "fused" : "unfused");
     }
 }
 

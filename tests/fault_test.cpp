@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace pixfold {
 namespace {
@@ -26,21 +24,6 @@ class Fault : public testing::Test {
     std::string output = folder.path("out.yuv");
 };
 
-// Writes bytes into a FIFO a few at a time, with pauses, then closes it.
-void feedSlowly(const std::string& fifo, const Bytes& bytes, std::size_t upTo) {
-    std::FILE* pipe = std::fopen(fifo.c_str(), "wb");
-    if (pipe == nullptr) {
-        return;
-    }
-    for (std::size_t i = 0; i < upTo; i += 5) {
-        const std::size_t count = std::min<std::size_t>(5, upTo - i);
-        std::fwrite(bytes.data() + i, 1, count, pipe);
-        std::fflush(pipe);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::fclose(pipe);
-}
-
 Bytes twoByTwo() {
     return ppmImage(2, 2, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
 }
@@ -49,9 +32,9 @@ TEST_F(Fault, SlowFifoInputConvertsCompletely) {
     const std::string fifo = folder.path("in.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Bytes image = twoByTwo();
-    std::thread writer(feedSlowly, fifo, image, image.size());
+    const int writer = feedFifo(fifo, image, 5, 2);
     const ToolRun run = runTool({fifo, output});
-    writer.join();
+    finishHelper(writer);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(readFile(output), (Bytes{0x51, 0xF0, 0x5B, 0x00, 0x91, 0x23, 0x37, 0x00, 0x29, 0x6F,
                                        0xF0, 0x00, 0xEB, 0x80, 0x80, 0x00}));
@@ -61,9 +44,10 @@ TEST_F(Fault, FifoClosedMidRasterIsTruncated) {
     const std::string fifo = folder.path("in.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Bytes image = twoByTwo();
-    std::thread writer(feedSlowly, fifo, image, image.size() - 4); // 2 whole pixels and 2 samples
+    // 2 whole pixels and 2 samples
+    const int writer = feedFifo(fifo, Bytes(image.begin(), image.end() - 4), 5, 2);
     const ToolRun run = runTool({fifo, output});
-    writer.join();
+    finishHelper(writer);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Input file '" + fifo + "' is truncated\n");
     EXPECT_FALSE(std::filesystem::exists(output));

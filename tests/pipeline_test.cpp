@@ -12,10 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pixfold {
@@ -115,7 +113,7 @@ TEST_F(Pipeline, KilledMidRasterLeavesTheOldOutputAndNoTemporaryFile) {
         for (const std::string& name : filesIn(folder.path(""))) {
             temporarySeen = temporarySeen || name.find(".tmp") != std::string::npos;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        usleep(10000);
     }
     EXPECT_TRUE(temporarySeen);
     kill(started.id, SIGTERM);
@@ -156,9 +154,9 @@ TEST_F(Pipeline, RunsWritingOnePathAtOnceLeaveOneWholeOutput) {
 TEST_F(Pipeline, FifoAndPipeNamedAsInputAndOutputAreTheSameFile) {
     const std::string fifo = folder.path("frames.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feedFifo, fifo, readFile(input));
+    const int writer = feedFifo(fifo, readFile(input));
     const ToolRun run = runTool({fifo, fifo});
-    writer.join();
+    finishHelper(writer);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Input and output are the same file\n");
 
@@ -175,9 +173,9 @@ TEST_F(Pipeline, FifoAndPipeNamedAsInputAndOutputAreTheSameFile) {
     EXPECT_EQ(stdinTwice.status, 1);
     EXPECT_EQ(stdinTwice.standardError, "Input and output are the same file\n");
 
-    std::thread records(feedFifo, fifo, Bytes(64, 0));
+    const int records = feedFifo(fifo, Bytes(64, 0));
     const ToolRun unfold = runUnfold({"2", "2", fifo, fifo});
-    records.join();
+    finishHelper(records);
     EXPECT_EQ(unfold.status, 1);
     EXPECT_EQ(unfold.standardError, "Input and output are the same file\n");
 }
@@ -245,14 +243,14 @@ TEST_F(Pipeline, ReaderThatQuitsIsAWriteFailure) {
 
     const std::string fifo = folder.path("out.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread reader([&fifo] {
+    const int reader = startHelper([&fifo] {
         const int descriptor = open(fifo.c_str(), O_RDONLY);
         char some[10];
         (void)!read(descriptor, some, sizeof some);
         close(descriptor);
     });
     run = runTool({input, fifo});
-    reader.join();
+    finishHelper(reader);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Can't write output file '" + fifo + "'\n");
 }
@@ -282,9 +280,9 @@ TEST_F(Pipeline, UnfoldOutputsAreWholeAndDistinct) {
     // A record pipe that runs short leaves no picture, not a header alone.
     const std::string fifo = folder.path("records.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feedFifo, fifo, Bytes(40, 0));
+    const int writer = feedFifo(fifo, Bytes(40, 0));
     const ToolRun shortPipe = runUnfold({"-f", "e655Z", "4", "4", fifo, folder.path("new.ppm")});
-    writer.join();
+    finishHelper(writer);
     EXPECT_EQ(shortPipe.status, 1);
     EXPECT_EQ(shortPipe.standardError,
               "Record file '" + fifo +

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace pixfold {
 namespace {
@@ -137,18 +136,18 @@ TEST_F(Unfold, ExtraBytesOnAPipeAreAnError) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     Bytes longer = readFile(records);
     longer.insert(longer.end(), 4, 0);
-    std::thread writer(feedFifo, fifo, longer);
+    const int writer = feedFifo(fifo, longer);
     ToolRun run = runUnfold({"-f", "e888", "4", "2", fifo, picture});
-    writer.join();
+    finishHelper(writer);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Record file '" + fifo +
                                      "' does not hold exactly width x height records of its "
                                      "format: more than 32 bytes, expected 32\n");
     Bytes alphaLonger = readFile(alpha);
     alphaLonger.push_back(0);
-    std::thread alphaWriter(feedFifo, fifo, alphaLonger);
+    const int alphaWriter = feedFifo(fifo, alphaLonger);
     run = runUnfold({"-f", "e888Alpha", "-a", fifo, "-k", mask, "4", "2", records, picture});
-    alphaWriter.join();
+    finishHelper(alphaWriter);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Alpha file '" + fifo +
                                      "' does not hold exactly 4 bytes per pixel: more than 32 "

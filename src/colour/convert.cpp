@@ -63,11 +63,17 @@ ConversionScale makeConversionScale(std::int32_t maxValue) {
     ConversionScale scale;
     scale.maxValue = maxValue;
     scale.divisor = 2000 * maxValue;
-    scale.divisorInverse = 1.0f / static_cast<float>(scale.divisor);
+    scale.reciprocal = ((std::uint64_t{1} << 46) + static_cast<std::uint64_t>(scale.divisor) - 1) /
+                       static_cast<std::uint64_t>(scale.divisor);
     scale.lumaBias = 1000 * maxValue;
     scale.differenceBias = 257000 * maxValue;
     scale.negativeLimit = 256000 * maxValue;
     return scale;
+}
+
+EstimateScale makeEstimateScale(std::int32_t maxValue) {
+    const double perSum = 65536.0 / (1000.0 * static_cast<double>(maxValue));
+    return {static_cast<float>(219.0 * perSum), static_cast<float>(224.0 * perSum)};
 }
 
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {

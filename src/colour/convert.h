@@ -9,6 +9,7 @@
 
 #include "common/types.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace pixfold {
@@ -31,8 +32,11 @@ YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue);
 // formula's own rounding decides it, so such pixels are flagged for it.
 struct ConversionScale {
     std::int32_t maxValue = 255;
-    std::int32_t divisor = 510000;          // 2000 m
-    float divisorInverse = 1.0f / 510000;   // a first estimate; corrected exactly
+    std::int32_t divisor = 510000; // 2000 m
+    // ceil(2^46 / divisor): with numerators below 2^27 and divisors below 2^19,
+    // (numerator * reciprocal) >> 46 is floor(numerator / divisor) exactly,
+    // since numerator * (reciprocal * divisor - 2^46) < 2^27 * 2^19 = 2^46.
+    std::uint64_t reciprocal = 137977930;
     std::int32_t lumaBias = 255000;         // 1000 m: the + 0.5
     std::int32_t differenceBias = 65535000; // 257000 m: the + 0.5 and the + 128
     std::int32_t negativeLimit = 65280000; // 256000 m: numerators below it are negative differences
@@ -45,20 +49,15 @@ struct QuickCodes {
     std::int32_t onRoundingBoundary = 0; // 1 when the codes may differ from the formula's
 };
 
-// floor(numerator / divisor) for a positive numerator below 2^27: the float
-// estimate is off by at most one, and one exact step in integers mends it.
+// floor(numerator / divisor) for a numerator from 0 to 2^27, and the remainder.
 inline std::int32_t divideExactly(std::int32_t numerator, const ConversionScale& scale,
                                   std::int32_t& remainder) {
-    const auto estimate =
-        static_cast<std::int32_t>(static_cast<float>(numerator) * scale.divisorInverse);
-    const std::int32_t rest = numerator - estimate * scale.divisor;
-    const auto over = static_cast<std::int32_t>(rest >= scale.divisor);
-    const auto under = static_cast<std::int32_t>(rest < 0);
-    remainder = rest - over * scale.divisor + under * scale.divisor;
-    return estimate + over - under;
+    const auto quotient =
+        static_cast<std::int32_t>((static_cast<std::uint64_t>(numerator) * scale.reciprocal) >> 46);
+    remainder = numerator - quotient * scale.divisor;
+    return quotient;
 }
 
-// Plain integer and float arithmetic with no branch, so the pixel loop vectorises.
 inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t b,
                                     const ConversionScale& scale) {
     const std::int32_t lumaNumerator = 130962 * r + 257106 * g + 49932 * b + scale.lumaBias;
@@ -84,5 +83,49 @@ inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t
 // The codes the tool writes for one pixel: the quick path, or the formula
 // where the quick path is on a boundary. Samples must not exceed maxValue.
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale);
+
+// The pixel loops' estimate. With the integer sums L = 299 r + 587 g + 114 b
+// and D = 500 r - 419 g - 81 b (or -169 r - 331 g + 500 b), one single-precision
+// multiply-add gives each code in 16.16 fixed point:
+//
+//   luma:       fma(L, 219 * 2^16 / (1000 m), 16.5 * 2^16)    y  = T >> 16
+//   difference: fma(D, 224 * 2^16 / (1000 m), 128.5 * 2^16)   cr = (T >> 16) + (T < 128 * 2^16)
+//
+// where T is the result truncated to an integer (it is always positive). The
+// sums are exact in a float (integers below 2^24), the scale is rounded once,
+// and the multiply-add rounds once where it is fused (the vector loops) or
+// twice where it is not (the portable loop), so T is within 3 of the exact
+// value times 2^16. Where T's low 16 bits lie within estimateGuard of a code
+// boundary, the estimate could fall on the wrong side, or the value could be a
+// rounding tie: such pixels go to convertPixel. Everywhere else T >> 16 is the
+// exact code. A test proves this, fused and not, for every sum each maximum
+// value 1 to 255 allows.
+constexpr std::int32_t estimateGuard = 4;
+constexpr float lumaEstimateBias = 16.5f * 65536.0f;        // the + 16 and the + 0.5
+constexpr float differenceEstimateBias = 128.5f * 65536.0f; // the + 128 and the + 0.5
+constexpr std::int32_t negativeDifferenceLimit = 128 * 65536;
+
+struct EstimateScale {
+    float luma = 0;
+    float difference = 0;
+};
+
+EstimateScale makeEstimateScale(std::int32_t maxValue);
+
+// The estimate of one code, as the vector loops compute it lane by lane.
+inline std::int32_t estimateCodeFused(std::int32_t sum, float scale, float bias) {
+    return static_cast<std::int32_t>(std::fma(static_cast<float>(sum), scale, bias));
+}
+
+// The same with two roundings, as the portable loop computes it: the build
+// never contracts a multiply and an add, so this is the same on every host.
+inline std::int32_t estimateCode(float sum, float scale, float bias) {
+    return static_cast<std::int32_t>(sum * scale + bias);
+}
+
+// True where the estimate is too close to a code boundary to be trusted.
+constexpr bool nearCodeBoundary(std::int32_t estimate) {
+    return ((estimate + estimateGuard) & 0xFFFF) < 2 * estimateGuard;
+}
 
 } // namespace pixfold

@@ -1,90 +1,127 @@
 #include "encode/encoder.h"
 
-#include "format/pack.h"
-#include "format/records.h"
+#include "encode/pixel_store.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define PIXFOLD_HAS_AVX2_PATH 1
+#define PIXFOLD_HAS_X86_PATHS 1
 #else
-#define PIXFOLD_HAS_AVX2_PATH 0
+#define PIXFOLD_HAS_X86_PATHS 0
 #endif
 
 namespace pixfold {
 
 namespace {
 
-// Small enough that a span holding a rounding boundary is rare and cheap to redo.
-constexpr std::size_t spanPixels = 256;
+// Small enough that a span holding a pixel near a code boundary is rare and
+// cheap to go over again.
+constexpr std::size_t spanPixels = 128;
 
+// The records of a span from its codes. Each record is built as the word whose
+// bytes in memory are the record (shifts only: a byte swap would keep SSE2
+// compilers from vectorising) and stored with memcpy.
 template <OutputFormat format>
-inline void storePixel(const std::uint8_t* sample, YCrCbCodes codes, const KeyTest& key,
-                       std::uint8_t* records, std::uint8_t* alpha, std::size_t index) {
-    const PackedWord word = packWord(codes, format);
-    std::uint8_t* record = records + index * recordBytes(format);
-    if constexpr (isKeyedFormat(format)) {
-        const std::uint32_t keyValue = selectKeyValue({sample[0], sample[1], sample[2]}, key);
-        std::uint8_t* alphaRecord = writesAlphaStream(format) ? alpha + index * 4 : nullptr;
-        writeKeyedRecord(word, keyValue, format, record, alphaRecord);
-    } else {
-        writePlainRecord(word, format, record);
+void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::int32_t* blue,
+               const std::int32_t* y, const std::int32_t* cr, const std::int32_t* cb,
+               std::size_t pixelCount, const KeyTest& key, std::uint8_t* records,
+               std::uint8_t* alpha) {
+    const std::uint32_t match = key.matchValue;
+    const std::uint32_t noMatch = key.noMatchValue;
+    const std::uint32_t matchWord =
+        bytesInMemoryOrder(match >> 24, (match >> 16) & 0xFFu, (match >> 8) & 0xFFu, match & 0xFFu);
+    const std::uint32_t noMatchWord = bytesInMemoryOrder(noMatch >> 24, (noMatch >> 16) & 0xFFu,
+                                                         (noMatch >> 8) & 0xFFu, noMatch & 0xFFu);
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        // & rather than &&: no branch in the loop.
+        const bool matches = (red[i] == key.red) & (green[i] == key.green) & (blue[i] == key.blue);
+        const auto luma = static_cast<std::uint32_t>(y[i]);
+        const auto red8 = static_cast<std::uint32_t>(cr[i]);
+        const auto blue8 = static_cast<std::uint32_t>(cb[i]);
+        if constexpr (usesLayout888(format)) {
+            const std::uint32_t word = bytesInMemoryOrder(luma, red8, blue8, 0);
+            std::memcpy(records + i * 4, &word, 4);
+        } else {
+            const std::uint32_t value = ((luma >> 2) << 10) | ((red8 >> 3) << 5) | (blue8 >> 3);
+            if constexpr (format == OutputFormat::e655) {
+                const auto half = static_cast<std::uint16_t>(
+                    bytesInMemoryOrder(value >> 8, value & 0xFFu, 0, 0) >>
+                    (hostIsBigEndian ? 16 : 0));
+                std::memcpy(records + i * 2, &half, 2);
+            } else {
+                const std::uint32_t keyValue = (matches ? match : noMatch) & 0xFFFFu;
+                const std::uint32_t word =
+                    bytesInMemoryOrder(value >> 8, value & 0xFFu, keyValue >> 8, keyValue & 0xFFu);
+                std::memcpy(records + i * 4, &word, 4);
+            }
+        }
+        if constexpr (writesAlphaStream(format)) {
+            const std::uint32_t word = matches ? matchWord : noMatchWord;
+            std::memcpy(alpha + i * 4, &word, 4);
+        }
     }
 }
 
-// One pass with the quick conversion, then, only if some pixel sat on a
-// rounding boundary, a second pass through convertPixel, which settles those
-// pixels with the formula.
+// The portable loop: plain float arithmetic with no branch, in loops simple
+// enough that compilers vectorise them for whatever the target has (SSE2,
+// NEON, ...): the samples are first spread into 32-bit lanes, since a byte to
+// float conversion stops GCC's vectoriser. One pass over a span with the
+// estimate, then, only if some pixel was near a code boundary, a second pass
+// that redoes just those pixels exactly.
 template <OutputFormat format>
 void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                 std::uint8_t* records, std::uint8_t* alpha) {
-    std::int32_t anyOnBoundary = 0;
+    std::int32_t red[spanPixels];
+    std::int32_t green[spanPixels];
+    std::int32_t blue[spanPixels];
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint8_t* sample = samples + i * 3;
-        const QuickCodes quick = convertPixelQuick(sample[0], sample[1], sample[2], plan.scale);
-        anyOnBoundary |= quick.onRoundingBoundary;
-        storePixel<format>(sample, quick.codes, plan.key, records, alpha, i);
+        red[i] = samples[i * 3];
+        green[i] = samples[i * 3 + 1];
+        blue[i] = samples[i * 3 + 2];
     }
-    if (anyOnBoundary == 0) {
-        return;
-    }
+    std::int32_t luma[spanPixels];
+    std::int32_t redDifference[spanPixels];
+    std::int32_t blueDifference[spanPixels];
+    std::int32_t near[spanPixels];
+    const EstimateScale scale = plan.estimate;
+    std::int32_t anyNear = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint8_t* sample = samples + i * 3;
-        const YCrCbCodes codes = convertPixel({sample[0], sample[1], sample[2]}, plan.scale);
-        storePixel<format>(sample, codes, plan.key, records, alpha, i);
+        const auto r = static_cast<float>(red[i]);
+        const auto g = static_cast<float>(green[i]);
+        const auto b = static_cast<float>(blue[i]);
+        // Sums of integers below 2^24: exact in any order.
+        const std::int32_t y =
+            estimateCode(r * 299.0f + g * 587.0f + b * 114.0f, scale.luma, lumaEstimateBias);
+        const std::int32_t cr = estimateCode(r * 500.0f - g * 419.0f - b * 81.0f, scale.difference,
+                                             differenceEstimateBias);
+        const std::int32_t cb = estimateCode(b * 500.0f - r * 169.0f - g * 331.0f, scale.difference,
+                                             differenceEstimateBias);
+        near[i] = static_cast<std::int32_t>(nearCodeBoundary(y)) |
+                  static_cast<std::int32_t>(nearCodeBoundary(cr)) |
+                  static_cast<std::int32_t>(nearCodeBoundary(cb));
+        anyNear |= near[i];
+        luma[i] = y >> 16;
+        redDifference[i] = (cr >> 16) + static_cast<std::int32_t>(cr < negativeDifferenceLimit);
+        blueDifference[i] = (cb >> 16) + static_cast<std::int32_t>(cb < negativeDifferenceLimit);
+    }
+    storeSpan<format>(red, green, blue, luma, redDifference, blueDifference, pixelCount, plan.key,
+                      records, alpha);
+    for (std::size_t i = 0; anyNear != 0 && i < pixelCount; ++i) {
+        if (near[i] != 0) {
+            encodeExactly<format>(samples, i, i + 1, plan, records, alpha);
+        }
     }
 }
 
 template <OutputFormat format>
-inline void encodeAll(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-                      std::uint8_t* records, std::uint8_t* alpha) {
+void encodePortable(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+                    std::uint8_t* records, std::uint8_t* alpha) {
     for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
         const std::size_t count = std::min(spanPixels, pixelCount - done);
         encodeSpan<format>(samples + done * 3, count, plan, records + done * recordBytes(format),
                            alpha == nullptr ? nullptr : alpha + done * 4);
     }
-}
-
-#if PIXFOLD_HAS_AVX2_PATH
-// flatten compiles everything the loop calls inline, for AVX2, in this body.
-template <OutputFormat format>
-__attribute__((target("avx2"), flatten)) void
-encodeAllAvx2(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-              std::uint8_t* records, std::uint8_t* alpha) {
-    encodeAll<format>(samples, pixelCount, plan, records, alpha);
-}
-#endif
-
-template <OutputFormat format>
-void encodeOnPath(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-                  std::uint8_t* records, std::uint8_t* alpha) {
-#if PIXFOLD_HAS_AVX2_PATH
-    if (plan.path == EncodePath::avx2) {
-        encodeAllAvx2<format>(samples, pixelCount, plan, records, alpha);
-        return;
-    }
-#endif
-    encodeAll<format>(samples, pixelCount, plan, records, alpha);
 }
 
 } // namespace
@@ -93,16 +130,30 @@ bool encodePathAvailable(EncodePath path) {
     if (path == EncodePath::portable) {
         return true;
     }
-#if PIXFOLD_HAS_AVX2_PATH
+#if PIXFOLD_HAS_X86_PATHS
     __builtin_cpu_init();
-    return static_cast<bool>(__builtin_cpu_supports("avx2"));
+    if (path == EncodePath::avx2) {
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
     return false;
 #endif
 }
 
 EncodePath fastestEncodePath() {
-    return encodePathAvailable(EncodePath::avx2) ? EncodePath::avx2 : EncodePath::portable;
+    for (const EncodePath path : {EncodePath::avx512, EncodePath::avx2}) {
+        if (encodePathAvailable(path)) {
+            return path;
+        }
+    }
+    return EncodePath::portable;
+}
+
+const char* encodePathName(EncodePath path) {
+    constexpr const char* names[] = {"portable", "avx2", "avx512"};
+    return names[static_cast<std::size_t>(path)];
 }
 
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
@@ -111,19 +162,26 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
     plan.format = settings.format;
     plan.path = encodePathAvailable(path) ? path : EncodePath::portable;
     plan.scale = makeConversionScale(maxValue);
+    plan.estimate = makeEstimateScale(maxValue);
     plan.key = makeKeyTest(settings);
     return plan;
 }
 
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
-    using Encoder =
-        void (*)(const std::uint8_t*, std::size_t, const EncodePlan&, std::uint8_t*, std::uint8_t*);
-    // In OutputFormat's order.
-    constexpr Encoder encoders[] = {
-        encodeOnPath<OutputFormat::e655>, encodeOnPath<OutputFormat::e655Z>,
-        encodeOnPath<OutputFormat::e888>, encodeOnPath<OutputFormat::e888Alpha>};
-    encoders[static_cast<std::size_t>(plan.format)](samples, pixelCount, plan, records, alpha);
+#if PIXFOLD_HAS_X86_PATHS
+    if (plan.path == EncodePath::avx512) {
+        encodePixelsAvx512(samples, pixelCount, plan, records, alpha);
+        return;
+    }
+    if (plan.path == EncodePath::avx2) {
+        encodePixelsAvx2(samples, pixelCount, plan, records, alpha);
+        return;
+    }
+#endif
+    withFormat(plan.format, [&](auto format) {
+        encodePortable<decltype(format)::value>(samples, pixelCount, plan, records, alpha);
+    });
 }
 
 } // namespace pixfold

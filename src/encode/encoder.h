@@ -10,18 +10,24 @@
 
 namespace pixfold {
 
-// The same pixel loop compiled for the baseline processor, and, on x86, for
-// processors with AVX2, where it runs several pixels per instruction. Both give
-// identical bytes; the run picks the fastest the processor has.
-enum class EncodePath { portable, avx2 };
+// The pixel loop in three builds: portable C++ (what ARM, s390x and older x86
+// run), and on x86 an AVX2 and an AVX-512 one written with intrinsics. All give
+// identical bytes; the run takes the fastest the processor has, and a caller
+// may name any path (an unavailable one falls back to portable).
+enum class EncodePath { portable, avx2, avx512 };
+
+constexpr EncodePath allEncodePaths[] = {EncodePath::portable, EncodePath::avx2,
+                                         EncodePath::avx512};
 
 bool encodePathAvailable(EncodePath path);
 EncodePath fastestEncodePath();
+const char* encodePathName(EncodePath path);
 
 struct EncodePlan {
     OutputFormat format = OutputFormat::e888;
     EncodePath path = EncodePath::portable;
     ConversionScale scale;
+    EstimateScale estimate;
     KeyTest key;
 };
 

@@ -23,6 +23,14 @@ constexpr bool hostIsBigEndian = true;
 constexpr bool hostIsBigEndian = false;
 #endif
 
+// The 32-bit value whose bytes lie in memory, on this host, in the order
+// first, second, third, fourth: stored with memcpy, they are a record's bytes.
+constexpr std::uint32_t bytesInMemoryOrder(std::uint32_t first, std::uint32_t second,
+                                           std::uint32_t third, std::uint32_t fourth) {
+    return hostIsBigEndian ? (first << 24) | (second << 16) | (third << 8) | fourth
+                           : first | (second << 8) | (third << 16) | (fourth << 24);
+}
+
 // memcpy of a byte-swapped word, not four shifted byte stores: the compiler
 // vectorises the pixel loop only in this form (with shifts the e888Alpha loop
 // loses every vector instruction and runs 2.4 times slower).

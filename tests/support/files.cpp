@@ -1,8 +1,10 @@
 #include "support/files.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <signal.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -51,12 +53,21 @@ Bytes concatenate(const std::vector<Bytes>& parts) {
     return all;
 }
 
-void feedFifo(const std::string& fifo, const Bytes& bytes) {
-    const int descriptor = open(fifo.c_str(), O_WRONLY);
-    if (descriptor >= 0) {
-        (void)!write(descriptor, bytes.data(), bytes.size());
+int feedFifo(const std::string& fifo, const Bytes& bytes, std::size_t chunk,
+             int pauseMilliseconds) {
+    return startHelper([&] {
+        signal(SIGPIPE, SIG_IGN);
+        const int descriptor = open(fifo.c_str(), O_WRONLY);
+        const std::size_t step = chunk == 0 ? bytes.size() : chunk;
+        for (std::size_t done = 0; descriptor >= 0 && done < bytes.size(); done += step) {
+            const std::size_t count = std::min(step, bytes.size() - done);
+            if (write(descriptor, bytes.data() + done, count) < 0) {
+                break;
+            }
+            usleep(static_cast<useconds_t>(pauseMilliseconds) * 1000);
+        }
         close(descriptor);
-    }
+    });
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

@@ -31,9 +31,11 @@ void writeFile(const std::string& path, const Bytes& bytes);
 Bytes bytesOf(const std::string& text);
 Bytes ppmImage(int width, int height, const Bytes& samples, int maxValue = 255);
 Bytes concatenate(const std::vector<Bytes>& parts);
-// Writes bytes into a FIFO (blocking until a reader opens it), then closes it;
-// a reader that quits early is no failure.
-void feedFifo(const std::string& fifo, const Bytes& bytes);
+// Writes bytes into a FIFO from a helper process (it blocks until a reader
+// opens the FIFO), chunk bytes at a time with a pause after each, then closes
+// it; a reader that quits early is no failure. finishHelper waits for it.
+int feedFifo(const std::string& fifo, const Bytes& bytes, std::size_t chunk = 0,
+             int pauseMilliseconds = 0);
 
 // The names of the files in folder, for "no temporary file was left" checks.
 std::vector<std::string> filesIn(const std::string& folder);

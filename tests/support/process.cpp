@@ -124,6 +124,21 @@ ProcessRun runProcess(const std::string& program, const std::vector<std::string>
     return finishProcess(startProcess(program, arguments, setup));
 }
 
+int startHelper(const std::function<void()>& work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        work();
+        _exit(0);
+    }
+    return child;
+}
+
+void finishHelper(int id) {
+    int ignored = 0;
+    while (id > 0 && waitpid(id, &ignored, 0) < 0) {
+    }
+}
+
 bool onPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     const std::string folders = path == nullptr ? "/usr/bin:/bin" : path;

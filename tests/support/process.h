@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ ProcessRun runProcess(const std::string& program, const std::vector<std::string>
 StartedProcess startProcess(const std::string& program, const std::vector<std::string>& arguments,
                             const ProcessSetup& setup = {});
 ProcessRun finishProcess(const StartedProcess& started);
+
+// Runs work in a child process of this one, for FIFO feeders and readers.
+// Not a thread: under qemu-user a thread blocked on a FIFO stalls the
+// emulated posix_spawn of the tool.
+int startHelper(const std::function<void()>& work);
+void finishHelper(int id);
 
 // Whether a program is on PATH.
 bool onPath(const std::string& program);
