@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace pixfold {
@@ -105,43 +106,81 @@ TEST(Conversion, GreysHaveNeutralColourDifferences) {
 
 // Every colour through the very path the tool uses (encodePixels), compared
 // with the plain steps in both layouts. Also pins the code ranges.
+// The bytes every format must hold for one colour, with key colour k and
+// key values 0x0A0D0A0D (match) and 0x0D0A0D0A (no match).
+struct ExpectedRecords {
+    std::uint8_t e888[4];
+    std::uint8_t e655[2];
+    std::uint8_t e655Z[4];
+    std::uint8_t alpha[4];
+};
+
+ExpectedRecords expectedRecords(const YCrCbCodes& codes, bool keyed) {
+    const unsigned value655 =
+        static_cast<unsigned>(((codes.y >> 2) << 10) | ((codes.cr >> 3) << 5) | (codes.cb >> 3));
+    const std::uint8_t high = static_cast<std::uint8_t>(value655 >> 8);
+    const std::uint8_t low = static_cast<std::uint8_t>(value655 & 0xFF);
+    const std::uint8_t a = keyed ? 0x0A : 0x0D;
+    const std::uint8_t b = keyed ? 0x0D : 0x0A;
+    return {{static_cast<std::uint8_t>(codes.y), static_cast<std::uint8_t>(codes.cr),
+             static_cast<std::uint8_t>(codes.cb), 0},
+            {high, low},
+            {high, low, a, b},
+            {a, b, a, b}};
+}
+
+// Every colour of a maximum value through the very path the tool uses
+// (encodePixels) in all four formats, compared with the plain steps. A run
+// holds every (g, b) of one red, repeated to at least 1024 pixels, so that the
+// vector loops, not only their scalar tails, see every colour in every lane.
 void checkEveryColour(int maxValue, EncodePath path) {
-    ConversionSettings settings;
     const std::size_t side = static_cast<std::size_t>(maxValue) + 1;
-    std::vector<std::uint8_t> samples(side * 3);
-    std::vector<std::uint8_t> records888(side * 4);
-    std::vector<std::uint8_t> records655(side * 2);
-    settings.format = OutputFormat::e888;
-    const EncodePlan plan888 = makeEncodePlan(settings, maxValue, path);
-    settings.format = OutputFormat::e655;
-    const EncodePlan plan655 = makeEncodePlan(settings, maxValue, path);
+    const std::size_t repeats = (1024 + side * side - 1) / (side * side);
+    const std::size_t pixels = side * side * repeats;
+    std::vector<std::uint8_t> samples(pixels * 3);
+    std::vector<std::uint8_t> records[4];
+    std::vector<std::uint8_t> alpha(pixels * 4);
+    EncodePlan plans[4];
+    for (const OutputFormat format :
+         {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888, OutputFormat::e888Alpha}) {
+        ConversionSettings settings;
+        settings.format = format;
+        settings.keyEnabled = true;
+        settings.keyColour = 0x010203;
+        settings.matchValue = 0x0A0D0A0D;
+        settings.noMatchValue = 0x0D0A0D0A;
+        plans[static_cast<int>(format)] = makeEncodePlan(settings, maxValue, path);
+        records[static_cast<int>(format)].resize(pixels * recordBytes(format));
+    }
     int lowestDifference = 255;
     int highestDifference = 0;
     int mismatches = 0;
     for (int r = 0; r <= maxValue; ++r) {
-        for (int g = 0; g <= maxValue; ++g) {
-            for (int b = 0; b <= maxValue; ++b) {
-                const auto at = static_cast<std::size_t>(b) * 3;
-                samples[at] = static_cast<std::uint8_t>(r);
-                samples[at + 1] = static_cast<std::uint8_t>(g);
-                samples[at + 2] = static_cast<std::uint8_t>(b);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            samples[i * 3] = static_cast<std::uint8_t>(r);
+            samples[i * 3 + 1] = static_cast<std::uint8_t>(i / side % side);
+            samples[i * 3 + 2] = static_cast<std::uint8_t>(i % side);
+        }
+        for (int format = 0; format < 4; ++format) {
+            encodePixels(samples.data(), pixels, plans[format], records[format].data(),
+                         alpha.data());
+        }
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const int g = samples[i * 3 + 1];
+            const int b = samples[i * 3 + 2];
+            const YCrCbCodes want = plainSteps(r, g, b, maxValue);
+            const ExpectedRecords expected = expectedRecords(want, r == 1 && g == 2 && b == 3);
+            const bool same = std::memcmp(&records[2][i * 4], expected.e888, 4) == 0 &&
+                              std::memcmp(&records[0][i * 2], expected.e655, 2) == 0 &&
+                              std::memcmp(&records[1][i * 4], expected.e655Z, 4) == 0 &&
+                              std::memcmp(&records[3][i * 4], expected.e888, 4) == 0 &&
+                              std::memcmp(&alpha[i * 4], expected.alpha, 4) == 0;
+            if (!same && ++mismatches <= 5) {
+                ADD_FAILURE() << "max " << maxValue << " colour " << r << "," << g << "," << b
+                              << " pixel " << i;
             }
-            encodePixels(samples.data(), side, plan888, records888.data(), nullptr);
-            encodePixels(samples.data(), side, plan655, records655.data(), nullptr);
-            for (int b = 0; b <= maxValue; ++b) {
-                const YCrCbCodes want = plainSteps(r, g, b, maxValue);
-                const std::uint8_t* got888 = &records888[static_cast<std::size_t>(b) * 4];
-                const std::uint8_t* got655 = &records655[static_cast<std::size_t>(b) * 2];
-                const int value655 = ((want.y >> 2) << 10) | ((want.cr >> 3) << 5) | (want.cb >> 3);
-                const bool same = got888[0] == want.y && got888[1] == want.cr &&
-                                  got888[2] == want.cb && got888[3] == 0 &&
-                                  got655[0] == (value655 >> 8) && got655[1] == (value655 & 0xFF);
-                if (!same && ++mismatches <= 5) {
-                    ADD_FAILURE() << "max " << maxValue << " colour " << r << "," << g << "," << b;
-                }
-                lowestDifference = std::min({lowestDifference, want.cr, want.cb});
-                highestDifference = std::max({highestDifference, want.cr, want.cb});
-            }
+            lowestDifference = std::min({lowestDifference, want.cr, want.cb});
+            highestDifference = std::max({highestDifference, want.cr, want.cb});
         }
     }
     EXPECT_EQ(mismatches, 0);

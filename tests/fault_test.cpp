@@ -32,7 +32,7 @@ TEST_F(Fault, SlowFifoInputConvertsCompletely) {
     const std::string fifo = folder.path("in.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Bytes image = twoByTwo();
-    const int writer = feedFifo(fifo, image, 5, 2);
+    const StartedProcess writer = feedFifo(fifo, image, true);
     const ToolRun run = runTool({fifo, output});
     finishHelper(writer);
     EXPECT_EQ(run.status, 0);
@@ -45,7 +45,7 @@ TEST_F(Fault, FifoClosedMidRasterIsTruncated) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Bytes image = twoByTwo();
     // 2 whole pixels and 2 samples
-    const int writer = feedFifo(fifo, Bytes(image.begin(), image.end() - 4), 5, 2);
+    const StartedProcess writer = feedFifo(fifo, Bytes(image.begin(), image.end() - 4), true);
     const ToolRun run = runTool({fifo, output});
     finishHelper(writer);
     EXPECT_EQ(run.status, 1);

@@ -154,7 +154,7 @@ TEST_F(Pipeline, RunsWritingOnePathAtOnceLeaveOneWholeOutput) {
 TEST_F(Pipeline, FifoAndPipeNamedAsInputAndOutputAreTheSameFile) {
     const std::string fifo = folder.path("frames.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int writer = feedFifo(fifo, readFile(input));
+    const StartedProcess writer = feedFifo(fifo, readFile(input));
     const ToolRun run = runTool({fifo, fifo});
     finishHelper(writer);
     EXPECT_EQ(run.status, 1);
@@ -173,7 +173,7 @@ TEST_F(Pipeline, FifoAndPipeNamedAsInputAndOutputAreTheSameFile) {
     EXPECT_EQ(stdinTwice.status, 1);
     EXPECT_EQ(stdinTwice.standardError, "Input and output are the same file\n");
 
-    const int records = feedFifo(fifo, Bytes(64, 0));
+    const StartedProcess records = feedFifo(fifo, Bytes(64, 0));
     const ToolRun unfold = runUnfold({"2", "2", fifo, fifo});
     finishHelper(records);
     EXPECT_EQ(unfold.status, 1);
@@ -243,12 +243,7 @@ TEST_F(Pipeline, ReaderThatQuitsIsAWriteFailure) {
 
     const std::string fifo = folder.path("out.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = startHelper([&fifo] {
-        const int descriptor = open(fifo.c_str(), O_RDONLY);
-        char some[10];
-        (void)!read(descriptor, some, sizeof some);
-        close(descriptor);
-    });
+    const StartedProcess reader = readFifo(fifo, 10);
     run = runTool({input, fifo});
     finishHelper(reader);
     EXPECT_EQ(run.status, 1);
@@ -280,7 +275,7 @@ TEST_F(Pipeline, UnfoldOutputsAreWholeAndDistinct) {
     // A record pipe that runs short leaves no picture, not a header alone.
     const std::string fifo = folder.path("records.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int writer = feedFifo(fifo, Bytes(40, 0));
+    const StartedProcess writer = feedFifo(fifo, Bytes(40, 0));
     const ToolRun shortPipe = runUnfold({"-f", "e655Z", "4", "4", fifo, folder.path("new.ppm")});
     finishHelper(writer);
     EXPECT_EQ(shortPipe.status, 1);

@@ -136,7 +136,7 @@ TEST_F(Unfold, ExtraBytesOnAPipeAreAnError) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     Bytes longer = readFile(records);
     longer.insert(longer.end(), 4, 0);
-    const int writer = feedFifo(fifo, longer);
+    const StartedProcess writer = feedFifo(fifo, longer);
     ToolRun run = runUnfold({"-f", "e888", "4", "2", fifo, picture});
     finishHelper(writer);
     EXPECT_EQ(run.status, 1);
@@ -145,7 +145,7 @@ TEST_F(Unfold, ExtraBytesOnAPipeAreAnError) {
                                      "format: more than 32 bytes, expected 32\n");
     Bytes alphaLonger = readFile(alpha);
     alphaLonger.push_back(0);
-    const int alphaWriter = feedFifo(fifo, alphaLonger);
+    const StartedProcess alphaWriter = feedFifo(fifo, alphaLonger);
     run = runUnfold({"-f", "e888Alpha", "-a", fifo, "-k", mask, "4", "2", records, picture});
     finishHelper(alphaWriter);
     EXPECT_EQ(run.status, 1);

@@ -33,6 +33,7 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
         bytesInMemoryOrder(match >> 24, (match >> 16) & 0xFFu, (match >> 8) & 0xFFu, match & 0xFFu);
     const std::uint32_t noMatchWord = bytesInMemoryOrder(noMatch >> 24, (noMatch >> 16) & 0xFFu,
                                                          (noMatch >> 8) & 0xFFu, noMatch & 0xFFu);
+    std::uint32_t values[spanPixels]; // e655's 16-bit values
     for (std::size_t i = 0; i < pixelCount; ++i) {
         // & rather than &&: no branch in the loop.
         const bool matches = (red[i] == key.red) & (green[i] == key.green) & (blue[i] == key.blue);
@@ -45,10 +46,7 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
         } else {
             const std::uint32_t value = ((luma >> 2) << 10) | ((red8 >> 3) << 5) | (blue8 >> 3);
             if constexpr (format == OutputFormat::e655) {
-                const auto half = static_cast<std::uint16_t>(
-                    bytesInMemoryOrder(value >> 8, value & 0xFFu, 0, 0) >>
-                    (hostIsBigEndian ? 16 : 0));
-                std::memcpy(records + i * 2, &half, 2);
+                values[i] = value;
             } else {
                 const std::uint32_t keyValue = (matches ? match : noMatch) & 0xFFFFu;
                 const std::uint32_t word =
@@ -59,6 +57,19 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
         if constexpr (writesAlphaStream(format)) {
             const std::uint32_t word = matches ? matchWord : noMatchWord;
             std::memcpy(alpha + i * 4, &word, 4);
+        }
+    }
+    if constexpr (format == OutputFormat::e655) {
+        // Two records a word: 16-bit stores vectorise poorly.
+        std::size_t i = 0;
+        for (; i + 1 < pixelCount; i += 2) {
+            const std::uint32_t word = bytesInMemoryOrder(
+                values[i] >> 8, values[i] & 0xFFu, values[i + 1] >> 8, values[i + 1] & 0xFFu);
+            std::memcpy(records + i * 2, &word, 4);
+        }
+        if (i < pixelCount) {
+            records[i * 2] = static_cast<std::uint8_t>(values[i] >> 8);
+            records[i * 2 + 1] = static_cast<std::uint8_t>(values[i]);
         }
     }
 }

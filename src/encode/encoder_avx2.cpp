@@ -1,6 +1,6 @@
 // The AVX2 pixel loop, 8 pixels a step:
 //
-//   24 bytes  r g b r g b ...   two 16-byte loads, 4 pixels in each 128-bit half
+//   24 bytes  r g b r g b ...   one load, vpermd: 4 pixels in each 128-bit half
 //      | vpshufb                (r, g) and (b, 0) as 16-bit pairs in 32-bit lanes
 //      | vpmaddwd, vpaddd       the exact sums L = 299 r + 587 g + 114 b, and the two D
 //      | vcvtdq2ps, vfmadd      16.16 fixed-point code estimates (colour/convert.h)
@@ -45,11 +45,20 @@ PIXFOLD_AVX2 inline __m256i estimate(__m256i sum, float scale, float bias) {
         _mm256_fmadd_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(scale), _mm256_set1_ps(bias)));
 }
 
-// All ones in the lanes whose estimate is within estimateGuard of a boundary.
-PIXFOLD_AVX2 inline __m256i nearBoundary(__m256i fixed) {
-    const __m256i low = _mm256_and_si256(_mm256_add_epi32(fixed, _mm256_set1_epi32(estimateGuard)),
-                                         _mm256_set1_epi32(0xFFFF));
-    return _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * estimateGuard), low);
+// A bit for each of the 8 lanes where any of the three estimates is within
+// estimateGuard of a code boundary. Only the low 16 bits of each lane matter,
+// so 16-bit arithmetic serves: the guard added to the low half, the smallest
+// of the three low halves, compared (unsigned) with the band's width.
+PIXFOLD_AVX2 inline std::uint32_t nearBoundary(__m256i y, __m256i cr, __m256i cb) {
+    const __m256i guard = _mm256_set1_epi32(estimateGuard);
+    const __m256i lowest =
+        _mm256_min_epu16(_mm256_add_epi16(y, guard), _mm256_min_epu16(_mm256_add_epi16(cr, guard),
+                                                                      _mm256_add_epi16(cb, guard)));
+    const __m256i inBand = _mm256_cmpeq_epi16(
+        _mm256_min_epu16(lowest, _mm256_set1_epi32(2 * estimateGuard - 1)), lowest);
+    // The low half's answer into the sign bit of each lane.
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(inBand, 16))));
 }
 
 // A colour-difference code: truncation toward zero rounds negatives up.
@@ -81,13 +90,15 @@ PIXFOLD_AVX2 void encodeAvx2(const std::uint8_t* samples, std::size_t pixelCount
         _mm256_set1_epi32(static_cast<std::int32_t>(plan.key.noMatchValue));
     const EstimateScale scale = plan.estimate;
 
+    // Dwords 0-2 (pixels 0 to 3) to the low half, dwords 3-5 (pixels 4 to 7)
+    // to the high half.
+    const __m256i halves = _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5);
     std::size_t i = 0;
-    // A step reads 28 bytes: its 8 pixels and 4 bytes of the next.
-    for (; i * 3 + 28 <= pixelCount * 3; i += 8) {
+    // A step reads 32 bytes: its 8 pixels and 8 bytes of the next.
+    for (; i * 3 + 32 <= pixelCount * 3; i += 8) {
         const std::uint8_t* in = samples + i * 3;
-        const __m256i raw = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12)), 1);
+        const __m256i raw = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), halves);
         const __m256i rg = _mm256_shuffle_epi8(raw, rgOrder);
         const __m256i b = _mm256_shuffle_epi8(raw, bOrder);
         const __m256i yFixed = estimate(weigh(rg, b, 299, 587, 114), scale.luma, lumaEstimateBias);
@@ -95,10 +106,7 @@ PIXFOLD_AVX2 void encodeAvx2(const std::uint8_t* samples, std::size_t pixelCount
             estimate(weigh(rg, b, 500, -419, -81), scale.difference, differenceEstimateBias);
         const __m256i cbFixed =
             estimate(weigh(rg, b, -169, -331, 500), scale.difference, differenceEstimateBias);
-        const __m256i flaggedLanes = _mm256_or_si256(
-            nearBoundary(yFixed), _mm256_or_si256(nearBoundary(crFixed), nearBoundary(cbFixed)));
-        const auto flagged =
-            static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(flaggedLanes)));
+        const std::uint32_t flagged = nearBoundary(yFixed, crFixed, cbFixed);
 
         const __m256i y = _mm256_srli_epi32(yFixed, 16);
         const __m256i cr = differenceCode(crFixed);

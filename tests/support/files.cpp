@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <signal.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -53,21 +52,21 @@ Bytes concatenate(const std::vector<Bytes>& parts) {
     return all;
 }
 
-int feedFifo(const std::string& fifo, const Bytes& bytes, std::size_t chunk,
-             int pauseMilliseconds) {
-    return startHelper([&] {
-        signal(SIGPIPE, SIG_IGN);
-        const int descriptor = open(fifo.c_str(), O_WRONLY);
-        const std::size_t step = chunk == 0 ? bytes.size() : chunk;
-        for (std::size_t done = 0; descriptor >= 0 && done < bytes.size(); done += step) {
-            const std::size_t count = std::min(step, bytes.size() - done);
-            if (write(descriptor, bytes.data() + done, count) < 0) {
-                break;
-            }
-            usleep(static_cast<useconds_t>(pauseMilliseconds) * 1000);
-        }
-        close(descriptor);
-    });
+StartedProcess feedFifo(const std::string& fifo, const Bytes& bytes, bool slowly) {
+    static int fed = 0;
+    const std::string source = fifo + ".bytes" + std::to_string(fed++);
+    writeFile(source, bytes);
+    if (!slowly) {
+        return startHelper("exec cat \"$1\" > \"$2\"", {source, fifo});
+    }
+    return startHelper("exec > \"$2\"; i=0; while [ $((i * 5)) -lt \"$3\" ]; do "
+                       "dd if=\"$1\" bs=5 skip=$i count=1 2>/dev/null; sleep 0.002; i=$((i + 1)); "
+                       "done",
+                       {source, fifo, std::to_string(bytes.size())});
+}
+
+StartedProcess readFifo(const std::string& fifo, std::size_t count) {
+    return startHelper("exec head -c \"$2\" < \"$1\" > /dev/null", {fifo, std::to_string(count)});
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

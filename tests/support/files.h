@@ -32,10 +32,13 @@ Bytes bytesOf(const std::string& text);
 Bytes ppmImage(int width, int height, const Bytes& samples, int maxValue = 255);
 Bytes concatenate(const std::vector<Bytes>& parts);
 // Writes bytes into a FIFO from a helper process (it blocks until a reader
-// opens the FIFO), chunk bytes at a time with a pause after each, then closes
-// it; a reader that quits early is no failure. finishHelper waits for it.
-int feedFifo(const std::string& fifo, const Bytes& bytes, std::size_t chunk = 0,
-             int pauseMilliseconds = 0);
+// opens the FIFO), or with slowly set 5 bytes at a time with a pause after
+// each, then closes it; a reader that quits early is no failure.
+// finishHelper waits for it.
+StartedProcess feedFifo(const std::string& fifo, const Bytes& bytes, bool slowly = false);
+
+// Reads count bytes from a FIFO in a helper process, then closes it.
+StartedProcess readFifo(const std::string& fifo, std::size_t count);
 
 // The names of the files in folder, for "no temporary file was left" checks.
 std::vector<std::string> filesIn(const std::string& folder);

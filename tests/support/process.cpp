@@ -124,19 +124,17 @@ ProcessRun runProcess(const std::string& program, const std::vector<std::string>
     return finishProcess(startProcess(program, arguments, setup));
 }
 
-int startHelper(const std::function<void()>& work) {
-    const pid_t child = fork();
-    if (child == 0) {
-        work();
-        _exit(0);
-    }
-    return child;
+StartedProcess startHelper(const std::string& shellCommand, const std::vector<std::string>& words) {
+    std::vector<std::string> arguments = {"-c", shellCommand, "helper"};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    ProcessSetup setup;
+    setup.useEmulator = false;
+    setup.standardOutput = "/dev/null";
+    return startProcess("/bin/sh", arguments, setup);
 }
 
-void finishHelper(int id) {
-    int ignored = 0;
-    while (id > 0 && waitpid(id, &ignored, 0) < 0) {
-    }
+void finishHelper(const StartedProcess& helper) {
+    finishProcess(helper);
 }
 
 bool onPath(const std::string& program) {

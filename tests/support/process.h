@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,11 +45,11 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
                             const ProcessSetup& setup = {});
 ProcessRun finishProcess(const StartedProcess& started);
 
-// Runs work in a child process of this one, for FIFO feeders and readers.
-// Not a thread: under qemu-user a thread blocked on a FIFO stalls the
-// emulated posix_spawn of the tool.
-int startHelper(const std::function<void()>& work);
-void finishHelper(int id);
+// Starts a shell command of the build host, for FIFO feeders and readers, and
+// waits for it. Not a thread or a fork of this process: under qemu-user
+// (32-bit x86 above all) those stall while blocked on a FIFO.
+StartedProcess startHelper(const std::string& shellCommand, const std::vector<std::string>& words);
+void finishHelper(const StartedProcess& helper);
 
 // Whether a program is on PATH.
 bool onPath(const std::string& program);
