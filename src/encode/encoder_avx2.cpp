@@ -14,6 +14,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 #define PIXFOLD_AVX2 __attribute__((target("avx2,fma")))
 
 namespace pixfold {
@@ -93,65 +95,72 @@ PIXFOLD_AVX2 void encodeAvx2(const std::uint8_t* samples, std::size_t pixelCount
     // Dwords 0-2 (pixels 0 to 3) to the low half, dwords 3-5 (pixels 4 to 7)
     // to the high half.
     const __m256i halves = _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5);
-    std::size_t i = 0;
-    // A step reads 32 bytes: its 8 pixels and 8 bytes of the next.
-    for (; i * 3 + 32 <= pixelCount * 3; i += 8) {
-        const std::uint8_t* in = samples + i * 3;
-        const __m256i raw = _mm256_permutevar8x32_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), halves);
-        const __m256i rg = _mm256_shuffle_epi8(raw, rgOrder);
-        const __m256i b = _mm256_shuffle_epi8(raw, bOrder);
-        const __m256i yFixed = estimate(weigh(rg, b, 299, 587, 114), scale.luma, lumaEstimateBias);
-        const __m256i crFixed =
-            estimate(weigh(rg, b, 500, -419, -81), scale.difference, differenceEstimateBias);
-        const __m256i cbFixed =
-            estimate(weigh(rg, b, -169, -331, 500), scale.difference, differenceEstimateBias);
-        const std::uint32_t flagged = nearBoundary(yFixed, crFixed, cbFixed);
+    // A step reads 32 bytes: its 8 pixels and 8 bytes of the next, so the
+    // last step starts 11 pixels or more before the end.
+    const std::size_t vectorEnd = pixelCount < 11 ? 0 : (pixelCount - 11) / 8 * 8 + 8;
+    for (std::size_t chunk = 0; chunk < vectorEnd; chunk += chunkGroups * 8) {
+        const std::size_t chunkEnd = std::min(vectorEnd, chunk + chunkGroups * 8);
+        std::uint32_t flaggedGroups[chunkGroups];
+        for (std::size_t i = chunk; i < chunkEnd; i += 8) {
+            const std::uint8_t* in = samples + i * 3;
+            const __m256i raw = _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), halves);
+            const __m256i rg = _mm256_shuffle_epi8(raw, rgOrder);
+            const __m256i b = _mm256_shuffle_epi8(raw, bOrder);
+            const __m256i yFixed =
+                estimate(weigh(rg, b, 299, 587, 114), scale.luma, lumaEstimateBias);
+            const __m256i crFixed =
+                estimate(weigh(rg, b, 500, -419, -81), scale.difference, differenceEstimateBias);
+            const __m256i cbFixed =
+                estimate(weigh(rg, b, -169, -331, 500), scale.difference, differenceEstimateBias);
+            const std::uint32_t flagged = nearBoundary(yFixed, crFixed, cbFixed);
 
-        const __m256i y = _mm256_srli_epi32(yFixed, 16);
-        const __m256i cr = differenceCode(crFixed);
-        const __m256i cb = differenceCode(cbFixed);
-        __m256i keyValue = noMatchValue;
-        if constexpr (isKeyedFormat(format)) {
-            const __m256i matches =
-                _mm256_and_si256(_mm256_cmpeq_epi32(rg, keyRg), _mm256_cmpeq_epi32(b, keyB));
-            keyValue = _mm256_blendv_epi8(noMatchValue, matchValue, matches);
-        }
-        if constexpr (usesLayout888(format)) {
-            // Bytes y, cr, cb, 0 in memory: the 8-8-8 word most significant byte first.
-            const __m256i words = _mm256_or_si256(
-                y, _mm256_or_si256(_mm256_slli_epi32(cr, 8), _mm256_slli_epi32(cb, 16)));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 4), words);
-        } else {
-            const __m256i value =
-                _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(y, 2), 10),
-                                _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(cr, 3), 5),
-                                                _mm256_srli_epi32(cb, 3)));
-            if constexpr (format == OutputFormat::e655) {
-                const __m256i swapped = _mm256_or_si256(
-                    _mm256_srli_epi32(value, 8),
-                    _mm256_slli_epi32(_mm256_and_si256(value, _mm256_set1_epi32(0xFF)), 8));
-                // Each 128-bit half packs its 4 values; qwords 0 and 2 hold all 8.
-                const __m256i packed =
-                    _mm256_permute4x64_epi64(_mm256_packus_epi32(swapped, swapped), 0x08);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(records + i * 2),
-                                 _mm256_castsi256_si128(packed));
-            } else {
-                const __m256i words =
-                    _mm256_or_si256(_mm256_slli_epi32(value, 16),
-                                    _mm256_and_si256(keyValue, _mm256_set1_epi32(0xFFFF)));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 4),
-                                    byteSwapLanes(words));
+            const __m256i y = _mm256_srli_epi32(yFixed, 16);
+            const __m256i cr = differenceCode(crFixed);
+            const __m256i cb = differenceCode(cbFixed);
+            __m256i keyValue = noMatchValue;
+            if constexpr (isKeyedFormat(format)) {
+                const __m256i matches =
+                    _mm256_and_si256(_mm256_cmpeq_epi32(rg, keyRg), _mm256_cmpeq_epi32(b, keyB));
+                keyValue = _mm256_blendv_epi8(noMatchValue, matchValue, matches);
             }
+            if constexpr (usesLayout888(format)) {
+                // Bytes y, cr, cb, 0 in memory: the 8-8-8 word most significant byte first.
+                const __m256i words = _mm256_or_si256(
+                    y, _mm256_or_si256(_mm256_slli_epi32(cr, 8), _mm256_slli_epi32(cb, 16)));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 4), words);
+            } else {
+                const __m256i value =
+                    _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(y, 2), 10),
+                                    _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(cr, 3), 5),
+                                                    _mm256_srli_epi32(cb, 3)));
+                if constexpr (format == OutputFormat::e655) {
+                    const __m256i swapped = _mm256_or_si256(
+                        _mm256_srli_epi32(value, 8),
+                        _mm256_slli_epi32(_mm256_and_si256(value, _mm256_set1_epi32(0xFF)), 8));
+                    // Each 128-bit half packs its 4 values; qwords 0 and 2 hold all 8.
+                    const __m256i packed =
+                        _mm256_permute4x64_epi64(_mm256_packus_epi32(swapped, swapped), 0x08);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(records + i * 2),
+                                     _mm256_castsi256_si128(packed));
+                } else {
+                    const __m256i words =
+                        _mm256_or_si256(_mm256_slli_epi32(value, 16),
+                                        _mm256_and_si256(keyValue, _mm256_set1_epi32(0xFFFF)));
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 4),
+                                        byteSwapLanes(words));
+                }
+            }
+            if constexpr (writesAlphaStream(format)) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i * 4),
+                                    byteSwapLanes(keyValue));
+            }
+            flaggedGroups[(i - chunk) / 8] = flagged;
         }
-        if constexpr (writesAlphaStream(format)) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + i * 4), byteSwapLanes(keyValue));
-        }
-        if (flagged != 0) {
-            encodeFlagged<format>(samples, i, flagged, plan, records, alpha);
-        }
+        encodeFlaggedGroups<format>(samples, chunk, (chunkEnd - chunk) / 8, 8, flaggedGroups, plan,
+                                    records, alpha);
     }
-    encodeExactly<format>(samples, i, pixelCount, plan, records, alpha);
+    encodeExactly<format>(samples, vectorEnd, pixelCount, plan, records, alpha);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 
 #define PIXFOLD_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,fma")))
@@ -92,58 +93,63 @@ PIXFOLD_AVX512 void encodeAvx512(const std::uint8_t* samples, std::size_t pixelC
         _mm512_set1_epi32(static_cast<std::int32_t>(plan.key.noMatchValue));
     const EstimateScale scale = plan.estimate;
 
-    std::size_t i = 0;
-    for (; i + 16 <= pixelCount; i += 16) {
-        const __m512i raw = _mm512_maskz_loadu_epi8(sampleBytes, samples + i * 3);
-        const __m512i rg = _mm512_maskz_permutexvar_epi8(rgKeep, rgIndex, raw);
-        const __m512i b = _mm512_maskz_permutexvar_epi8(bKeep, bIndex, raw);
-        const __m512i yFixed = estimate(weigh(rg, b, 299, 587, 114), scale.luma, lumaEstimateBias);
-        const __m512i crFixed =
-            estimate(weigh(rg, b, 500, -419, -81), scale.difference, differenceEstimateBias);
-        const __m512i cbFixed =
-            estimate(weigh(rg, b, -169, -331, 500), scale.difference, differenceEstimateBias);
-        const auto flagged = static_cast<std::uint32_t>(
-            nearBoundary(yFixed) | nearBoundary(crFixed) | nearBoundary(cbFixed));
+    const std::size_t vectorEnd = pixelCount - pixelCount % 16;
+    for (std::size_t chunk = 0; chunk < vectorEnd; chunk += chunkGroups * 16) {
+        const std::size_t chunkEnd = std::min(vectorEnd, chunk + chunkGroups * 16);
+        std::uint32_t flaggedGroups[chunkGroups];
+        for (std::size_t i = chunk; i < chunkEnd; i += 16) {
+            const __m512i raw = _mm512_maskz_loadu_epi8(sampleBytes, samples + i * 3);
+            const __m512i rg = _mm512_maskz_permutexvar_epi8(rgKeep, rgIndex, raw);
+            const __m512i b = _mm512_maskz_permutexvar_epi8(bKeep, bIndex, raw);
+            const __m512i yFixed =
+                estimate(weigh(rg, b, 299, 587, 114), scale.luma, lumaEstimateBias);
+            const __m512i crFixed =
+                estimate(weigh(rg, b, 500, -419, -81), scale.difference, differenceEstimateBias);
+            const __m512i cbFixed =
+                estimate(weigh(rg, b, -169, -331, 500), scale.difference, differenceEstimateBias);
+            const auto flagged = static_cast<std::uint32_t>(
+                nearBoundary(yFixed) | nearBoundary(crFixed) | nearBoundary(cbFixed));
 
-        const __m512i y = _mm512_srli_epi32(yFixed, 16);
-        const __m512i cr = differenceCode(crFixed);
-        const __m512i cb = differenceCode(cbFixed);
-        __m512i keyValue = noMatchValue;
-        if constexpr (isKeyedFormat(format)) {
-            const __mmask16 matches =
-                _mm512_cmpeq_epi32_mask(rg, keyRg) & _mm512_cmpeq_epi32_mask(b, keyB);
-            keyValue = _mm512_mask_blend_epi32(matches, noMatchValue, matchValue);
-        }
-        if constexpr (usesLayout888(format)) {
-            // Bytes y, cr, cb, 0 in memory: 0xFE is a | b | c.
-            const __m512i words = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(cr, 8),
-                                                            _mm512_slli_epi32(cb, 16), 0xFE);
-            _mm512_storeu_si512(records + i * 4, words);
-        } else {
-            const __m512i value = _mm512_ternarylogic_epi32(
-                _mm512_slli_epi32(_mm512_srli_epi32(y, 2), 10),
-                _mm512_slli_epi32(_mm512_srli_epi32(cr, 3), 5), _mm512_srli_epi32(cb, 3), 0xFE);
-            if constexpr (format == OutputFormat::e655) {
-                const __m512i swapped = _mm512_or_si512(
-                    _mm512_srli_epi32(value, 8),
-                    _mm512_slli_epi32(_mm512_and_si512(value, _mm512_set1_epi32(0xFF)), 8));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 2),
-                                    _mm512_cvtepi32_epi16(swapped));
-            } else {
-                const __m512i words =
-                    _mm512_or_si512(_mm512_slli_epi32(value, 16),
-                                    _mm512_and_si512(keyValue, _mm512_set1_epi32(0xFFFF)));
-                _mm512_storeu_si512(records + i * 4, byteSwapLanes(words));
+            const __m512i y = _mm512_srli_epi32(yFixed, 16);
+            const __m512i cr = differenceCode(crFixed);
+            const __m512i cb = differenceCode(cbFixed);
+            __m512i keyValue = noMatchValue;
+            if constexpr (isKeyedFormat(format)) {
+                const __mmask16 matches =
+                    _mm512_cmpeq_epi32_mask(rg, keyRg) & _mm512_cmpeq_epi32_mask(b, keyB);
+                keyValue = _mm512_mask_blend_epi32(matches, noMatchValue, matchValue);
             }
+            if constexpr (usesLayout888(format)) {
+                // Bytes y, cr, cb, 0 in memory: 0xFE is a | b | c.
+                const __m512i words = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(cr, 8),
+                                                                _mm512_slli_epi32(cb, 16), 0xFE);
+                _mm512_storeu_si512(records + i * 4, words);
+            } else {
+                const __m512i value = _mm512_ternarylogic_epi32(
+                    _mm512_slli_epi32(_mm512_srli_epi32(y, 2), 10),
+                    _mm512_slli_epi32(_mm512_srli_epi32(cr, 3), 5), _mm512_srli_epi32(cb, 3), 0xFE);
+                if constexpr (format == OutputFormat::e655) {
+                    const __m512i swapped = _mm512_or_si512(
+                        _mm512_srli_epi32(value, 8),
+                        _mm512_slli_epi32(_mm512_and_si512(value, _mm512_set1_epi32(0xFF)), 8));
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(records + i * 2),
+                                        _mm512_cvtepi32_epi16(swapped));
+                } else {
+                    const __m512i words =
+                        _mm512_or_si512(_mm512_slli_epi32(value, 16),
+                                        _mm512_and_si512(keyValue, _mm512_set1_epi32(0xFFFF)));
+                    _mm512_storeu_si512(records + i * 4, byteSwapLanes(words));
+                }
+            }
+            if constexpr (writesAlphaStream(format)) {
+                _mm512_storeu_si512(alpha + i * 4, byteSwapLanes(keyValue));
+            }
+            flaggedGroups[(i - chunk) / 16] = flagged;
         }
-        if constexpr (writesAlphaStream(format)) {
-            _mm512_storeu_si512(alpha + i * 4, byteSwapLanes(keyValue));
-        }
-        if (flagged != 0) {
-            encodeFlagged<format>(samples, i, flagged, plan, records, alpha);
-        }
+        encodeFlaggedGroups<format>(samples, chunk, (chunkEnd - chunk) / 16, 16, flaggedGroups,
+                                    plan, records, alpha);
     }
-    encodeExactly<format>(samples, i, pixelCount, plan, records, alpha);
+    encodeExactly<format>(samples, vectorEnd, pixelCount, plan, records, alpha);
 }
 
 } // namespace

@@ -49,6 +49,24 @@ inline void encodeFlagged(const std::uint8_t* samples, std::size_t first, std::u
     }
 }
 
+// The vector loops note each group's flags and redo the flagged pixels after
+// a chunk of groups, not inside the loop: a call there makes the compiler
+// reload every constant at every step.
+constexpr std::size_t chunkGroups = 64;
+
+template <OutputFormat format>
+inline void encodeFlaggedGroups(const std::uint8_t* samples, std::size_t first,
+                                std::size_t groupCount, std::size_t groupPixels,
+                                const std::uint32_t* flagged, const EncodePlan& plan,
+                                std::uint8_t* records, std::uint8_t* alpha) {
+    for (std::size_t group = 0; group < groupCount; ++group) {
+        if (flagged[group] != 0) {
+            encodeFlagged<format>(samples, first + group * groupPixels, flagged[group], plan,
+                                  records, alpha);
+        }
+    }
+}
+
 // Calls kernel with the format as a compile-time constant, so that each path's
 // loop is compiled once per format.
 template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& kernel) {
