@@ -1,5 +1,5 @@
-// Types shared by both tools: the settings of a conversion, the PPM header,
-// one pixel as read, its video-scale codes and its packed word.
+// Types shared by both tools: the settings of a conversion, one pixel as read,
+// its video-scale codes and its packed word.
 #pragma once
 
 #include <cstdint>
@@ -20,20 +20,18 @@ struct ConversionSettings {
     std::uint32_t noMatchValue = 0;
 };
 
-struct PpmHeader {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t maxValue = 0;
-};
-
 // One pixel exactly as read from the file.
 struct RgbPixel {
-    std::uint8_t r = 0, g = 0, b = 0;
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
 };
 
 // One pixel on the video scale: luma 16..235, colour differences 17..240.
 struct YCrCbCodes {
-    std::int32_t y = 0, cr = 0, cb = 0;
+    std::int32_t y = 0;
+    std::int32_t cr = 0;
+    std::int32_t cb = 0;
 };
 
 // One pixel packed in the 8-8-8 or the 6-5-5 layout (see format/pack.h).

@@ -1,15 +1,11 @@
 #include "encode/encoder.h"
 
+#include "encode/isa_avx2.h"
+#include "encode/isa_avx512.h"
 #include "encode/pixel_store.h"
 
 #include <algorithm>
 #include <cstring>
-
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define PIXFOLD_HAS_X86_PATHS 1
-#else
-#define PIXFOLD_HAS_X86_PATHS 0
-#endif
 
 namespace pixfold {
 
@@ -182,11 +178,11 @@ void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const Enc
                   std::uint8_t* records, std::uint8_t* alpha) {
 #if PIXFOLD_HAS_X86_PATHS
     if (plan.path == EncodePath::avx512) {
-        encodePixelsAvx512(samples, pixelCount, plan, records, alpha);
+        encodeWith<Avx512>(samples, pixelCount, plan, records, alpha);
         return;
     }
     if (plan.path == EncodePath::avx2) {
-        encodePixelsAvx2(samples, pixelCount, plan, records, alpha);
+        encodeWith<Avx2>(samples, pixelCount, plan, records, alpha);
         return;
     }
 #endif

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 namespace pixfold {
 
@@ -38,11 +39,13 @@ inline void encodeExactly(const std::uint8_t* samples, std::size_t first, std::s
     }
 }
 
-// The pixels of a group whose bits are set in flagged, from first on.
+// The pixels of a group whose bits are set in flagged, from first on: pixel
+// first + i has bit i * stride.
 template <OutputFormat format>
 inline void encodeFlagged(const std::uint8_t* samples, std::size_t first, std::uint32_t flagged,
-                          const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
-    for (std::size_t lane = 0; flagged != 0; ++lane, flagged >>= 1) {
+                          std::uint32_t stride, const EncodePlan& plan, std::uint8_t* records,
+                          std::uint8_t* alpha) {
+    for (std::size_t lane = 0; flagged != 0; ++lane, flagged >>= stride) {
         if ((flagged & 1u) != 0) {
             encodeExactly<format>(samples, first + lane, first + lane + 1, plan, records, alpha);
         }
@@ -55,41 +58,30 @@ inline void encodeFlagged(const std::uint8_t* samples, std::size_t first, std::u
 constexpr std::size_t chunkGroups = 64;
 
 template <OutputFormat format>
-inline void encodeFlaggedGroups(const std::uint8_t* samples, std::size_t first,
-                                std::size_t groupCount, std::size_t groupPixels,
-                                const std::uint32_t* flagged, const EncodePlan& plan,
-                                std::uint8_t* records, std::uint8_t* alpha) {
+inline void
+encodeFlaggedGroups(const std::uint8_t* samples, std::size_t first, std::size_t groupCount,
+                    std::size_t groupPixels, std::uint32_t stride, const std::uint32_t* flagged,
+                    const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
     for (std::size_t group = 0; group < groupCount; ++group) {
         if (flagged[group] != 0) {
-            encodeFlagged<format>(samples, first + group * groupPixels, flagged[group], plan,
-                                  records, alpha);
+            encodeFlagged<format>(samples, first + group * groupPixels, flagged[group], stride,
+                                  plan, records, alpha);
         }
     }
 }
 
 // Calls kernel with the format as a compile-time constant, so that each path's
 // loop is compiled once per format.
-template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& kernel) {
-    switch (format) {
-    case OutputFormat::e655:
-        kernel(std::integral_constant<OutputFormat, OutputFormat::e655>{});
-        break;
-    case OutputFormat::e655Z:
-        kernel(std::integral_constant<OutputFormat, OutputFormat::e655Z>{});
-        break;
-    case OutputFormat::e888:
-        kernel(std::integral_constant<OutputFormat, OutputFormat::e888>{});
-        break;
-    case OutputFormat::e888Alpha:
-        kernel(std::integral_constant<OutputFormat, OutputFormat::e888Alpha>{});
-        break;
-    }
+template <class Kernel, std::size_t... formats>
+inline void withFormatOf(std::size_t format, Kernel& kernel, std::index_sequence<formats...>) {
+    ((format == formats
+          ? kernel(std::integral_constant<OutputFormat, static_cast<OutputFormat>(formats)>{})
+          : void()),
+     ...);
 }
 
-// The vector loops, defined on x86 only.
-void encodePixelsAvx2(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-                      std::uint8_t* records, std::uint8_t* alpha);
-void encodePixelsAvx512(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-                        std::uint8_t* records, std::uint8_t* alpha);
+template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& kernel) {
+    withFormatOf(static_cast<std::size_t>(format), kernel, std::make_index_sequence<4>{});
+}
 
 } // namespace pixfold

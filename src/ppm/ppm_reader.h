@@ -11,6 +11,8 @@
 
 namespace pixfold {
 
+struct PpmHeader;
+
 // Reads "P6", width, height and maximum value as the PPM format defines them:
 // unsigned decimals separated by whitespace, '#' comments allowed before the
 // maximum value, then exactly one whitespace byte before the raster.
@@ -32,5 +34,12 @@ struct PixelBlock {
 // sample above maxValue (sampleExceedsMax).
 PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
                       std::int32_t maxValue);
+
+// A header's fields, as decimal numbers from 0 to 2147483647.
+struct PpmHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t maxValue = 0;
+};
 
 } // namespace pixfold
