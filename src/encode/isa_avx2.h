@@ -142,14 +142,18 @@ struct Avx2 {
         return _mm256_shuffle_epi8(words, order);
     }
 
-    // flatten: the loop and every operation inlined here, compiled for AVX2.
+    // The loop, compiled for this instruction set (vector_loop.inc).
     template <OutputFormat format>
-    PIXFOLD_AVX2 __attribute__((flatten)) static void
-    encode(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-           std::uint8_t* records, std::uint8_t* alpha) {
-        encodeVector<Avx2, format>(samples, pixelCount, plan, records, alpha);
-    }
+    PIXFOLD_AVX2 static void encode(const std::uint8_t* samples, std::size_t pixelCount,
+                                    const EncodePlan& plan, std::uint8_t* records,
+                                    std::uint8_t* alpha);
 };
+
+#define PIXFOLD_VECTOR_ISA Avx2
+#define PIXFOLD_VECTOR_TARGET PIXFOLD_AVX2
+#include "encode/vector_loop.inc"
+#undef PIXFOLD_VECTOR_TARGET
+#undef PIXFOLD_VECTOR_ISA
 
 } // namespace pixfold
 

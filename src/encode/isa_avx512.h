@@ -67,13 +67,11 @@ struct Avx512 {
                 _mm512_set1_epi32(static_cast<std::int32_t>(plan.key.noMatchValue))};
     }
 
-    // flatten: the loop and every operation inlined here, compiled for AVX-512.
+    // The loop, compiled for this instruction set (vector_loop.inc).
     template <OutputFormat format>
-    PIXFOLD_AVX512 __attribute__((flatten)) static void
-    encode(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
-           std::uint8_t* records, std::uint8_t* alpha) {
-        encodeVector<Avx512, format>(samples, pixelCount, plan, records, alpha);
-    }
+    PIXFOLD_AVX512 static void encode(const std::uint8_t* samples, std::size_t pixelCount,
+                                      const EncodePlan& plan, std::uint8_t* records,
+                                      std::uint8_t* alpha);
 
     PIXFOLD_AVX512 static __m512i byteSwapped(__m512i words) {
         const __m512i order = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
@@ -159,6 +157,12 @@ struct Avx512 {
     // The masked load reads exactly a step's 48 bytes.
     static std::size_t vectorEnd(std::size_t pixelCount) { return pixelCount - pixelCount % 16; }
 };
+
+#define PIXFOLD_VECTOR_ISA Avx512
+#define PIXFOLD_VECTOR_TARGET PIXFOLD_AVX512
+#include "encode/vector_loop.inc"
+#undef PIXFOLD_VECTOR_TARGET
+#undef PIXFOLD_VECTOR_ISA
 
 } // namespace pixfold
 

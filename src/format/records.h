@@ -31,9 +31,10 @@ constexpr std::uint32_t bytesInMemoryOrder(std::uint32_t first, std::uint32_t se
                            : first | (second << 8) | (third << 16) | (fourth << 24);
 }
 
-// memcpy of a byte-swapped word, not four shifted byte stores: the compiler
-// vectorises the pixel loop only in this form (with shifts the e888Alpha loop
-// loses every vector instruction and runs 2.4 times slower).
+// memcpy of a byte-swapped word, not four shifted byte stores: compilers make
+// it one swap and one store, and vectorise loops of it where the target has a
+// byte shuffle (written with shifts, such a loop lost every vector instruction
+// and ran 2.4 times slower).
 inline void storeBigEndian32(std::uint8_t* out, std::uint32_t value) {
     const std::uint32_t inMemoryOrder = hostIsBigEndian ? value : byteSwap32(value);
     std::memcpy(out, &inMemoryOrder, sizeof inMemoryOrder);

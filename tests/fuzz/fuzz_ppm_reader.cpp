@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(header.width >= 0 && header.height >= 0);
         require(header.maxValue >= 1 && header.maxValue <= 255);
         const std::size_t rasterStart = stream.position;
-        std::uint64_t remaining =
-            static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
+        std::uint64_t remaining = pixfold::pixelCount(header.width, header.height);
         std::uint64_t pixelsRead = 0;
         std::uint8_t samples[7 * 3];
         while (remaining > 0) {
