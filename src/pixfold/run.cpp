@@ -20,12 +20,18 @@ struct RasterBuffers {
     std::vector<std::uint8_t> alpha;
 };
 
-RasterBuffers makeBuffers(OutputFormat format) {
+// A single image smaller than a block gets buffers of its own size: a run per
+// small frame then touches no more memory than it needs.
+RasterBuffers makeBuffers(OutputFormat format, std::uint64_t firstImagePixels, bool imageStream) {
+    const std::size_t pixels =
+        imageStream
+            ? blockPixels
+            : static_cast<std::size_t>(std::min<std::uint64_t>(firstImagePixels, blockPixels));
     RasterBuffers buffers;
-    buffers.samples.resize(blockPixels * 3);
-    buffers.records.resize(blockPixels * recordBytes(format));
+    buffers.samples.resize(pixels * 3);
+    buffers.records.resize(pixels * recordBytes(format));
     if (writesAlphaStream(format)) {
-        buffers.alpha.resize(blockPixels * 4);
+        buffers.alpha.resize(pixels * 4);
     }
     return buffers;
 }
@@ -74,7 +80,8 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
 // Every image of the input: the first, and with -s each one that follows.
 Result convertImages(InputStream& input, PpmHeader header, const CommandLine& line,
                      Outputs& outputs) {
-    RasterBuffers buffers = makeBuffers(line.settings.format);
+    RasterBuffers buffers = makeBuffers(line.settings.format,
+                                        pixelCount(header.width, header.height), line.imageStream);
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
         const Result result = convertRaster(input, header, plan, line, buffers, outputs);
