@@ -37,7 +37,7 @@ class Pipeline : public testing::Test {
     }
 
     std::string expectedE888() {
-        const std::string reference = folder.path("reference.yuv");
+        std::string reference = folder.path("reference.yuv");
         EXPECT_EQ(runTool({input, reference}).status, 0);
         return reference;
     }

@@ -83,7 +83,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     if (result.code == ErrorCode::usage) {
         return std::string(usageText);
     }
-    const std::string sized = sizeMessage(result);
+    std::string sized = sizeMessage(result);
     if (!sized.empty()) {
         return sized;
     }

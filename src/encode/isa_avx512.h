@@ -25,13 +25,12 @@ namespace pixfold {
 
 // Byte indices of vpermb: lane i takes sample 3i + first and, with pairs,
 // 3i + first + 1 as two 16-bit values; bytes the keep mask leaves out are zero.
-constexpr std::array<std::uint8_t, 64> permuteOrder(int first, bool pairs) {
+constexpr std::array<std::uint8_t, 64> permuteOrder(std::size_t first, bool pairs) {
     std::array<std::uint8_t, 64> order{};
-    for (int lane = 0; lane < 16; ++lane) {
-        order[static_cast<std::size_t>(lane * 4)] = static_cast<std::uint8_t>(lane * 3 + first);
+    for (std::size_t lane = 0; lane < 16; ++lane) {
+        order[lane * 4] = static_cast<std::uint8_t>(lane * 3 + first);
         if (pairs) {
-            order[static_cast<std::size_t>(lane * 4 + 2)] =
-                static_cast<std::uint8_t>(lane * 3 + first + 1);
+            order[lane * 4 + 2] = static_cast<std::uint8_t>(lane * 3 + first + 1);
         }
     }
     return order;

@@ -84,7 +84,7 @@ Result convertImages(InputStream& input, PpmHeader header, const CommandLine& li
                                         pixelCount(header.width, header.height), line.imageStream);
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        const Result result = convertRaster(input, header, plan, line, buffers, outputs);
+        Result result = convertRaster(input, header, plan, line, buffers, outputs);
         if (!succeeded(result) || !line.imageStream) {
             return result;
         }

@@ -221,7 +221,7 @@ Result unfoldFrames(const UnfoldCommandLine& line, const Sizes& sizes, Streams& 
                     std::vector<std::uint8_t>(line.maskPath != nullptr ? blockPixels : 0)};
     std::uint64_t frame = 0;
     do {
-        const Result result = unfoldFrame(line, sizes, frame, streams, buffers);
+        Result result = unfoldFrame(line, sizes, frame, streams, buffers);
         if (!succeeded(result)) {
             return result;
         }

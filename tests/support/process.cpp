@@ -54,6 +54,7 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     words.push_back(program);
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) {
         argv.push_back(word.data());
     }
