@@ -138,28 +138,31 @@ TEST(Pixels, SampleAboveMaximumStopsBeforeItsPixel) {
     EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax);
 }
 
+// Reads one pixel of a stream and looks for the image after it.
+bool anotherImageAfterOnePixel(InputStream& file) {
+    std::uint8_t samples[3] = {};
+    EXPECT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
+    bool found = false;
+    EXPECT_EQ(findNextImage(file, found), ErrorCode::none);
+    return found;
+}
+
 TEST(NextImage, WhitespaceBetweenImagesIsSkippedAndTheEndFound) {
     InputStream file = streamOf("abc \n\t P6 1 1 255\nxyz\n\n");
-    std::uint8_t samples[3] = {};
-    ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
-    bool found = false;
-    ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
-    ASSERT_TRUE(found);
+    ASSERT_TRUE(anotherImageAfterOnePixel(file));
     PpmHeader header;
     ASSERT_EQ(readPpmHeader(file, header), ErrorCode::none);
+    std::uint8_t samples[3] = {};
     ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
     EXPECT_EQ(samples[0], 'x');
+    bool found = true;
     ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
     EXPECT_FALSE(found);
 }
 
 TEST(NextImage, AnythingButWhitespaceAfterAnImageIsAnotherHeader) {
     InputStream file = streamOf("abc#P6 1 1 255\n");
-    std::uint8_t samples[3] = {};
-    ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
-    bool found = false;
-    ASSERT_EQ(findNextImage(file, found), ErrorCode::none);
-    ASSERT_TRUE(found);
+    ASSERT_TRUE(anotherImageAfterOnePixel(file));
     PpmHeader header;
     EXPECT_EQ(readPpmHeader(file, header), ErrorCode::wrongInputFormat);
 }

@@ -1,14 +1,7 @@
-# Cross build for aarch64 Linux with Debian's aarch64-linux-gnu compilers; CTest runs the tests,
-# and the tests run the tools, under qemu-user with the target's library root.
+# Cross build for aarch64 Linux with Debian's aarch64-linux-gnu compilers, tested under qemu-aarch64.
 #   apt-get install g++-aarch64-linux-gnu qemu-user
 #   cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64.cmake
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-aarch64;-L;/usr/aarch64-linux-gnu)
+set(PIXFOLD_CROSS_TRIPLE aarch64-linux-gnu)
+set(PIXFOLD_CROSS_PROCESSOR aarch64)
+set(PIXFOLD_CROSS_QEMU qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -109,11 +110,17 @@ int readByte(InputStream& stream) {
     return stream.buffer[stream.position++];
 }
 
+int peekByte(InputStream& stream) {
+    const int c = readByte(stream);
+    if (c >= 0) {
+        --stream.position; // readByte always hands out a byte of the buffer
+    }
+    return c;
+}
+
 std::size_t readBytes(InputStream& stream, std::uint8_t* into, std::size_t count) {
     const std::size_t buffered = std::min(count, stream.end - stream.position);
-    for (std::size_t i = 0; i < buffered; ++i) {
-        into[i] = stream.buffer[stream.position + i];
-    }
+    std::memcpy(into, stream.buffer.data() + stream.position, buffered);
     stream.position += buffered;
     std::size_t done = buffered;
     while (done < count && !stream.ended) {

@@ -38,6 +38,9 @@ void closeInput(InputStream& stream);
 // The next byte, or -1 at the end of the file or on a read error.
 int readByte(InputStream& stream);
 
+// The next byte without taking it, or -1 at the end of the file or on a read error.
+int peekByte(InputStream& stream);
+
 // Reads up to count bytes; fewer only at the end of the file or on an error.
 std::size_t readBytes(InputStream& stream, std::uint8_t* into, std::size_t count);
 

@@ -163,11 +163,7 @@ bool readExactly(Input& input, std::uint8_t* into, std::size_t count) {
 }
 
 bool atEnd(Input& input) {
-    if (readByte(input.stream) < 0) {
-        return true;
-    }
-    --input.stream.position; // the byte came from the buffer: put it back
-    return false;
+    return peekByte(input.stream) < 0;
 }
 
 Result readFailure(const Input& input) {

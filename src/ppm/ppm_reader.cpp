@@ -88,14 +88,10 @@ ErrorCode readPpmHeader(InputStream& input, PpmHeader& header) {
 }
 
 ErrorCode findNextImage(InputStream& input, bool& found) {
-    int c = readByte(input);
-    while (isWhitespace(c)) {
-        c = readByte(input);
+    while (isWhitespace(peekByte(input))) {
+        readByte(input);
     }
-    found = c >= 0;
-    if (found) {
-        --input.position; // c came from the buffer: leave it for the header
-    }
+    found = peekByte(input) >= 0;
     return input.failed ? ErrorCode::cantReadInput : ErrorCode::none;
 }
 
