@@ -86,23 +86,27 @@ YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale);
 
 // The pixel loops' estimate. With the integer sums L = 299 r + 587 g + 114 b
 // and D = 500 r - 419 g - 81 b (or -169 r - 331 g + 500 b), one single-precision
-// multiply-add gives each code in 16.16 fixed point:
+// multiply-add gives each code in 16.16 fixed point, plus a guard of g units:
 //
-//   luma:       fma(L, 219 * 2^16 / (1000 m), 16.5 * 2^16)    y  = T >> 16
-//   difference: fma(D, 224 * 2^16 / (1000 m), 128.5 * 2^16)   cr = (T >> 16) + (T < 128 * 2^16)
+//   luma:       fma(L, 219 * 2^16 / (1000 m), 16.5 * 2^16 + g)    y  = T >> 16
+//   difference: fma(D, 224 * 2^16 / (1000 m), 128.5 * 2^16 + g)   cr = (T >> 16) + (T < 128 * 2^16)
 //
 // where T is the result truncated to an integer (it is always positive). The
 // sums are exact in a float (integers below 2^24), the scale is rounded once,
 // and the multiply-add rounds once where it is fused (the vector loops) or
-// twice where it is not (the portable loop), so T is within 3 of the exact
-// value times 2^16. Where T's low 16 bits lie within estimateGuard of a code
-// boundary, the estimate could fall on the wrong side, or the value could be a
-// rounding tie: such pixels go to convertPixel. Everywhere else T >> 16 is the
-// exact code. A test proves this, fused and not, for every sum each maximum
-// value 1 to 255 allows.
+// twice where it is not (the portable loop), so T is within 3 of (the exact
+// value times 2^16) + g. Where T's low 16 bits are below 2g, the exact value
+// lies within g + 3 of a code boundary: the estimate could fall on the wrong
+// side, or the value could be a rounding tie, so such pixels go to
+// convertPixel. Everywhere else the exact value is at least 1 unit inside a
+// code and T >> 16 is that code. A test proves this, fused and not, for every
+// sum each maximum value 1 to 255 allows.
+//
+// The guard rides in the bias so that the band test is one unsigned compare of
+// the low 16 bits, with no add, in every loop.
 constexpr std::int32_t estimateGuard = 4;
-constexpr float lumaEstimateBias = 16.5f * 65536.0f;        // the + 16 and the + 0.5
-constexpr float differenceEstimateBias = 128.5f * 65536.0f; // the + 128 and the + 0.5
+constexpr float lumaEstimateBias = 16.5f * 65536.0f + estimateGuard;        // + 16, + 0.5, + g
+constexpr float differenceEstimateBias = 128.5f * 65536.0f + estimateGuard; // + 128, + 0.5, + g
 constexpr std::int32_t negativeDifferenceLimit = 128 * 65536;
 
 struct EstimateScale {
@@ -125,7 +129,7 @@ inline std::int32_t estimateCode(float sum, float scale, float bias) {
 
 // True where the estimate is too close to a code boundary to be trusted.
 constexpr bool nearCodeBoundary(std::int32_t estimate) {
-    return ((estimate + estimateGuard) & 0xFFFF) < 2 * estimateGuard;
+    return (estimate & 0xFFFF) < 2 * estimateGuard;
 }
 
 } // namespace pixfold

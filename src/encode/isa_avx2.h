@@ -26,11 +26,16 @@ struct Avx2 {
         __m256i bOrder;
         __m256i keyRg;
         __m256i keyB;
-        __m256i matchValue;
-        __m256i noMatchValue;
+        __m256i matchKey; // keyLaneBytes of the two key values
+        __m256i noMatchKey;
+        __m256i negativeBelow; // 128 in each 16-bit half
     };
 
     PIXFOLD_AVX2 static Constants constants(const EncodePlan& plan) {
+        // Hidden from the optimiser: GCC rewrites a compare with a known 128
+        // as a min and an equality test, one instruction more a step.
+        __m256i negativeBelow = _mm256_set1_epi16(128);
+        __asm__("" : "+x"(negativeBelow));
         return {// Dwords 0-2 (pixels 0 to 3) to the low half, 3-5 (4 to 7) to the high.
                 _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5),
                 // In each 128-bit half: pixels 0 to 3 at bytes 0 to 11.
@@ -40,8 +45,11 @@ struct Avx2 {
                                  -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1),
                 _mm256_set1_epi32(plan.key.red | (plan.key.green << 16)),
                 _mm256_set1_epi32(plan.key.blue),
-                _mm256_set1_epi32(static_cast<std::int32_t>(plan.key.matchValue)),
-                _mm256_set1_epi32(static_cast<std::int32_t>(plan.key.noMatchValue))};
+                _mm256_set1_epi32(
+                    static_cast<std::int32_t>(keyLaneBytes(plan.key.matchValue, plan.format))),
+                _mm256_set1_epi32(
+                    static_cast<std::int32_t>(keyLaneBytes(plan.key.noMatchValue, plan.format))),
+                negativeBelow};
     }
 
     // A step reads 32 bytes: its 8 pixels and 8 bytes of the next, so the last
@@ -69,77 +77,78 @@ struct Avx2 {
             _mm256_fmadd_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(scale), _mm256_set1_ps(bias)));
     }
 
-    static constexpr std::uint32_t flagStride = 1;
+    // A flag where any of the three estimates has its low 16 bits in the guard
+    // band, below 2 estimateGuard. The high halves hold codes, never below 16,
+    // so all 16-bit halves may be compared: lane i's flag is bit 4i of the
+    // byte mask (its low half's first byte).
+    static constexpr std::uint32_t flagStride = 4;
 
-    // A bit for each lane where any of the three estimates is within
-    // estimateGuard of a code boundary. Only the low 16 bits of a lane matter,
-    // so 16-bit arithmetic serves: the guard added to the low half, the
-    // smallest of the three low halves, compared (unsigned) with the band.
     PIXFOLD_AVX2 static std::uint32_t nearBoundary(__m256i y, __m256i cr, __m256i cb) {
-        const __m256i guard = _mm256_set1_epi32(estimateGuard);
-        const __m256i lowest = _mm256_min_epu16(
-            _mm256_add_epi16(y, guard),
-            _mm256_min_epu16(_mm256_add_epi16(cr, guard), _mm256_add_epi16(cb, guard)));
+        const __m256i lowest = _mm256_min_epu16(y, _mm256_min_epu16(cr, cb));
         const __m256i inBand = _mm256_cmpeq_epi16(
-            _mm256_min_epu16(lowest, _mm256_set1_epi32(2 * estimateGuard - 1)), lowest);
-        // The low half's answer into the sign bit of each lane.
-        return static_cast<std::uint32_t>(
-            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(inBand, 16))));
+            _mm256_min_epu16(lowest, _mm256_set1_epi16(2 * estimateGuard - 1)), lowest);
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(inBand));
     }
 
-    PIXFOLD_AVX2 static __m256i lumaCode(__m256i fixed) { return _mm256_srli_epi32(fixed, 16); }
-
-    // Truncation toward zero rounds a negative difference up.
-    PIXFOLD_AVX2 static __m256i differenceCode(__m256i fixed) {
-        return _mm256_sub_epi32(
-            _mm256_srli_epi32(fixed, 16),
-            _mm256_cmpgt_epi32(_mm256_set1_epi32(negativeDifferenceLimit), fixed));
+    // cr's code in the low half of each lane, cb's in the high: bits 16-23 of
+    // each estimate (cb's are there already, as estimates stay below 2^24),
+    // plus one below 128, as truncation toward zero rounds a negative
+    // difference up.
+    PIXFOLD_AVX2 static __m256i differenceCodes(__m256i cr, __m256i cb,
+                                                const Constants& constants) {
+        const __m256i codes = _mm256_blend_epi16(_mm256_srli_epi32(cr, 16), cb, 0xAA);
+        return _mm256_sub_epi16(codes, _mm256_cmpgt_epi16(constants.negativeBelow, codes));
     }
 
-    PIXFOLD_AVX2 static __m256i keyValue(const Pairs& pixels, const Constants& constants) {
+    PIXFOLD_AVX2 static __m256i keyBytes(const Pairs& pixels, const Constants& constants) {
         const __m256i matches = _mm256_and_si256(_mm256_cmpeq_epi32(pixels.rg, constants.keyRg),
                                                  _mm256_cmpeq_epi32(pixels.b, constants.keyB));
-        return _mm256_blendv_epi8(constants.noMatchValue, constants.matchValue, matches);
+        return _mm256_blendv_epi8(constants.noMatchKey, constants.matchKey, matches);
     }
 
     // Bytes y, cr, cb, 0 in memory: the 8-8-8 word most significant byte first.
-    PIXFOLD_AVX2 static void store888(std::uint8_t* out, __m256i y, __m256i cr, __m256i cb) {
-        const __m256i words = _mm256_or_si256(
-            y, _mm256_or_si256(_mm256_slli_epi32(cr, 8), _mm256_slli_epi32(cb, 16)));
+    PIXFOLD_AVX2 static void store888(std::uint8_t* out, __m256i yFixed, __m256i differences) {
+        const __m256i toBytes1And2 =
+            _mm256_setr_epi8(-1, 0, 2, -1, -1, 4, 6, -1, -1, 8, 10, -1, -1, 12, 14, -1, -1, 0, 2,
+                             -1, -1, 4, 6, -1, -1, 8, 10, -1, -1, 12, 14, -1);
+        const __m256i words = _mm256_or_si256(_mm256_srli_epi32(yFixed, 16),
+                                              _mm256_shuffle_epi8(differences, toBytes1And2));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), words);
     }
 
-    PIXFOLD_AVX2 static __m256i value655(__m256i y, __m256i cr, __m256i cb) {
-        return _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(y, 2), 10),
-                               _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(cr, 3), 5),
-                                               _mm256_srli_epi32(cb, 3)));
+    // The 6-5-5 value in the low half of each lane: y's top 6 bits (bits
+    // 18-23 of its estimate) shifted to bits 10-15, and one multiply-add of
+    // pairs for (cr >> 3) * 32 + (cb >> 3).
+    PIXFOLD_AVX2 static __m256i value655(__m256i yFixed, __m256i differences) {
+        const __m256i luma =
+            _mm256_and_si256(_mm256_srli_epi32(yFixed, 8), _mm256_set1_epi32(0xFC00));
+        const __m256i chroma = _mm256_madd_epi16(_mm256_srli_epi16(differences, 3),
+                                                 _mm256_set1_epi32(coefficientPair(32, 1)));
+        return _mm256_or_si256(luma, chroma);
     }
 
+    // Each value's two bytes, swapped, gathered into the low 8 bytes of each
+    // 128-bit half; a qword permute joins the halves.
     PIXFOLD_AVX2 static void store655(std::uint8_t* out, __m256i value) {
-        const __m256i swapped =
-            _mm256_or_si256(_mm256_srli_epi32(value, 8),
-                            _mm256_slli_epi32(_mm256_and_si256(value, _mm256_set1_epi32(0xFF)), 8));
-        // Each 128-bit half packs its 4 values; qwords 0 and 2 hold all 8.
-        const __m256i packed =
-            _mm256_permute4x64_epi64(_mm256_packus_epi32(swapped, swapped), 0x08);
+        const __m256i gather =
+            _mm256_setr_epi8(1, 0, 5, 4, 9, 8, 13, 12, -1, -1, -1, -1, -1, -1, -1, -1, 1, 0, 5, 4,
+                             9, 8, 13, 12, -1, -1, -1, -1, -1, -1, -1, -1);
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(value, gather), 0x08);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     }
 
-    PIXFOLD_AVX2 static void store655Z(std::uint8_t* out, __m256i value, __m256i keyValue) {
-        const __m256i words = _mm256_or_si256(
-            _mm256_slli_epi32(value, 16), _mm256_and_si256(keyValue, _mm256_set1_epi32(0xFFFF)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), byteSwapped(words));
+    // The value's bytes swapped into bytes 0 and 1 of each lane, the key's
+    // record bytes in 2 and 3.
+    PIXFOLD_AVX2 static void store655Z(std::uint8_t* out, __m256i value, __m256i keyBytes) {
+        const __m256i toBytes0And1 =
+            _mm256_setr_epi8(1, 0, -1, -1, 5, 4, -1, -1, 9, 8, -1, -1, 13, 12, -1, -1, 1, 0, -1, -1,
+                             5, 4, -1, -1, 9, 8, -1, -1, 13, 12, -1, -1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_or_si256(_mm256_shuffle_epi8(value, toBytes0And1), keyBytes));
     }
 
-    PIXFOLD_AVX2 static void storeAlpha(std::uint8_t* out, __m256i keyValue) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), byteSwapped(keyValue));
-    }
-
-    PIXFOLD_AVX2 static __m256i byteSwapped(__m256i words) {
-        const __m256i order =
-            _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6,
-                             5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
-        return _mm256_shuffle_epi8(words, order);
+    PIXFOLD_AVX2 static void storeAlpha(std::uint8_t* out, __m256i keyBytes) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), keyBytes);
     }
 
     // The loop, compiled for this instruction set (vector_loop.inc).

@@ -39,6 +39,19 @@ constexpr std::array<std::uint8_t, 64> permuteOrder(std::size_t first, bool pair
 inline constexpr std::array<std::uint8_t, 64> rgOrder = permuteOrder(0, true);
 inline constexpr std::array<std::uint8_t, 64> bOrder = permuteOrder(2, false);
 
+// Byte indices of vpermb for e655: the 16 values' two low bytes, swapped, to
+// the first 32 bytes.
+constexpr std::array<std::uint8_t, 64> valueGatherOrder() {
+    std::array<std::uint8_t, 64> order{};
+    for (std::size_t lane = 0; lane < 16; ++lane) {
+        order[lane * 2] = static_cast<std::uint8_t>(lane * 4 + 1);
+        order[lane * 2 + 1] = static_cast<std::uint8_t>(lane * 4);
+    }
+    return order;
+}
+
+inline constexpr std::array<std::uint8_t, 64> valueOrder = valueGatherOrder();
+
 struct Avx512 {
     using Int = __m512i;
     static constexpr std::size_t lanes = 16;
@@ -53,8 +66,8 @@ struct Avx512 {
         __m512i bIndex;
         __m512i keyRg;
         __m512i keyB;
-        __m512i matchValue;
-        __m512i noMatchValue;
+        __m512i matchKey; // keyLaneBytes of the two key values
+        __m512i noMatchKey;
     };
 
     PIXFOLD_AVX512 static Constants constants(const EncodePlan& plan) {
@@ -62,8 +75,10 @@ struct Avx512 {
                 _mm512_loadu_si512(bOrder.data()),
                 _mm512_set1_epi32(plan.key.red | (plan.key.green << 16)),
                 _mm512_set1_epi32(plan.key.blue),
-                _mm512_set1_epi32(static_cast<std::int32_t>(plan.key.matchValue)),
-                _mm512_set1_epi32(static_cast<std::int32_t>(plan.key.noMatchValue))};
+                _mm512_set1_epi32(
+                    static_cast<std::int32_t>(keyLaneBytes(plan.key.matchValue, plan.format))),
+                _mm512_set1_epi32(
+                    static_cast<std::int32_t>(keyLaneBytes(plan.key.noMatchValue, plan.format)))};
     }
 
     // The loop, compiled for this instruction set (vector_loop.inc).
@@ -72,33 +87,20 @@ struct Avx512 {
                                       const EncodePlan& plan, std::uint8_t* records,
                                       std::uint8_t* alpha);
 
-    PIXFOLD_AVX512 static __m512i byteSwapped(__m512i words) {
-        const __m512i order = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
-        return _mm512_shuffle_epi8(words, order);
-    }
-
-    PIXFOLD_AVX512 static void storeAlpha(std::uint8_t* out, __m512i keyValue) {
-        _mm512_storeu_si512(out, byteSwapped(keyValue));
-    }
-
     PIXFOLD_AVX512 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants) {
         const __m512i raw = _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFu, in);
         return {_mm512_maskz_permutexvar_epi8(0x5555555555555555u, constants.rgIndex, raw),
                 _mm512_maskz_permutexvar_epi8(0x1111111111111111u, constants.bIndex, raw)};
     }
 
-    // As the AVX2 loop: the smallest low half of the three, plus the guard, in
-    // the band. The mask compare gives a bit for every 16-bit half: lane i's
-    // flag is bit 2i (flagStride).
+    // As the AVX2 loop: the smallest low half of the three in the guard band.
+    // The mask compare gives a bit for every 16-bit half: lane i's flag is
+    // bit 2i (flagStride); the high halves hold codes, never in the band.
     static constexpr std::uint32_t flagStride = 2;
 
     PIXFOLD_AVX512 static std::uint32_t nearBoundary(__m512i y, __m512i cr, __m512i cb) {
-        const __m512i guard = _mm512_set1_epi32(estimateGuard);
-        const __m512i lumaAndRed =
-            _mm512_min_epu16(_mm512_add_epi16(y, guard), _mm512_add_epi16(cr, guard));
-        return _mm512_mask_cmplt_epu16_mask(
-            0x55555555u, _mm512_min_epu16(lumaAndRed, _mm512_add_epi16(cb, guard)),
-            _mm512_set1_epi16(2 * estimateGuard));
+        return _mm512_cmplt_epu16_mask(_mm512_min_epu16(y, _mm512_min_epu16(cr, cb)),
+                                       _mm512_set1_epi16(2 * estimateGuard));
     }
 
     PIXFOLD_AVX512 static __m512i estimate(__m512i sum, float scale, float bias) {
@@ -113,44 +115,54 @@ struct Avx512 {
             _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(coefficientPair(b, 0))));
     }
 
-    PIXFOLD_AVX512 static __m512i keyValue(const Pairs& pixels, const Constants& constants) {
+    PIXFOLD_AVX512 static __m512i keyBytes(const Pairs& pixels, const Constants& constants) {
         const __mmask16 matches = _mm512_cmpeq_epi32_mask(pixels.rg, constants.keyRg) &
                                   _mm512_cmpeq_epi32_mask(pixels.b, constants.keyB);
-        return _mm512_mask_blend_epi32(matches, constants.noMatchValue, constants.matchValue);
+        return _mm512_mask_blend_epi32(matches, constants.noMatchKey, constants.matchKey);
     }
 
-    PIXFOLD_AVX512 static __m512i lumaCode(__m512i fixed) { return _mm512_srli_epi32(fixed, 16); }
-
-    PIXFOLD_AVX512 static __m512i differenceCode(__m512i fixed) {
-        const __m512i code = _mm512_srli_epi32(fixed, 16);
-        const __mmask16 negative =
-            _mm512_cmplt_epi32_mask(fixed, _mm512_set1_epi32(negativeDifferenceLimit));
-        return _mm512_mask_add_epi32(code, negative, code, _mm512_set1_epi32(1));
+    // As the AVX2 loop: cr's code in the low half of each lane, cb's in the high.
+    PIXFOLD_AVX512 static __m512i differenceCodes(__m512i cr, __m512i cb,
+                                                  const Constants& /*constants*/) {
+        const __m512i codes = _mm512_mask_blend_epi16(0xAAAAAAAAu, _mm512_srli_epi32(cr, 16), cb);
+        return _mm512_mask_add_epi16(codes, _mm512_cmplt_epu16_mask(codes, _mm512_set1_epi16(128)),
+                                     codes, _mm512_set1_epi16(1));
     }
 
-    PIXFOLD_AVX512 static __m512i value655(__m512i y, __m512i cr, __m512i cb) {
-        return _mm512_ternarylogic_epi32(_mm512_slli_epi32(_mm512_srli_epi32(y, 2), 10),
-                                         _mm512_slli_epi32(_mm512_srli_epi32(cr, 3), 5),
-                                         _mm512_srli_epi32(cb, 3), 0xFE);
+    // Bytes y, cr, cb, 0 in memory.
+    PIXFOLD_AVX512 static void store888(std::uint8_t* out, __m512i yFixed, __m512i differences) {
+        const __m512i toBytes1And2 = _mm512_set4_epi32(
+            static_cast<std::int32_t>(0x800E0C80u), static_cast<std::int32_t>(0x800A0880u),
+            static_cast<std::int32_t>(0x80060480u), static_cast<std::int32_t>(0x80020080u));
+        _mm512_storeu_si512(out, _mm512_or_si512(_mm512_srli_epi32(yFixed, 16),
+                                                 _mm512_shuffle_epi8(differences, toBytes1And2)));
     }
 
-    // Bytes y, cr, cb, 0 in memory; 0xFE is a | b | c.
-    PIXFOLD_AVX512 static void store888(std::uint8_t* out, __m512i y, __m512i cr, __m512i cb) {
-        _mm512_storeu_si512(out, _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(cr, 8),
-                                                           _mm512_slli_epi32(cb, 16), 0xFE));
-    }
-
-    PIXFOLD_AVX512 static void store655Z(std::uint8_t* out, __m512i value, __m512i keyValue) {
-        const __m512i words = _mm512_or_si512(
-            _mm512_slli_epi32(value, 16), _mm512_and_si512(keyValue, _mm512_set1_epi32(0xFFFF)));
-        _mm512_storeu_si512(out, byteSwapped(words));
+    // As the AVX2 loop; 0xEA is (a & b) | c.
+    PIXFOLD_AVX512 static __m512i value655(__m512i yFixed, __m512i differences) {
+        const __m512i chroma = _mm512_madd_epi16(_mm512_srli_epi16(differences, 3),
+                                                 _mm512_set1_epi32(coefficientPair(32, 1)));
+        return _mm512_ternarylogic_epi32(_mm512_srli_epi32(yFixed, 8), _mm512_set1_epi32(0xFC00),
+                                         chroma, 0xEA);
     }
 
     PIXFOLD_AVX512 static void store655(std::uint8_t* out, __m512i value) {
-        const __m512i swapped =
-            _mm512_or_si512(_mm512_srli_epi32(value, 8),
-                            _mm512_slli_epi32(_mm512_and_si512(value, _mm512_set1_epi32(0xFF)), 8));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi32_epi16(swapped));
+        const __m512i gather = _mm512_loadu_si512(valueOrder.data());
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm512_castsi512_si256(_mm512_permutexvar_epi8(gather, value)));
+    }
+
+    // The value's bytes swapped into bytes 0 and 1 of each lane, the key's in 2 and 3.
+    PIXFOLD_AVX512 static void store655Z(std::uint8_t* out, __m512i value, __m512i keyBytes) {
+        const __m512i toBytes0And1 = _mm512_set4_epi32(
+            static_cast<std::int32_t>(0x80800C0Du), static_cast<std::int32_t>(0x80800809u),
+            static_cast<std::int32_t>(0x80800405u), static_cast<std::int32_t>(0x80800001u));
+        _mm512_storeu_si512(out,
+                            _mm512_or_si512(_mm512_shuffle_epi8(value, toBytes0And1), keyBytes));
+    }
+
+    PIXFOLD_AVX512 static void storeAlpha(std::uint8_t* out, __m512i keyBytes) {
+        _mm512_storeu_si512(out, keyBytes);
     }
 
     // The masked load reads exactly a step's 48 bytes.

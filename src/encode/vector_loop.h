@@ -6,11 +6,15 @@
 // of Isa::lanes pixels:
 //
 //   3 x lanes bytes  r g b r g b ...
-//      | loadPairs      (r, g) and (b, 0) as 16-bit pairs in 32-bit lanes
-//      | weigh          the exact sums L = 299 r + 587 g + 114 b, and the two D
-//      | estimate       16.16 fixed-point code estimates (colour/convert.h)
-//      | codes          codes, and a flag where an estimate is near a boundary
-//      | store...       the format's records, most significant byte first
+//      | loadPairs        (r, g) and (b, 0) as 16-bit pairs in 32-bit lanes
+//      | weigh            the exact sums L = 299 r + 587 g + 114 b, and the two D
+//      | estimate         16.16 fixed-point code estimates (colour/convert.h)
+//      | nearBoundary     a flag where an estimate is in the guard band
+//      | differenceCodes  the cr and cb codes as 16-bit halves of one lane:
+//      |                    [cr 7-0][0][cb 7-0][0] in memory
+//      | keyBytes         the key value's record bytes (records.h keyLaneBytes)
+//      | store...         the format's records, most significant byte first;
+//      |                  y's code is bits 16-23 of its estimate, taken there
 //
 // Flagged pixels (about 3 in 10,000) are redone exactly after each chunk.
 #pragma once

@@ -76,6 +76,19 @@ inline void writeKeyedRecord(PackedWord word, std::uint32_t keyValue, OutputForm
     }
 }
 
+// The key value's bytes as a vector loop's 32-bit lane holds them, ready to
+// store: for e655Z the low 16 bits, most significant first, in the record's
+// bytes 2 and 3 (the 6-5-5 value fills 0 and 1); for e888Alpha the whole
+// value, most significant byte first, for the alpha stream.
+constexpr std::uint32_t keyLaneBytes(std::uint32_t keyValue, OutputFormat format) {
+    const std::uint32_t byte3 = (keyValue >> 24) & 0xFFu;
+    const std::uint32_t byte2 = (keyValue >> 16) & 0xFFu;
+    const std::uint32_t byte1 = (keyValue >> 8) & 0xFFu;
+    const std::uint32_t byte0 = keyValue & 0xFFu;
+    return format == OutputFormat::e655Z ? bytesInMemoryOrder(0, 0, byte1, byte0)
+                                         : bytesInMemoryOrder(byte3, byte2, byte1, byte0);
+}
+
 // What one output-file record holds: the packed word, and for e655Z the low
 // 16 bits of the key value (zero for the other formats).
 struct RecordContents {
