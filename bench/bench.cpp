@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
         {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, {}, {}},
         {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, {}, {}},
         {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, {}, {}},
+        {"raw read/write 2 B", {copy, "--raw", "--bytes", "2", image, output}, discard, 1, {}, {}},
         {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, {}, {}},
         {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, {}, {}},
         {"pixfold e655Z",

@@ -1,5 +1,6 @@
 #include "colour/convert.h"
 #include "encode/encoder.h"
+#include "format/formats.h"
 #include "format/pack.h"
 #include "support/known_colours.h"
 
@@ -202,6 +203,44 @@ TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
         SCOPED_TRACE(encodePathName(path));
         for (int maxValue : {1, 2, 3, 15, 100, 127, 200, 254}) {
             checkEveryColour(maxValue, path);
+        }
+    }
+}
+
+// Runs of every length from 0 to 70 in buffers of exactly their size (the
+// sanitizer build catches a loop reading or writing past its run), in every
+// format and on every path, give the portable loop's bytes.
+TEST(Conversion, EveryShortRunStaysInItsBuffers) {
+    std::uint64_t state = 7;
+    for (const OutputFormat format :
+         {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888, OutputFormat::e888Alpha}) {
+        ConversionSettings settings;
+        settings.format = format;
+        settings.keyEnabled = true;
+        settings.keyColour = 0x808080;
+        settings.matchValue = 0x01020304;
+        settings.noMatchValue = 0x05060708;
+        for (std::size_t pixels = 0; pixels <= 70; ++pixels) {
+            std::vector<std::uint8_t> samples(pixels * 3);
+            for (std::uint8_t& sample : samples) {
+                state = state * 6364136223846793005u + 1442695040888963407u;
+                sample = (state >> 40) % 5 == 0 ? 0x80 : static_cast<std::uint8_t>(state >> 56);
+            }
+            std::vector<std::uint8_t> want(pixels * recordBytes(format));
+            std::vector<std::uint8_t> wantAlpha(pixels * 4);
+            encodePixels(samples.data(), pixels,
+                         makeEncodePlan(settings, 255, EncodePath::portable), want.data(),
+                         wantAlpha.data());
+            for (const EncodePath path : runnablePaths()) {
+                std::vector<std::uint8_t> records(want.size());
+                std::vector<std::uint8_t> alpha(wantAlpha.size());
+                encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, path),
+                             records.data(), alpha.data());
+                EXPECT_EQ(records, want) << encodePathName(path) << ", " << pixels << " pixels";
+                if (writesAlphaStream(format)) {
+                    EXPECT_EQ(alpha, wantAlpha) << encodePathName(path) << ", " << pixels;
+                }
+            }
         }
     }
 }

@@ -21,7 +21,6 @@ struct Avx2 {
     };
 
     struct Constants {
-        __m256i halves;
         __m256i rgOrder;
         __m256i bOrder;
         __m256i keyRg;
@@ -36,9 +35,7 @@ struct Avx2 {
         // as a min and an equality test, one instruction more a step.
         __m256i negativeBelow = _mm256_set1_epi16(128);
         __asm__("" : "+x"(negativeBelow));
-        return {// Dwords 0-2 (pixels 0 to 3) to the low half, 3-5 (4 to 7) to the high.
-                _mm256_setr_epi32(0, 1, 2, 2, 3, 4, 5, 5),
-                // In each 128-bit half: pixels 0 to 3 at bytes 0 to 11.
+        return {// In each 128-bit half: its 4 pixels at bytes 0 to 11 (loadPairs).
                 _mm256_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1, 0, -1, 1,
                                  -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1),
                 _mm256_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1, 2, -1,
@@ -52,15 +49,17 @@ struct Avx2 {
                 negativeBelow};
     }
 
-    // A step reads 32 bytes: its 8 pixels and 8 bytes of the next, so the last
-    // step starts 11 pixels or more before the end.
+    // A step reads 28 bytes: its 8 pixels and 4 bytes of the next, so the last
+    // step starts 10 pixels or more before the end.
     static std::size_t vectorEnd(std::size_t pixelCount) {
-        return pixelCount < 11 ? 0 : (pixelCount - 11) / 8 * 8 + 8;
+        return pixelCount < 10 ? 0 : (pixelCount - 10) / 8 * 8 + 8;
     }
 
+    // Pixels 0 to 3 to the low 128-bit half, 4 to 7 to the high: two loads,
+    // not one and a cross-half permute, which would queue on the shuffle port.
     PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants) {
-        const __m256i raw = _mm256_permutevar8x32_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), constants.halves);
+        const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 12),
+                                                reinterpret_cast<const __m128i*>(in));
         return {_mm256_shuffle_epi8(raw, constants.rgOrder),
                 _mm256_shuffle_epi8(raw, constants.bOrder)};
     }
