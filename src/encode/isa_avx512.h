@@ -1,7 +1,7 @@
 // The AVX-512 operations of the vector loop (vector_loop.h), 16 pixels a
 // step: a byte permute (VBMI) splits 48 bytes of samples into (r, g) and
 // (b, 0) pairs in one instruction each, mask registers hold the boundary
-// flags and the key test, and three-input logic builds the 8-8-8 words.
+// flags and the key test, and three-input logic builds the 6-5-5 values.
 #pragma once
 
 #include "encode/vector_loop.h"
@@ -131,9 +131,8 @@ struct Avx512 {
 
     // Bytes y, cr, cb, 0 in memory.
     PIXFOLD_AVX512 static void store888(std::uint8_t* out, __m512i yFixed, __m512i differences) {
-        const __m512i toBytes1And2 = _mm512_set4_epi32(
-            static_cast<std::int32_t>(0x800E0C80u), static_cast<std::int32_t>(0x800A0880u),
-            static_cast<std::int32_t>(0x80060480u), static_cast<std::int32_t>(0x80020080u));
+        const __m512i toBytes1And2 = _mm512_broadcast_i32x4(
+            _mm_setr_epi8(-1, 0, 2, -1, -1, 4, 6, -1, -1, 8, 10, -1, -1, 12, 14, -1));
         _mm512_storeu_si512(out, _mm512_or_si512(_mm512_srli_epi32(yFixed, 16),
                                                  _mm512_shuffle_epi8(differences, toBytes1And2)));
     }
@@ -154,9 +153,8 @@ struct Avx512 {
 
     // The value's bytes swapped into bytes 0 and 1 of each lane, the key's in 2 and 3.
     PIXFOLD_AVX512 static void store655Z(std::uint8_t* out, __m512i value, __m512i keyBytes) {
-        const __m512i toBytes0And1 = _mm512_set4_epi32(
-            static_cast<std::int32_t>(0x80800C0Du), static_cast<std::int32_t>(0x80800809u),
-            static_cast<std::int32_t>(0x80800405u), static_cast<std::int32_t>(0x80800001u));
+        const __m512i toBytes0And1 = _mm512_broadcast_i32x4(
+            _mm_setr_epi8(1, 0, -1, -1, 5, 4, -1, -1, 9, 8, -1, -1, 13, 12, -1, -1));
         _mm512_storeu_si512(out,
                             _mm512_or_si512(_mm512_shuffle_epi8(value, toBytes0And1), keyBytes));
     }
