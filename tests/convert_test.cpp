@@ -130,6 +130,18 @@ ExpectedRecords expectedRecords(const YCrCbCodes& codes, bool keyed) {
             {a, b, a, b}};
 }
 
+// Settings for format with key colour keyColour, key values 0x0A0D0A0D on a
+// match and 0x0D0A0D0A otherwise.
+ConversionSettings keyedSettings(OutputFormat format, std::uint32_t keyColour) {
+    ConversionSettings settings;
+    settings.format = format;
+    settings.keyEnabled = true;
+    settings.keyColour = keyColour;
+    settings.matchValue = 0x0A0D0A0D;
+    settings.noMatchValue = 0x0D0A0D0A;
+    return settings;
+}
+
 // Every colour of a maximum value through the very path the tool uses
 // (encodePixels) in all four formats, compared with the plain steps. A run
 // holds every (g, b) of one red, repeated to at least 1024 pixels, so that the
@@ -144,13 +156,8 @@ void checkEveryColour(int maxValue, EncodePath path) {
     EncodePlan plans[4];
     for (const OutputFormat format :
          {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888, OutputFormat::e888Alpha}) {
-        ConversionSettings settings;
-        settings.format = format;
-        settings.keyEnabled = true;
-        settings.keyColour = 0x010203;
-        settings.matchValue = 0x0A0D0A0D;
-        settings.noMatchValue = 0x0D0A0D0A;
-        plans[static_cast<int>(format)] = makeEncodePlan(settings, maxValue, path);
+        plans[static_cast<int>(format)] =
+            makeEncodePlan(keyedSettings(format, 0x010203), maxValue, path);
         records[static_cast<int>(format)].resize(pixels * recordBytes(format));
     }
     int lowestDifference = 255;
@@ -214,12 +221,7 @@ TEST(Conversion, EveryShortRunStaysInItsBuffers) {
     std::uint64_t state = 7;
     for (const OutputFormat format :
          {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888, OutputFormat::e888Alpha}) {
-        ConversionSettings settings;
-        settings.format = format;
-        settings.keyEnabled = true;
-        settings.keyColour = 0x808080;
-        settings.matchValue = 0x01020304;
-        settings.noMatchValue = 0x05060708;
+        const ConversionSettings settings = keyedSettings(format, 0x808080);
         for (std::size_t pixels = 0; pixels <= 70; ++pixels) {
             std::vector<std::uint8_t> samples(pixels * 3);
             for (std::uint8_t& sample : samples) {
