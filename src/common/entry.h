@@ -2,8 +2,8 @@
 // (a run, --help or --version), and the one place a run's end is printed.
 #pragma once
 
+#include "common/cleanup.h"
 #include "common/errors.h"
-#include "common/output.h"
 
 #include <string_view>
 

@@ -6,10 +6,34 @@ namespace pixfold {
 
 namespace {
 
+// A path in a message stays on one line: control bytes are written as C
+// escapes, every other byte as it is.
+std::string escaped(std::string_view subject) {
+    std::string text;
+    for (const char c : subject) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            text += c;
+            continue;
+        }
+        static constexpr char letters[] = "abtnvfr"; // the escapes of 0x07 to 0x0D
+        text += '\\';
+        if (byte >= 0x07 && byte <= 0x0D) {
+            text += letters[byte - 0x07];
+        } else {
+            static constexpr char hex[] = "0123456789abcdef";
+            text += 'x';
+            text += hex[byte >> 4];
+            text += hex[byte & 0xF];
+        }
+    }
+    return text;
+}
+
 std::string quoted(std::string_view before, std::string_view subject, std::string_view after) {
     std::string text(before);
     text += '\'';
-    text += subject;
+    text += escaped(subject);
     text += '\'';
     text += after;
     return text;
@@ -90,7 +114,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     std::string text;
     for (const char* c = messages[static_cast<std::size_t>(result.code)]; *c != '\0'; ++c) {
         if (c[0] == '%' && c[1] == 's') {
-            text += result.subject;
+            text += escaped(result.subject);
             ++c;
         } else if (c[0] == '%' && c[1] == 'c') {
             text += result.option;

@@ -1,12 +1,12 @@
 #include "common/io.h"
 
+#include "common/cleanup.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
-#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -80,6 +80,15 @@ Result openInput(const char* path, InputStream& stream) {
 #endif
     if (stream.descriptor < 0) {
         return failure(ErrorCode::cantOpenInput, path);
+    }
+    // /dev/stdin and its kin name a descriptor that was closed at the start.
+    const FileIdentity opened = identifyDescriptor(stream.descriptor);
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (isClosedStandardDescriptor(standard) &&
+            sameFile(opened, identifyDescriptor(standard))) {
+            closeInput(stream);
+            return failure(ErrorCode::cantOpenInput, path);
+        }
     }
     stream.buffer.resize(headerBufferBytes);
     return {};
@@ -201,17 +210,6 @@ FileIdentity identifyPath(const char* path) {
 bool sameFile(const FileIdentity& first, const FileIdentity& second) {
     return first.known && second.known && !first.isDevice && !second.isDevice &&
            first.device == second.device && first.inode == second.inode;
-}
-
-bool sameOutputPath(const char* first, const char* second) {
-    const FileIdentity firstIdentity = identifyPath(first);
-    const FileIdentity secondIdentity = identifyPath(second);
-    if (firstIdentity.known && secondIdentity.known) {
-        return sameFile(firstIdentity, secondIdentity);
-    }
-    std::error_code ignored;
-    return std::filesystem::weakly_canonical(first, ignored) ==
-           std::filesystem::weakly_canonical(second, ignored);
 }
 
 } // namespace pixfold

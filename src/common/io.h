@@ -65,8 +65,4 @@ FileIdentity identifyPath(const char* path); // follows links; unknown when it n
 // since reading one device and writing another of its kind loses nothing.
 bool sameFile(const FileIdentity& first, const FileIdentity& second);
 
-// True when two output paths would write one file: the same file where they
-// exist, the same absolute path where they do not yet.
-bool sameOutputPath(const char* first, const char* second);
-
 } // namespace pixfold

@@ -1,19 +1,22 @@
 #include "common/output.h"
 
-#include "common/io.h"
+#include "common/cleanup.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/statfs.h>
 #include <unistd.h>
 #endif
 
@@ -21,63 +24,125 @@ namespace pixfold {
 
 namespace {
 
-// The signal handler can reach nothing but static storage, so the paths of
-// the temporary files it must remove live here: the tools' one mutable state.
-constexpr int cleanupSlots = 4;
-constexpr std::size_t cleanupPathBytes = 4096;
-char cleanupPaths[cleanupSlots][cleanupPathBytes];
-volatile std::sig_atomic_t cleanupInUse[cleanupSlots];
+// The random part of a temporary name: the process, the time and an attempt
+// counter, mixed so that neighbouring values give unrelated names.
+std::uint64_t mix(std::uint64_t value) {
+    value += 0x9E3779B97F4A7C15ull;
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
+    return value ^ (value >> 31);
+}
 
-void removeFile(const char* path) {
+std::string temporaryNameFor(unsigned attempt, std::uint64_t salt) {
+    const auto now = static_cast<std::uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    char name[cleanupNameBytes];
+    std::snprintf(name, sizeof name, ".pixfold-%016llx.tmp",
+                  static_cast<unsigned long long>(mix(now ^ mix(salt + attempt))));
+    return name;
+}
+
+bool copyAll(int from, int to); // bytes of from, from its start, over to; to is then cut to size
+
+void abandon(OutputFile& output);
+
 #ifdef _WIN32
-    _unlink(path);
-#else
-    ::unlink(path);
-#endif
-}
-
-extern "C" void removeTemporariesAndEnd(int signalNumber) {
-    for (int slot = 0; slot < cleanupSlots; ++slot) {
-        if (cleanupInUse[slot] != 0) {
-            removeFile(cleanupPaths[slot]);
-        }
-    }
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
-
-int claimCleanupSlot() {
-    for (int slot = 0; slot < cleanupSlots; ++slot) {
-        if (cleanupInUse[slot] == 0 && cleanupPaths[slot][0] == '\0') {
-            cleanupPaths[slot][0] = '-'; // taken, not yet armed
-            return slot;
-        }
-    }
-    return -1;
-}
-
-// Names the temporary file in slot, then arms it; a path too long to store
-// can't be cleaned up, so it is not used.
-bool armCleanup(int slot, const std::string& path) {
-    if (slot < 0 || path.size() >= cleanupPathBytes) {
-        return false;
-    }
-    cleanupInUse[slot] = 0;
-    std::memcpy(cleanupPaths[slot], path.c_str(), path.size() + 1);
-    cleanupInUse[slot] = 1;
-    return true;
-}
-
-void releaseCleanup(OutputFile& output) {
-    if (output.cleanupSlot >= 0) {
-        cleanupInUse[output.cleanupSlot] = 0;
-        cleanupPaths[output.cleanupSlot][0] = '\0';
-        output.cleanupSlot = -1;
-    }
+// ---------------------------------------------------------------- Windows
+int closeDescriptor(int descriptor) {
+    return _close(descriptor);
 }
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) {
+        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+    }
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// Devices (NUL, CON, COM1) are found by what the path opens, not its name.
+bool namesDevice(const char* path) {
+    const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool device = GetFileType(handle) != FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return device;
+}
+
+Result openPlaced(const char* path, OutputFile& output) {
+    output.target = identifyPath(path);
+    if (namesDevice(path)) {
+        output.descriptor = _open(path, _O_WRONLY | _O_BINARY);
+        return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, path);
+    }
+    const std::string folder = folderOf(path);
+    output.folderId = identifyPath(folder.c_str());
+    output.name = path;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate =
+            folder + "\\" + temporaryNameFor(attempt, GetCurrentProcessId());
+        const CleanupSignalsBlocked blocked;
+        output.descriptor = _open(candidate.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                                  _S_IREAD | _S_IWRITE);
+        if (output.descriptor >= 0) {
+            output.placement = OutputPlacement::replace;
+            output.temporaryName = candidate;
+            output.cleanupSlot = armCleanup(output.descriptor, candidate.c_str());
+            if (output.cleanupSlot < 0) { // can't be cleaned up: not used
+                _close(output.descriptor);
+                output.descriptor = -1;
+                _unlink(candidate.c_str());
+                break;
+            }
+            return {};
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    return failure(ErrorCode::cantOpenOutput, path);
+}
+
+bool removeTemporary(const OutputFile& output) {
+    return _unlink(output.temporaryName.c_str()) == 0;
+}
+
+bool renameIntoPlace(const OutputFile& output) {
+    return MoveFileExA(output.temporaryName.c_str(), output.path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+int openTargetForCopy(const OutputFile& output) {
+    return _open(output.path.c_str(), _O_WRONLY | _O_BINARY);
+}
+
+int openTemporaryForCopy(const OutputFile& output) {
+    return _open(output.temporaryName.c_str(), _O_RDONLY | _O_BINARY);
+}
+
+long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
+    return _read(descriptor, into, static_cast<unsigned>(std::min<std::size_t>(count, 1u << 30)));
+}
+
+bool rewind(int descriptor) {
+    return _lseeki64(descriptor, 0, SEEK_SET) == 0;
+}
+
+bool cutTo(int descriptor, long long size) {
+    return _chsize_s(descriptor, size) == 0;
+}
+#else
+// ------------------------------------------------------------------ POSIX
+int closeDescriptor(int descriptor) {
+    return ::close(descriptor);
+}
+
+// On POSIX only '/' separates folders; every other byte belongs to the name.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) {
         return ".";
     }
@@ -85,103 +150,135 @@ std::string folderOf(const std::string& path) {
 }
 
 std::string nameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int closeDescriptor(int descriptor) {
-#ifdef _WIN32
-    return _close(descriptor);
+int openFolder(const std::string& folder) {
+#ifdef O_PATH
+    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
-    return ::close(descriptor);
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
+    return ::open(folder.c_str(), flags);
 }
 
-#ifdef _WIN32
-struct Placement {
-    std::string target;
-    bool inPlace = false;
-    bool exists = false;
-    int mode = 0;
-};
-
-Placement placeOutput(const char* path) {
-    Placement placement;
-    placement.target = path;
-    struct _stat64 status {};
-    if (_stat64(path, &status) == 0) {
-        placement.exists = true;
-        placement.inPlace = (status.st_mode & _S_IFMT) != _S_IFREG;
-    }
-    return placement;
-}
-
-int createExclusive(const std::string& path, const Placement&) {
-    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-
-int openInPlace(const char* path) {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-
-bool moveIntoPlace(const std::string& temporary, const std::string& target) {
-    return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-unsigned long processNumber() {
-    return GetCurrentProcessId();
-}
-#else
-struct Placement {
-    std::string target;
-    bool inPlace = false;
-    bool exists = false;
-    struct stat status {};
-};
-
-bool isSpecialFolder(const std::string& path) {
-    return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
-}
-
-// Follows symbolic links to the file that is really written, so that a link
-// keeps pointing where it pointed. Paths through /dev or /proc (/dev/stdout,
-// /dev/fd/N) name open descriptors or devices: those are written in place.
-Placement placeOutput(const char* path) {
-    Placement placement;
-    placement.target = path;
-    placement.inPlace = isSpecialFolder(placement.target);
-    for (int hop = 0; hop < 40 && !placement.inPlace; ++hop) {
-        struct stat linkStatus {};
-        if (::lstat(placement.target.c_str(), &linkStatus) != 0 || !S_ISLNK(linkStatus.st_mode)) {
-            break;
+// The kernel's protected_symlinks rule: in a sticky, world-writable folder a
+// link is followed only by its owner or when the folder's owner owns it. The
+// rule is assumed on when the setting can't be read.
+bool kernelWouldFollow(const std::string& link, const struct stat& linkStatus) {
+    std::FILE* setting = std::fopen("/proc/sys/fs/protected_symlinks", "r");
+    int enabled = 1;
+    if (setting != nullptr) {
+        if (std::fscanf(setting, "%d", &enabled) != 1) {
+            enabled = 1;
         }
-        std::string link(static_cast<std::size_t>(linkStatus.st_size) + 256, '\0');
-        const ssize_t length = ::readlink(placement.target.c_str(), link.data(), link.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
-            break;
+        std::fclose(setting);
+    }
+    struct stat folder {};
+    if (enabled == 0 || ::stat(folderOf(link).c_str(), &folder) != 0) {
+        return true;
+    }
+    const bool stickyAndOpen = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !stickyAndOpen || linkStatus.st_uid == ::geteuid() || linkStatus.st_uid == folder.st_uid;
+}
+
+// A link in /proc (/proc/self/fd/1, reached from /dev/stdout or /dev/fd/1)
+// names an open descriptor, not a path: what it names is written in place.
+bool isDescriptorLink(const std::string& link) {
+    struct statfs system {};
+    constexpr long procSuperMagic = 0x9fa0;
+    return ::statfs(folderOf(link).c_str(), &system) == 0 &&
+           static_cast<long>(system.f_type) == procSuperMagic;
+}
+
+enum class Resolution { missing, regular, inPlace, refused };
+
+// Follows path's links one by one, as the kernel would, to the final target.
+Resolution resolveTarget(const char* path, std::string& target, struct stat& status) {
+    target = path;
+    for (int hop = 0; hop <= 40; ++hop) { // the kernel's own limit
+        if (::lstat(target.c_str(), &status) != 0) {
+            return errno == ENOENT ? Resolution::missing : Resolution::refused;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return S_ISREG(status.st_mode) ? Resolution::regular : Resolution::inPlace;
+        }
+        if (!kernelWouldFollow(target, status)) {
+            return Resolution::refused;
+        }
+        if (isDescriptorLink(target)) {
+            return ::stat(target.c_str(), &status) == 0 ? Resolution::inPlace : Resolution::refused;
+        }
+        std::string link(static_cast<std::size_t>(status.st_size) + 256, '\0');
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
+            return Resolution::refused;
         }
         link.resize(static_cast<std::size_t>(length));
-        placement.target = link[0] == '/' ? link : folderOf(placement.target) + "/" + link;
-        placement.inPlace = isSpecialFolder(placement.target);
+        target = link[0] == '/' ? link : folderOf(target) + "/" + link;
     }
-    if (::stat(placement.target.c_str(), &placement.status) == 0) {
-        placement.exists = true;
-        placement.inPlace = placement.inPlace || !S_ISREG(placement.status.st_mode);
+    return Resolution::refused; // a loop
+}
+
+// Creates a new temporary file in folder and arms its cleanup.
+bool createTemporary(int folder, int flags, OutputFile& output) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate =
+            temporaryNameFor(attempt, static_cast<std::uint64_t>(::getpid()) << 20);
+        const CleanupSignalsBlocked blocked;
+        const int descriptor =
+            ::openat(folder, candidate.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (descriptor >= 0) {
+            output.cleanupSlot = armCleanup(folder, candidate.c_str());
+            if (output.cleanupSlot < 0) { // can't be cleaned up: not used
+                ::unlinkat(folder, candidate.c_str(), 0);
+                ::close(descriptor);
+                return false;
+            }
+            output.descriptor = descriptor;
+            output.temporaryFolder = folder;
+            output.temporaryName = candidate;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
     }
-    return placement;
+    return false;
+}
+
+// Whether rename can put a new file over the existing one in folder: not when
+// the file is a mount point (a bind-mounted file), nor when a sticky folder
+// reserves the rename for the file's or the folder's owner.
+bool renameAllowed(int folder, const struct stat& file, const std::string& target) {
+    struct stat folderStatus {};
+    if (::fstat(folder, &folderStatus) != 0 || folderStatus.st_dev != file.st_dev) {
+        return false;
+    }
+#if defined(STATX_BASIC_STATS)
+    constexpr unsigned mountIdMask = 0x1000; // STATX_MNT_ID, Linux 5.8
+    struct statx folderMount {};
+    struct statx fileMount {};
+    if (::statx(folder, "", AT_EMPTY_PATH, mountIdMask, &folderMount) == 0 &&
+        ::statx(AT_FDCWD, target.c_str(), AT_SYMLINK_NOFOLLOW, mountIdMask, &fileMount) == 0 &&
+        (folderMount.stx_mask & fileMount.stx_mask & mountIdMask) != 0 &&
+        folderMount.stx_mnt_id != fileMount.stx_mnt_id) {
+        return false;
+    }
+#endif
+    const uid_t user = ::geteuid();
+    return (folderStatus.st_mode & S_ISVTX) == 0 || user == 0 || user == file.st_uid ||
+           user == folderStatus.st_uid;
 }
 
 // The new file gets the permission bits of the file it replaces (and its
 // owner, where we may set it), or those a new file would get.
-int createExclusive(const std::string& path, const Placement& placement) {
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        return descriptor;
-    }
+void giveModeOf(int descriptor, bool exists, const struct stat& status) {
     mode_t mode = 0;
-    if (placement.exists) {
-        mode = placement.status.st_mode & 07777;
-        if (::fchown(descriptor, placement.status.st_uid, placement.status.st_gid) != 0) {
+    if (exists) {
+        mode = status.st_mode & 07777;
+        if (::fchown(descriptor, status.st_uid, status.st_gid) != 0) {
             mode &= 0777; // no set-id bits on a file whose owner could not be kept
         }
     } else {
@@ -190,78 +287,168 @@ int createExclusive(const std::string& path, const Placement& placement) {
         mode = 0666 & ~mask;
     }
     ::fchmod(descriptor, mode);
-    return descriptor;
 }
 
-int openInPlace(const char* path) {
-    int descriptor = -1;
-    do {
-        descriptor = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    return descriptor;
+// The existing file is written in place after the conversion, from a
+// complete copy in the temporary folder.
+Result openCopyIn(const std::string& target, OutputFile& output) {
+    output.existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    const char* folder = std::getenv("TMPDIR");
+    output.temporaryFolder =
+        output.existing < 0 ? -1
+                            : openFolder(folder != nullptr && *folder != '\0' ? folder : "/tmp");
+    if (output.temporaryFolder < 0 || !createTemporary(output.temporaryFolder, O_RDWR, output)) {
+        return failure(ErrorCode::cantOpenOutput, output.path);
+    }
+    output.placement = OutputPlacement::copyIn;
+    return {};
 }
 
-bool moveIntoPlace(const std::string& temporary, const std::string& target) {
-    return std::rename(temporary.c_str(), target.c_str()) == 0;
+Result openPlaced(const char* path, OutputFile& output) {
+    std::string target;
+    struct stat status {};
+    const Resolution resolution =
+        path[0] == '\0' ? Resolution::refused : resolveTarget(path, target, status);
+    if (resolution == Resolution::refused) {
+        return failure(ErrorCode::cantOpenOutput, path);
+    }
+    if (resolution != Resolution::missing) {
+        output.target = identifyPath(target.c_str());
+        for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+            if (isClosedStandardDescriptor(descriptor) &&
+                sameFile(output.target, identifyDescriptor(descriptor))) {
+                return failure(ErrorCode::cantOpenOutput, path);
+            }
+        }
+    }
+    if (resolution == Resolution::inPlace) {
+        do {
+            output.descriptor = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        } while (output.descriptor < 0 && errno == EINTR);
+        return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, path);
+    }
+    output.name = nameOf(target);
+    output.folder = openFolder(folderOf(target));
+    if (output.folder < 0) {
+        return failure(ErrorCode::cantOpenOutput, path);
+    }
+    output.folderId = identifyDescriptor(output.folder);
+    const bool exists = resolution == Resolution::regular;
+    if ((!exists || renameAllowed(output.folder, status, target)) &&
+        createTemporary(output.folder, O_WRONLY, output)) {
+        output.placement = OutputPlacement::replace;
+        giveModeOf(output.descriptor, exists, status);
+        return {};
+    }
+    if (!exists) {
+        return failure(ErrorCode::cantOpenOutput, path);
+    }
+    return openCopyIn(target, output);
 }
 
-unsigned long processNumber() {
-    return static_cast<unsigned long>(::getpid());
+bool removeTemporary(const OutputFile& output) {
+    return ::unlinkat(output.temporaryFolder, output.temporaryName.c_str(), 0) == 0;
+}
+
+bool renameIntoPlace(const OutputFile& output) {
+    return ::renameat(output.folder, output.temporaryName.c_str(), output.folder,
+                      output.name.c_str()) == 0;
+}
+
+int openTargetForCopy(const OutputFile& output) {
+    return ::openat(output.folder, output.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+int openTemporaryForCopy(const OutputFile& output) {
+    return ::openat(output.temporaryFolder, output.temporaryName.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
+    return ::read(descriptor, into, count);
+}
+
+bool rewind(int descriptor) {
+    return ::lseek(descriptor, 0, SEEK_SET) == 0;
+}
+
+bool cutTo(int descriptor, long long size) {
+    return ::ftruncate(descriptor, static_cast<off_t>(size)) == 0;
 }
 #endif
 
-// Creates a new, hidden file beside target; false when the folder takes none.
-bool createTemporary(const Placement& placement, OutputFile& output) {
-    const std::string stem = folderOf(placement.target) + "/." + nameOf(placement.target) + ".";
-    output.cleanupSlot = claimCleanupSlot();
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, "%lx%lx%x.tmp", processNumber(),
-                      static_cast<unsigned long>(std::clock()), attempt);
-        const std::string candidate = stem + suffix;
-        if (!armCleanup(output.cleanupSlot, candidate)) {
-            break;
-        }
-        output.descriptor = createExclusive(candidate, placement);
-        if (output.descriptor >= 0) {
-            output.temporary = candidate;
-            return true;
-        }
-        cleanupInUse[output.cleanupSlot] = 0;
-        if (errno != EEXIST) {
-            break;
-        }
+bool copyAll(int from, int to) {
+    if (!rewind(from) || !rewind(to)) {
+        return false;
     }
-    releaseCleanup(output);
-    return false;
+    std::vector<std::uint8_t> block(1 << 20);
+    long long total = 0;
+    while (true) {
+        const long long got = readSome(from, block.data(), block.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return cutTo(to, total);
+        }
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(got))) {
+            return false;
+        }
+        total += got;
+    }
 }
 
+// Closes what is still open and removes the temporary file.
 void abandon(OutputFile& output) {
-    if (output.descriptor >= 0) {
-        closeDescriptor(output.descriptor);
-        output.descriptor = -1;
+    for (int* descriptor : {&output.descriptor, &output.existing}) {
+        if (*descriptor >= 0) {
+            closeDescriptor(*descriptor);
+            *descriptor = -1;
+        }
     }
-    if (!output.temporary.empty()) {
-        removeFile(output.temporary.c_str());
-        output.temporary.clear();
+    if (!output.temporaryName.empty()) {
+        removeTemporary(output);
+        output.temporaryName.clear();
     }
-    releaseCleanup(output);
+    disarmCleanup(output.cleanupSlot);
+    output.cleanupSlot = -1;
+    if (output.temporaryFolder >= 0 && output.temporaryFolder != output.folder) {
+        closeDescriptor(output.temporaryFolder);
+    }
+    if (output.folder >= 0) {
+        closeDescriptor(output.folder);
+    }
+    output.folder = -1;
+    output.temporaryFolder = -1;
+}
+
+// The complete temporary file over the file in place.
+bool copyIntoPlace(OutputFile& output) {
+    if (output.existing < 0) {
+        output.existing = openTargetForCopy(output);
+    }
+    const int from = output.placement == OutputPlacement::copyIn ? output.descriptor
+                                                                 : openTemporaryForCopy(output);
+    const bool copied = output.existing >= 0 && from >= 0 && copyAll(from, output.existing);
+    if (from >= 0 && from != output.descriptor) {
+        closeDescriptor(from);
+    }
+    const bool closed = output.existing < 0 || closeDescriptor(output.existing) == 0;
+    output.existing = -1;
+    return copied && closed;
 }
 
 } // namespace
 
 Result openOutput(const char* path, OutputFile& output) {
     output.path = path;
-    const Placement placement = placeOutput(path);
-    output.target = placement.target;
-    if (!placement.inPlace && createTemporary(placement, output)) {
-        return {};
+    const Result result = openPlaced(path, output);
+    if (!succeeded(result)) {
+        abandon(output);
     }
-    output.descriptor = openInPlace(path);
-    if (output.descriptor < 0) {
-        return failure(ErrorCode::cantOpenOutput, path);
-    }
-    return {};
+    return result;
 }
 
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count) {
@@ -271,10 +458,19 @@ Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t co
     return {};
 }
 
+bool sameOutputTarget(const OutputFile& first, const OutputFile& second) {
+    if (first.target.known && second.target.known) {
+        return sameFile(first.target, second.target);
+    }
+    return !first.target.known && !second.target.known && first.folderId.known &&
+           sameFile(first.folderId, second.folderId) && first.name == second.name;
+}
+
 Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runResult) {
     for (std::size_t i = 0; i < count; ++i) {
         OutputFile& output = *outputs[i];
-        if (output.descriptor < 0) {
+        // A copy-in source stays open: it is read back below.
+        if (output.descriptor < 0 || output.placement == OutputPlacement::copyIn) {
             continue;
         }
         const bool closed = closeDescriptor(output.descriptor) == 0;
@@ -283,45 +479,32 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
             runResult = failure(ErrorCode::cantWriteOutput, output.path);
         }
     }
-    for (std::size_t i = 0; i < count && succeeded(runResult); ++i) {
-        OutputFile& output = *outputs[i];
-        if (!output.temporary.empty() && !moveIntoPlace(output.temporary, output.target)) {
-            runResult = failure(ErrorCode::cantWriteOutput, output.path);
-        } else {
-            output.temporary.clear();
-            releaseCleanup(output);
+    // Copies first: they are what can still fail half-way, and a failure then
+    // leaves every output that a rename would have replaced as it was.
+    for (const OutputPlacement placement : {OutputPlacement::copyIn, OutputPlacement::replace}) {
+        for (std::size_t i = 0; i < count && succeeded(runResult); ++i) {
+            OutputFile& output = *outputs[i];
+            if (output.placement != placement || output.temporaryName.empty()) {
+                continue;
+            }
+            bool placed = false;
+            if (placement == OutputPlacement::replace && renameIntoPlace(output)) {
+                disarmCleanup(output.cleanupSlot); // the name is the target's now
+                output.cleanupSlot = -1;
+                output.temporaryName.clear();
+                placed = true;
+            } else {
+                placed = copyIntoPlace(output); // the temporary file is removed below
+            }
+            if (!placed) {
+                runResult = failure(ErrorCode::cantWriteOutput, output.path);
+            }
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
         abandon(*outputs[i]);
     }
     return runResult;
-}
-
-void prepareProcess() {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-    std::signal(SIGINT, removeTemporariesAndEnd);
-    std::signal(SIGTERM, removeTemporariesAndEnd);
-#else
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
-            // open takes the lowest free descriptor: this one.
-            ::open("/dev/null", descriptor == 0 ? O_WRONLY : O_RDONLY);
-        }
-    }
-    std::signal(SIGPIPE, SIG_IGN);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller chose to ignore (nohup) stays ignored.
-        struct sigaction current {};
-        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-            struct sigaction handler {};
-            handler.sa_handler = removeTemporariesAndEnd;
-            sigemptyset(&handler.sa_mask);
-            ::sigaction(signalNumber, &handler, nullptr);
-        }
-    }
-#endif
 }
 
 } // namespace pixfold

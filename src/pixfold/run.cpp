@@ -99,27 +99,24 @@ Result convertImages(InputStream& input, PpmHeader header, const CommandLine& li
     }
 }
 
-// Every pair of files that must differ, checked before any output is opened.
-Result checkSameFiles(const CommandLine& line, const FileIdentity& input, const Outputs& outputs) {
-    if (sameFile(input, identifyPath(line.outputPath))) {
-        return failure(ErrorCode::sameFile);
+// No output may be the input: checked before any output is opened, since
+// opening a device or descriptor in place could already change it.
+Result checkInput(const CommandLine& line, const FileIdentity& input, const Outputs& outputs) {
+    const bool inputIsAnOutput =
+        sameFile(input, identifyPath(line.outputPath)) ||
+        (outputs.alphaToFile && sameFile(input, identifyPath(line.alphaPath))) ||
+        (outputs.alphaToStandardOutput && sameFile(input, identifyDescriptor(standardOutput)));
+    return inputIsAnOutput ? failure(ErrorCode::sameFile) : Result{};
+}
+
+// No two outputs may end in one file, checked on their final targets.
+Result checkOutputs(const Outputs& outputs) {
+    if (outputs.alphaToFile && sameOutputTarget(outputs.records, outputs.alphaFile)) {
+        return failure(ErrorCode::sameOutputs);
     }
-    if (outputs.alphaToFile) {
-        if (sameFile(input, identifyPath(line.alphaPath))) {
-            return failure(ErrorCode::sameFile);
-        }
-        if (sameOutputPath(line.outputPath, line.alphaPath)) {
-            return failure(ErrorCode::sameOutputs);
-        }
-    }
-    if (outputs.alphaToStandardOutput) {
-        const FileIdentity standardOutputFile = identifyDescriptor(standardOutput);
-        if (sameFile(input, standardOutputFile)) {
-            return failure(ErrorCode::sameFile);
-        }
-        if (sameFile(identifyPath(line.outputPath), standardOutputFile)) {
-            return failure(ErrorCode::sameOutputAndStdout);
-        }
+    if (outputs.alphaToStandardOutput &&
+        sameFile(outputs.records.target, identifyDescriptor(standardOutput))) {
+        return failure(ErrorCode::sameOutputAndStdout);
     }
     return {};
 }
@@ -134,12 +131,15 @@ Result convertOpenInput(InputStream& input, const CommandLine& line) {
     const bool alpha = writesAlphaStream(line.settings.format);
     outputs.alphaToFile = alpha && line.alphaPath != nullptr;
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
-    Result result = checkSameFiles(line, identifyDescriptor(input.descriptor), outputs);
+    Result result = checkInput(line, identifyDescriptor(input.descriptor), outputs);
     if (succeeded(result)) {
         result = openOutput(line.outputPath, outputs.records);
     }
     if (succeeded(result) && outputs.alphaToFile) {
         result = openOutput(line.alphaPath, outputs.alphaFile);
+    }
+    if (succeeded(result)) {
+        result = checkOutputs(outputs);
     }
     if (succeeded(result)) {
         result = convertImages(input, header, line, outputs);

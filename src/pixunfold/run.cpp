@@ -122,9 +122,6 @@ Result checkSameFiles(const UnfoldCommandLine& line, const Streams& streams) {
             return failure(ErrorCode::sameFile);
         }
     }
-    if (line.maskPath != nullptr && sameOutputPath(line.ppmPath, line.maskPath)) {
-        return failure(ErrorCode::sameOutputs);
-    }
     return {};
 }
 
@@ -248,6 +245,9 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, Streams& streams) {
     }
     if (succeeded(result) && line.maskPath != nullptr) {
         result = openOutput(line.maskPath, streams.mask);
+        if (succeeded(result) && sameOutputTarget(streams.picture, streams.mask)) {
+            result = failure(ErrorCode::sameOutputs);
+        }
     }
     if (succeeded(result)) {
         result = unfoldFrames(line, sizes, streams);
