@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -284,6 +285,256 @@ TEST_F(Pipeline, UnfoldOutputsAreWholeAndDistinct) {
                   "' does not hold exactly width x height records of its format: 40 bytes, "
                   "expected 64\n");
     EXPECT_FALSE(std::filesystem::exists(folder.path("new.ppm")));
+}
+
+// ---- Outputs decided by their final target
+
+// A 300 x 300 image missing its last 7 bytes: every run of it fails after
+// writing records.
+Bytes truncatedImage() {
+    Bytes image = squareImage(300);
+    image.resize(image.size() - 7);
+    return image;
+}
+
+bool mounted(const std::vector<std::string>& arguments) {
+    ProcessSetup host;
+    host.useEmulator = false;
+    return geteuid() == 0 && onPath("mount") && runProcess("mount", arguments, host).status == 0;
+}
+
+void unmount(const std::string& path) {
+    ProcessSetup host;
+    host.useEmulator = false;
+    runProcess("umount", {path}, host);
+}
+
+// What another user runs: the tool under setpriv.
+ProcessSetup asOtherUser() {
+    ProcessSetup setup;
+    setup.runAs = {"setpriv", "--reuid=54321", "--regid=54321", "--clear-groups"};
+    return setup;
+}
+
+bool canRunAsOtherUser() {
+    return geteuid() == 0 && onPath("setpriv");
+}
+
+TEST_F(Pipeline, FailedRunsLeaveExistingFilesAsTheyWere) {
+    const std::string broken = folder.path("trunc.ppm");
+    writeFile(broken, truncatedImage());
+    const std::string longName = folder.path(std::string(245, 'n') + ".yuv");
+    std::vector<std::string> targets = {longName, folder.path("a\\b.yuv")};
+    const std::string shm = "/dev/shm/pixfold-test-" + std::to_string(getpid());
+    if (std::filesystem::is_directory("/dev/shm")) {
+        targets.push_back(shm);
+    }
+    const std::string tiny = folder.path("tiny"); // a file system with no free inode
+    std::filesystem::create_directory(tiny);
+    const bool tinyMounted = mounted({"-t", "tmpfs", "-o", "nr_inodes=3,size=1m", "none", tiny});
+    if (tinyMounted) {
+        targets.push_back(tiny + "/full.yuv");
+        writeFile(tiny + "/other", bytesOf("x"));
+    } else {
+        std::printf("[   NOTE   ] no tmpfs without free inodes: needs root and mount\n");
+    }
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        writeFile(target, bytesOf("old"));
+        EXPECT_EQ(runTool({broken, target}).status, 1);
+        EXPECT_EQ(readFile(target), bytesOf("old"));
+        EXPECT_EQ(runTool({input, target}).status, 0);
+        EXPECT_EQ(readFile(target), readFile(expectedE888()));
+    }
+    std::filesystem::remove(shm);
+    if (tinyMounted) {
+        EXPECT_EQ(filesIn(tiny).size(), 2u);
+        unmount(tiny);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path("a")));
+    // in.ppm, trunc.ppm, the long one, a\b.yuv, reference.yuv and tiny: nothing else
+    EXPECT_EQ(filesIn(folder.path("")).size(), 6u);
+}
+
+TEST_F(Pipeline, FilesThatCantBeRenamedOverAreCopiedInWhole) {
+    // A bind-mounted file, as a container volume is: the alpha file of a pair.
+    const std::string records = folder.path("records.yuv");
+    const std::string alpha = folder.path("volume.alpha");
+    const std::string source = folder.path("source.alpha");
+    const std::string broken = folder.path("trunc.ppm");
+    writeFile(broken, truncatedImage());
+    writeFile(alpha, bytesOf("mount point"));
+    writeFile(source, bytesOf("old alpha"));
+    if (!mounted({"--bind", source, alpha})) {
+        GTEST_SKIP() << "a bind mount needs root and mount";
+    }
+    writeFile(records, bytesOf("old records"));
+    ToolRun run = runTool({"-f", "e888Alpha", "-a", alpha, broken, records});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(records), bytesOf("old records"));
+    EXPECT_EQ(readFile(alpha), bytesOf("old alpha"));
+    run = runTool({"-f", "e888Alpha", "-a", alpha, input, records});
+    EXPECT_EQ(run.status, 0) << run.standardError;
+    EXPECT_EQ(readFile(records).size(), 64u);
+    EXPECT_EQ(readFile(alpha).size(), 64u);
+    unmount(alpha);
+    EXPECT_EQ(readFile(source).size(), 64u); // written through the mount, in place
+
+    if (!canRunAsOtherUser()) {
+        return;
+    }
+    // Another user's file in a sticky folder that this user may write but not
+    // rename over; and this user's file in a folder only root may change.
+    const std::string sticky = folder.path("sticky");
+    const std::string locked = folder.path("locked");
+    for (const std::string& place : {sticky, locked}) {
+        std::filesystem::create_directory(place);
+    }
+    ASSERT_EQ(chmod(folder.path("").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(input.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(broken.c_str(), 0644), 0);
+    const std::string shared = sticky + "/shared.yuv";
+    const std::string owned = locked + "/owned.yuv";
+    writeFile(shared, bytesOf("old"));
+    ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
+    writeFile(owned, bytesOf("old"));
+    ASSERT_EQ(chown(owned.c_str(), 54321, 54321), 0);
+    for (const std::string& target : {shared, owned}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(runTool({broken, target}, asOtherUser()).status, 1);
+        EXPECT_EQ(readFile(target), bytesOf("old"));
+        EXPECT_EQ(runTool({input, target}, asOtherUser()).status, 0);
+        EXPECT_EQ(readFile(target), readFile(expectedE888()));
+    }
+    struct stat status {};
+    ASSERT_EQ(stat(shared.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u); // the same file, written in place
+}
+
+TEST_F(Pipeline, OutputsAreComparedByTheirFinalTargets) {
+    std::filesystem::create_symlink("new.yuv", folder.path("dangling"));
+    ProcessSetup here;
+    here.workingDirectory = folder.path("");
+    for (const std::string& alpha : {std::string("./o.yuv"), folder.path("o.yuv")}) {
+        const ToolRun run = runTool({"-f", "e888Alpha", "-a", alpha, input, "o.yuv"}, here);
+        EXPECT_EQ(run.standardError, "Output files are the same file\n") << alpha;
+    }
+    ToolRun run = runTool({"-f", "e888Alpha", "-a", "dangling", input, "new.yuv"}, here);
+    EXPECT_EQ(run.standardError, "Output files are the same file\n");
+    const std::string records = folder.path("records.bin");
+    ASSERT_EQ(runTool({"-f", "e655Z", input, records}).status, 0);
+    std::filesystem::create_symlink("x.ppm", folder.path("link"));
+    for (const std::string& mask : {std::string("./x.ppm"), std::string("link")}) {
+        run = runUnfold({"-f", "e655Z", "-k", mask, "4", "4", records, "x.ppm"}, here);
+        EXPECT_EQ(run.standardError, "Output files are the same file\n") << mask;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path("o.yuv")));
+    EXPECT_FALSE(std::filesystem::exists(folder.path("x.ppm")));
+
+    // A link loop, and a link the kernel would refuse to follow.
+    for (const auto& [link, target] : {std::pair{"a", "b"}, {"b", "c"}, {"c", "a"}}) {
+        std::filesystem::create_symlink(target, folder.path(link));
+    }
+    run = runTool({input, folder.path("a")});
+    EXPECT_EQ(run.standardError, "Can't open output file '" + folder.path("a") + "'\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.path("b")));
+    // The kernel's rule holds only where it is switched on: switch it on.
+    const std::string setting = "/proc/sys/fs/protected_symlinks";
+    const Bytes wasOn = readFile(setting);
+    if (geteuid() != 0 || wasOn.empty()) {
+        return;
+    }
+    writeFile(setting, bytesOf("1\n"));
+    const std::string sticky = folder.path("sticky");
+    std::filesystem::create_directory(sticky);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    const std::string victim = folder.path("victim");
+    writeFile(victim, bytesOf("victim"));
+    std::filesystem::create_symlink(victim, sticky + "/out.yuv");
+    ASSERT_EQ(lchown((sticky + "/out.yuv").c_str(), 54321, 54321), 0);
+    run = runTool({input, sticky + "/out.yuv"});
+    writeFile(setting, wasOn);
+    EXPECT_EQ(run.standardError, "Can't open output file '" + sticky + "/out.yuv'\n");
+    EXPECT_EQ(readFile(victim), bytesOf("victim"));
+}
+
+TEST_F(Pipeline, EveryCatchableSignalRemovesTheTemporaryFile) {
+    writeFile(output, bytesOf("previous frame"));
+    const std::string fifo = folder.path("slow.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Bytes image = squareImage(64);
+    for (const int signalNumber : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU}) {
+        SCOPED_TRACE(signalNumber);
+        const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, output});
+        const int writer = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(write(writer, image.data(), image.size() / 2),
+                  static_cast<ssize_t>(image.size() / 2));
+        bool temporarySeen = false;
+        for (int wait = 0; wait < 1000 && !temporarySeen; ++wait) {
+            for (const std::string& name : filesIn(folder.path(""))) {
+                temporarySeen = temporarySeen || name.find(".tmp") != std::string::npos;
+            }
+            usleep(10000);
+        }
+        kill(started.id, signalNumber);
+        EXPECT_EQ(finishProcess(started).status, 128 + signalNumber);
+        close(writer);
+        EXPECT_EQ(filesIn(folder.path("")).size(), 3u);
+    }
+    EXPECT_EQ(readFile(output), bytesOf("previous frame"));
+
+    // A write past the file-size limit is a write failure, not a SIGXFSZ death.
+    const std::string big = folder.path("big.ppm");
+    writeFile(big, squareImage(300));
+    const StartedProcess limited =
+        startHelper("ulimit -f 100; exec \"$@\"", {PIXFOLD_EXECUTABLE, big, output});
+    const ProcessRun run = finishProcess(limited);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't write output file '" + output + "'\n");
+    EXPECT_EQ(readFile(output), bytesOf("previous frame"));
+}
+
+TEST_F(Pipeline, ClosedDescriptorsStayClosedToNamedPathsAndDevicesAreWrittenInPlace) {
+    ProcessSetup closedOutput;
+    closedOutput.closeStandardOutput = true;
+    const std::string records = expectedE888();
+    for (const std::string path : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        ToolRun run = runTool({input, path}, closedOutput);
+        EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
+        run = runUnfold({"4", "4", records, path}, closedOutput);
+        EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
+    }
+    ProcessSetup closedInput;
+    closedInput.closeStandardInput = true;
+    const ToolRun run = runTool({"/dev/stdin", output}, closedInput);
+    EXPECT_EQ(run.standardError, "Can't open input file '/dev/stdin'\n");
+
+    // A device is written in place, as the output and as standard output. Root
+    // could rename over /dev/null itself, so root tests a private copy.
+    std::string device = "/dev/null";
+    if (geteuid() == 0 && mknod(folder.path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        device = folder.path("null");
+    }
+    ASSERT_EQ(runTool({"-f", "e888Alpha", input, device}, device).status, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
+    ProcessSetup toDevice;
+    toDevice.standardOutput = device;
+    EXPECT_EQ(runTool({input, "/dev/stdout"}, toDevice).status, 0);
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
+    EXPECT_EQ(filesIn(folder.path("")).size(), device == "/dev/null" ? 2u : 3u);
+}
+
+TEST_F(Pipeline, OutputsAreOpenedBeforeAnyPixelAndMessagesStayOnOneLine) {
+    const std::string broken = folder.path("trunc.ppm");
+    writeFile(broken, truncatedImage());
+    for (const std::string& path : {std::string(), folder.path("no/such/folder.yuv")}) {
+        const ToolRun run = runTool({broken, path});
+        EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
+    }
+    const ToolRun run = runTool({"no\nsuch\x1b.ppm", output});
+    EXPECT_EQ(run.standardError, "Can't open input file 'no\\nsuch\\x1b.ppm'\n");
 }
 
 } // namespace

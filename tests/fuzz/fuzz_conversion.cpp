@@ -32,11 +32,19 @@ struct Scratch {
     std::string alpha;
 };
 
+char scratchFolder[] = "/tmp/pixfold-fuzz-XXXXXX";
+
+void removeScratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratchFolder, ignored);
+}
+
+// One folder for the whole fuzzing run, removed when libFuzzer exits.
 const Scratch& scratch() {
     static const Scratch paths = [] {
-        char pattern[] = "/tmp/pixfold-fuzz-XXXXXX";
-        require(mkdtemp(pattern) != nullptr);
-        const std::string folder = pattern;
+        require(mkdtemp(scratchFolder) != nullptr);
+        std::atexit(removeScratch);
+        const std::string folder = scratchFolder;
         return Scratch{folder + "/in.ppm", folder + "/out.yuv", folder + "/alpha.bin"};
     }();
     return paths;

@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -49,8 +50,11 @@ std::string captureName(const char* stream) {
 
 StartedProcess startProcess(const std::string& program, const std::vector<std::string>& arguments,
                             const ProcessSetup& setup) {
-    std::vector<std::string> words =
-        setup.useEmulator ? emulatorWords() : std::vector<std::string>{};
+    std::vector<std::string> words = setup.runAs;
+    if (setup.useEmulator) {
+        const std::vector<std::string> emulator = emulatorWords();
+        words.insert(words.end(), emulator.begin(), emulator.end());
+    }
     words.push_back(program);
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -67,7 +71,9 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     if (!setup.workingDirectory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, setup.workingDirectory.c_str());
     }
-    if (setup.standardInputDescriptor >= 0) {
+    if (setup.closeStandardInput) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else if (setup.standardInputDescriptor >= 0) {
         posix_spawn_file_actions_adddup2(&actions, setup.standardInputDescriptor, 0);
     } else {
         posix_spawn_file_actions_addopen(&actions, 0, setup.standardInput.c_str(), O_RDONLY, 0);
@@ -87,11 +93,24 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     }
     posix_spawn_file_actions_addopen(&actions, 2, started.capturedError.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // The child starts with every signal at its default, as from a shell: a
+    // disposition the tests set for themselves (SIGPIPE ignored) must not
+    // hide one the tool fails to set.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     started.startedAt = std::chrono::steady_clock::now();
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0) {
         started.id = child;
     }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return started;
 }

@@ -15,7 +15,9 @@ struct ProcessSetup {
     std::string standardOutput;        // a file to write; empty: captured
     bool standardOutputAppend = false; // open standardOutput read-write, not truncated (1<>)
     int standardOutputDescriptor = -1; // an open descriptor to use as standard output instead
+    bool closeStandardInput = false;   // start with descriptor 0 closed (<&-)
     bool closeStandardOutput = false;  // start with descriptor 1 closed (>&-)
+    std::vector<std::string> runAs;    // words before the program (setpriv ...), host programs
     std::string workingDirectory;      // empty: the caller's
     bool useEmulator = true;           // false for programs of the build host (ffmpeg, netpbm)
 };
