@@ -1,5 +1,7 @@
 #include "common/cleanup.h"
 
+#include "common/wide.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -45,7 +47,7 @@ void removeArmed() {
             // Windows removes no file that is open: the slot's folder field
             // holds the descriptor, closed first.
             _close(slot.folder);
-            _unlink(slot.name);
+            _wunlink(widen(slot.name).c_str()); // a console handler runs on a thread of its own
 #else
             ::unlinkat(slot.folder, slot.name, 0);
 #endif

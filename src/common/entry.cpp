@@ -1,5 +1,7 @@
 #include "common/entry.h"
 
+#include "common/wide.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,7 +23,11 @@ int finishTool(std::string_view toolName, std::string_view usageText, ToolReques
     const std::string text = request == ToolRequest::help
                                  ? std::string(usageText)
                                  : std::string(toolName) + " " PIXFOLD_VERSION "\n";
+#ifdef _WIN32
+    writeText(stdout, text);
+#else
     std::fputs(text.c_str(), stdout);
+#endif
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -4,8 +4,11 @@
 
 #include "common/cleanup.h"
 #include "common/errors.h"
+#include "common/wide.h"
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace pixfold {
 
@@ -35,7 +38,21 @@ int toolMain(int argc, char** argv,
              Result (*run)(const CommandLineType&), std::string_view toolName,
              std::string_view usageText) {
     prepareProcess();
+#ifdef _WIN32
+    // The arguments as UTF-8, so that names outside the code page open.
+    const std::vector<std::string> arguments = utf8Arguments();
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.c_str());
+    }
+    pointers.push_back(nullptr);
+    (void)argc;
+    (void)argv;
+    const ParsedArguments<CommandLineType> parsed =
+        parse(static_cast<int>(arguments.size()), pointers.data());
+#else
     const ParsedArguments<CommandLineType> parsed = parse(argc, argv);
+#endif
     Result result = parsed.result;
     if (parsed.request == ToolRequest::run && succeeded(result)) {
         result = run(parsed.commandLine);

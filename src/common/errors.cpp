@@ -1,5 +1,7 @@
 #include "common/errors.h"
 
+#include "common/wide.h"
+
 #include <cstdio>
 
 namespace pixfold {
@@ -129,7 +131,11 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
 int reportFailure(const Result& result, std::string_view usageText) {
     const std::string message = errorMessage(result, usageText);
     std::FILE* stream = errorGoesToStandardOutput(result.code) ? stdout : stderr;
+#ifdef _WIN32
+    writeText(stream, message);
+#else
     std::fputs(message.c_str(), stream);
+#endif
     std::fflush(stream);
     return 1;
 }

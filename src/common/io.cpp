@@ -1,6 +1,7 @@
 #include "common/io.h"
 
 #include "common/cleanup.h"
+#include "common/wide.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -72,7 +73,7 @@ InputStream memoryInput(const std::uint8_t* bytes, std::size_t count) {
 
 Result openInput(const char* path, InputStream& stream) {
 #ifdef _WIN32
-    stream.descriptor = _open(path, _O_RDONLY | binaryFlag);
+    stream.descriptor = _wopen(widen(path).c_str(), _O_RDONLY | binaryFlag);
 #else
     do {
         stream.descriptor = ::open(path, O_RDONLY | O_CLOEXEC | binaryFlag);
@@ -175,9 +176,9 @@ FileIdentity identifyDescriptor(int descriptor) {
 }
 
 FileIdentity identifyPath(const char* path) {
-    const HANDLE handle =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(fullPath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     const FileIdentity identity = identifyHandle(handle);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);

@@ -1,6 +1,7 @@
 #include "common/output.h"
 
 #include "common/cleanup.h"
+#include "common/wide.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,17 +53,15 @@ int closeDescriptor(int descriptor) {
     return _close(descriptor);
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) {
-        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
-    }
-    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+std::wstring folderOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"/\\");
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
-// Devices (NUL, CON, COM1) are found by what the path opens, not its name.
-bool namesDevice(const char* path) {
-    const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+// Devices (NUL, CON, COM1, a pipe) are found by what the path opens, not by
+// its name.
+bool namesDevice(const std::wstring& path) {
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
@@ -73,20 +72,25 @@ bool namesDevice(const char* path) {
 }
 
 Result openPlaced(const char* path, OutputFile& output) {
+    const std::wstring full = fullPath(path);
+    if (full.empty()) {
+        return failure(ErrorCode::cantOpenOutput, path);
+    }
     output.target = identifyPath(path);
-    if (namesDevice(path)) {
-        output.descriptor = _open(path, _O_WRONLY | _O_BINARY);
+    if (namesDevice(full)) {
+        output.descriptor = _wopen(widen(path).c_str(), _O_WRONLY | _O_BINARY);
         return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, path);
     }
-    const std::string folder = folderOf(path);
-    output.folderId = identifyPath(folder.c_str());
-    output.name = path;
+    // Windows compares names without case, after the full path is resolved.
+    output.name = narrow(full);
+    const std::wstring folder = folderOf(full);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate =
-            folder + "\\" + temporaryNameFor(attempt, GetCurrentProcessId());
+            narrow(folder) + "\\" + temporaryNameFor(attempt, GetCurrentProcessId());
         const CleanupSignalsBlocked blocked;
-        output.descriptor = _open(candidate.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                                  _S_IREAD | _S_IWRITE);
+        output.descriptor =
+            _wopen(widen(candidate).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                   _S_IREAD | _S_IWRITE);
         if (output.descriptor >= 0) {
             output.placement = OutputPlacement::replace;
             output.temporaryName = candidate;
@@ -94,7 +98,7 @@ Result openPlaced(const char* path, OutputFile& output) {
             if (output.cleanupSlot < 0) { // can't be cleaned up: not used
                 _close(output.descriptor);
                 output.descriptor = -1;
-                _unlink(candidate.c_str());
+                _wunlink(widen(candidate).c_str());
                 break;
             }
             return {};
@@ -106,21 +110,43 @@ Result openPlaced(const char* path, OutputFile& output) {
     return failure(ErrorCode::cantOpenOutput, path);
 }
 
-bool removeTemporary(const OutputFile& output) {
-    return _unlink(output.temporaryName.c_str()) == 0;
+bool sameName(const std::string& first, const std::string& second) {
+    const std::wstring a = widen(first);
+    const std::wstring b = widen(second);
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+bool removeTemporary(const OutputFile& output) {
+    return _wunlink(widen(output.temporaryName).c_str()) == 0;
+}
+
+// A read-only file is replaced and stays read-only, as its mode bits do on
+// POSIX: the flag comes off for the move and goes back on the new file.
 bool renameIntoPlace(const OutputFile& output) {
-    return MoveFileExA(output.temporaryName.c_str(), output.path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring target = widen(output.name);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+        SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    const bool moved = MoveFileExW(widen(output.temporaryName).c_str(), target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING) != 0;
+    if (readOnly) {
+        SetFileAttributesW(target.c_str(),
+                           moved ? (GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY)
+                                 : attributes);
+    }
+    return moved;
 }
 
 int openTargetForCopy(const OutputFile& output) {
-    return _open(output.path.c_str(), _O_WRONLY | _O_BINARY);
+    return _wopen(widen(output.name).c_str(), _O_WRONLY | _O_BINARY);
 }
 
 int openTemporaryForCopy(const OutputFile& output) {
-    return _open(output.temporaryName.c_str(), _O_RDONLY | _O_BINARY);
+    return _wopen(widen(output.temporaryName).c_str(), _O_RDONLY | _O_BINARY);
 }
 
 long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
@@ -346,6 +372,10 @@ Result openPlaced(const char* path, OutputFile& output) {
     return openCopyIn(target, output);
 }
 
+bool sameName(const std::string& first, const std::string& second) {
+    return first == second;
+}
+
 bool removeTemporary(const OutputFile& output) {
     return ::unlinkat(output.temporaryFolder, output.temporaryName.c_str(), 0) == 0;
 }
@@ -462,8 +492,14 @@ bool sameOutputTarget(const OutputFile& first, const OutputFile& second) {
     if (first.target.known && second.target.known) {
         return sameFile(first.target, second.target);
     }
+#ifdef _WIN32
+    // The full path stands for the folder: Windows has no folder descriptor.
+    return !first.target.known && !second.target.known && !first.name.empty() &&
+           sameName(first.name, second.name);
+#else
     return !first.target.known && !second.target.known && first.folderId.known &&
-           sameFile(first.folderId, second.folderId) && first.name == second.name;
+           sameFile(first.folderId, second.folderId) && sameName(first.name, second.name);
+#endif
 }
 
 Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runResult) {
