@@ -38,8 +38,11 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
     // Only the second character counts: -fe655 is -f and takes the next argument.
     EXPECT_EQ(parse({"-fe655", "e888Alpha", "a", "b"}).commandLine.settings.format,
               OutputFormat::e888Alpha);
-    // Unknown options and a lone "-" are skipped without taking a value.
-    EXPECT_STREQ(parse({"-x", "-", "a", "b"}).commandLine.inputPath, "a");
+    // Unknown options are skipped without taking a value, each with a notice.
+    const ParsedCommandLine unknown = parse({"-x", "-S", "a", "b"});
+    EXPECT_STREQ(unknown.commandLine.inputPath, "a");
+    ASSERT_EQ(unknown.notices.size(), 2u);
+    EXPECT_EQ(unknown.notices[1].subject, "-S");
     // The second -1 is the value of the first.
     EXPECT_EQ(parse({"-1", "-1", "a", "b"}).commandLine.settings.matchValue, 0xFFFFFFFFu);
     // An output path may begin with '-'.

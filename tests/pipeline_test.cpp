@@ -76,13 +76,81 @@ TEST_F(Pipeline, HelpAndVersionPrintOnStandardOutput) {
         EXPECT_EQ(help.standardError, "");
         const std::string text(help.standardOutput.begin(), help.standardOutput.end());
         EXPECT_EQ(text.rfind(unfold ? "Usage: pixunfold " : usagePrefix, 0), 0u);
+        for (const char* option : {" -a ", " -s ", " -1 ", " -0 ", " -t ", " --version", " -- "}) {
+            const bool listed = text.find(option) != std::string::npos;
+            EXPECT_TRUE(listed || (unfold && (option[2] == '0' || option[2] == 't'))) << option;
+        }
         const ToolRun version =
             unfold ? runUnfold({"--version", "a", "b"}) : runTool({"--version", input, output});
         EXPECT_EQ(version.status, 0);
         EXPECT_EQ(version.standardOutput,
                   bytesOf(std::string(unfold ? "pixunfold " : "pixfold ") + PIXFOLD_VERSION "\n"));
+        ProcessSetup toFull;
+        toFull.standardOutput = "/dev/full";
+        for (const char* request : {"--help", "--version"}) {
+            const ToolRun full = unfold ? runUnfold({request}, toFull) : runTool({request}, toFull);
+            EXPECT_EQ(full.status, 1);
+            EXPECT_EQ(full.standardError, "Can't write to standard output\n");
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(Pipeline, MistypedOptionsAreNeverPassedOverInSilence) {
+    // Two images in one regular file, and the ways a user asks for both.
+    writeFile(input, concatenate({squareImage(4), squareImage(2)}));
+    const std::string single = folder.path("single.yuv");
+    ToolRun run = runTool({"-S", "-f", "e655", input, output});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.standardError, "Ignoring unknown option '-S'\nOnly the first image was "
+                                 "converted; -s converts every image\n");
+    EXPECT_EQ(readFile(output).size(), 32u);
+    run = runTool({"-f", "e655", input, single});
+    EXPECT_EQ(run.standardError, "Only the first image was converted; -s converts every image\n");
+    EXPECT_EQ(runTool({"-s", input, output}).standardError, "");
+    EXPECT_EQ(readFile(output).size(), 80u);
+    // Long options are no short option in disguise: --format=e655 is not -f.
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--stream", input, single}, {"--format=e655", input, single}}) {
+        run = runTool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError.rfind(usagePrefix, 0), 0u);
+        run = runUnfold({arguments[0], "4", "4", output, single});
+        EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    }
+}
+
+TEST_F(Pipeline, DashIsTheStandardStreams) {
+    const std::string reference = expectedE888();
+    ProcessSetup fromFile; // cat in.ppm | pixfold - -
+    fromFile.standardInput = input;
+    ToolRun run = runTool({"-", "-"}, fromFile);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.standardOutput, readFile(reference));
+    run = runTool({"-f", "e888Alpha", "-a", "-", "-", output}, fromFile);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.standardOutput.size(), 64u);
+    run = runTool({"-f", "e888Alpha", input, "-"});
+    EXPECT_EQ(run.standardError, "Output file and standard output are the same file\n");
+    // "--" ends the options: an input whose name begins with "-".
+    const std::string dashed = folder.path("-frame.ppm");
+    writeFile(dashed, readFile(input));
+    ProcessSetup here;
+    here.workingDirectory = folder.path("");
+    EXPECT_EQ(runTool({"--", "-frame.ppm", "out.yuv"}, here).status, 0);
+    EXPECT_EQ(readFile(output), readFile(reference));
+
+    // pixunfold: records from standard input, the picture to standard output.
+    ProcessSetup records;
+    records.standardInput = reference;
+    const ToolRun back = runUnfold({"4", "4", "-", "-"}, records);
+    EXPECT_EQ(back.status, 0);
+    EXPECT_EQ(std::string(back.standardOutput.begin(), back.standardOutput.begin() + 11),
+              "P6\n4 4\n255\n");
+    run = runUnfold({"-f", "e888Alpha", "-a", "-", "-k", "k.pgm", "4", "4", "-", "p.ppm"}, records);
+    EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    run = runUnfold({"-f", "e655Z", "-k", "-", "4", "4", reference, "-"});
+    EXPECT_EQ(run.standardError, "Output files are the same file\n");
 }
 
 TEST_F(Pipeline, ReplacedOutputKeepsItsModeAndItsLink) {

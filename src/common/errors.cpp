@@ -98,9 +98,11 @@ constexpr const char* messages[] = {
     "",
     "-k needs a format with a key value: e655Z or e888Alpha\n",
     "-k with e888Alpha needs the alpha stream: -a alphafile\n",
+    "Ignoring unknown option '%s'\n",
+    "Only the first image was converted; -s converts every image\n",
 };
 static_assert(sizeof messages / sizeof messages[0] ==
-                  static_cast<std::size_t>(ErrorCode::alphaFileRequired) + 1,
+                  static_cast<std::size_t>(ErrorCode::onlyFirstImage) + 1,
               "one message for every error code");
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pixfold {
 
@@ -26,13 +27,16 @@ enum class ErrorCode {
     sampleExceedsMax, // a sample above the header's maximum value
     cantWriteOutput,
     cantWriteStdout,
-    invalidDimension, // pixunfold: width or height not a positive decimal
-    recordFileSize,   // pixunfold: not exactly width x height records
-    recordFrameSize,  // pixunfold -s: not a whole number of frames
-    alphaFileSize,    // pixunfold: not exactly 4 bytes per pixel
-    alphaFrameSize,   // pixunfold -s: not 4 bytes per pixel of every frame
-    noKeyPlane,       // pixunfold: -k with a format that carries no key value
-    alphaFileRequired // pixunfold: -k with e888Alpha but no -a
+    invalidDimension,  // pixunfold: width or height not a positive decimal
+    recordFileSize,    // pixunfold: not exactly width x height records
+    recordFrameSize,   // pixunfold -s: not a whole number of frames
+    alphaFileSize,     // pixunfold: not exactly 4 bytes per pixel
+    alphaFrameSize,    // pixunfold -s: not 4 bytes per pixel of every frame
+    noKeyPlane,        // pixunfold: -k with a format that carries no key value
+    alphaFileRequired, // pixunfold: -k with e888Alpha but no -a
+    // Notices: lines that report something and do not fail the run.
+    unknownOption, // an unknown short option, passed over
+    onlyFirstImage // another image follows the first, and -s was not given
 };
 
 // A run's outcome: the code, and what its message names.
@@ -64,6 +68,9 @@ inline Result sizeFailure(ErrorCode code, std::string_view path, std::uint64_t a
 inline bool succeeded(const Result& result) {
     return result.code == ErrorCode::none;
 }
+
+// What a run reports without failing, printed before the run's own message.
+using Notices = std::vector<Result>;
 
 // The one line that reports a failure; usageText is the calling tool's own.
 std::string errorMessage(const Result& result, std::string_view usageText);

@@ -72,21 +72,28 @@ InputStream memoryInput(const std::uint8_t* bytes, std::size_t count) {
 }
 
 Result openInput(const char* path, InputStream& stream) {
+    const bool standard = path[0] == '-' && path[1] == '\0'; // "-": standard input
 #ifdef _WIN32
-    stream.descriptor = _wopen(widen(path).c_str(), _O_RDONLY | binaryFlag);
+    stream.descriptor = standard ? _dup(0) : _wopen(widen(path).c_str(), _O_RDONLY | binaryFlag);
 #else
-    do {
+    if (standard) {
+        stream.descriptor = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    }
+    while (!standard && stream.descriptor < 0) {
         stream.descriptor = ::open(path, O_RDONLY | O_CLOEXEC | binaryFlag);
-    } while (stream.descriptor < 0 && errno == EINTR);
+        if (stream.descriptor < 0 && errno != EINTR) {
+            break;
+        }
+    }
 #endif
     if (stream.descriptor < 0) {
         return failure(ErrorCode::cantOpenInput, path);
     }
     // /dev/stdin and its kin name a descriptor that was closed at the start.
     const FileIdentity opened = identifyDescriptor(stream.descriptor);
-    for (int standard = 0; standard <= 2; ++standard) {
-        if (isClosedStandardDescriptor(standard) &&
-            sameFile(opened, identifyDescriptor(standard))) {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (isClosedStandardDescriptor(descriptor) &&
+            sameFile(opened, identifyDescriptor(descriptor))) {
             closeInput(stream);
             return failure(ErrorCode::cantOpenInput, path);
         }
@@ -175,6 +182,11 @@ FileIdentity identifyDescriptor(int descriptor) {
     return identifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
 }
 
+bool isRegularFile(int descriptor) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+}
+
 FileIdentity identifyPath(const char* path) {
     const HANDLE handle = CreateFileW(fullPath(path).c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -200,6 +212,11 @@ FileIdentity identityOf(const struct stat& status) {
 FileIdentity identifyDescriptor(int descriptor) {
     struct stat status {};
     return ::fstat(descriptor, &status) == 0 ? identityOf(status) : FileIdentity{};
+}
+
+bool isRegularFile(int descriptor) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 FileIdentity identifyPath(const char* path) {

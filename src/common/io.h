@@ -31,7 +31,7 @@ struct InputStream {
 // bytes already buffered, and the end of the file right after them.
 InputStream memoryInput(const std::uint8_t* bytes, std::size_t count);
 
-// Opens path for reading. Fails with cantOpenInput.
+// Opens path for reading; "-" is standard input. Fails with cantOpenInput.
 Result openInput(const char* path, InputStream& stream);
 void closeInput(InputStream& stream);
 
@@ -59,6 +59,7 @@ struct FileIdentity {
 };
 
 FileIdentity identifyDescriptor(int descriptor);
+bool isRegularFile(int descriptor);
 FileIdentity identifyPath(const char* path); // follows links; unknown when it names nothing
 
 // True when both name one file. Pipes and FIFOs count; character devices do not,

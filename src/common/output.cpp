@@ -470,11 +470,31 @@ bool copyIntoPlace(OutputFile& output) {
     return copied && closed;
 }
 
+// "-": standard output, written in place through a descriptor of its own.
+Result openStandardOutput(OutputFile& output) {
+    output.target = identifyDescriptor(standardOutput);
+    if (isClosedStandardDescriptor(standardOutput)) {
+        return failure(ErrorCode::cantOpenOutput, output.path);
+    }
+#ifdef _WIN32
+    output.descriptor = _dup(standardOutput);
+#else
+    output.descriptor = ::fcntl(standardOutput, F_DUPFD_CLOEXEC, 3);
+#endif
+    return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, output.path);
+}
+
 } // namespace
+
+FileIdentity identifyOutput(const char* path) {
+    return path[0] == '-' && path[1] == '\0' ? identifyDescriptor(standardOutput)
+                                             : identifyPath(path);
+}
 
 Result openOutput(const char* path, OutputFile& output) {
     output.path = path;
-    const Result result = openPlaced(path, output);
+    const bool standard = path[0] == '-' && path[1] == '\0';
+    const Result result = standard ? openStandardOutput(output) : openPlaced(path, output);
     if (!succeeded(result)) {
         abandon(output);
     }

@@ -9,7 +9,7 @@
 //   is written to a temporary file elsewhere (TMPDIR, else /tmp) and copied
 //   over the file in place once complete: a failed run never touches it.
 // - A FIFO, a device, a socket or an open descriptor named through /proc
-//   (/dev/stdout, /dev/fd/1) is written in place.
+//   (/dev/stdout, /dev/fd/1) is written in place; so is "-", standard output.
 // A failed or interrupted run removes its temporary files; the names are
 // short and fixed in form: .pixfold-<16 hex digits>.tmp.
 #pragma once
@@ -43,6 +43,9 @@ struct OutputFile {
 // temporary file, or the path in place). Fails with cantOpenOutput and leaves
 // the path untouched.
 Result openOutput(const char* path, OutputFile& output);
+
+// What an output path names before it is opened: "-" is standard output.
+FileIdentity identifyOutput(const char* path);
 
 // Writes every byte or fails with cantWriteOutput.
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count);

@@ -41,20 +41,31 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
     CommandLine& line = parsed.commandLine;
     int index = 1;
-    for (; index < argc && argv[index][0] == '-'; ++index) {
-        parsed.request = requestOf(argv[index]);
-        if (parsed.request != ToolRequest::run) {
-            return parsed;
+    // "-" alone is a path: standard input or output.
+    for (; index < argc && argv[index][0] == '-' && argv[index][1] != '\0'; ++index) {
+        const char* argument = argv[index];
+        if (argument[1] == '-') {
+            parsed.request = requestOf(argument);
+            if (parsed.request != ToolRequest::run) {
+                return parsed;
+            }
+            if (argument[2] != '\0') { // --format=e655 and the like
+                parsed.result = failure(ErrorCode::usage);
+                return parsed;
+            }
+            ++index; // "--": what follows is the paths
+            break;
         }
         // Only the second character names the option, as it always has:
-        // "-fe655" is -f, and its value is the next argument; unknown options
-        // are passed over.
-        const char option = argv[index][1];
+        // "-fe655" is -f, and its value is the next argument.
+        const char option = argument[1];
         if (option == 's') {
             line.imageStream = true;
             continue;
         }
         if (!takesValue(option)) {
+            // Passed over, as it always was, but no longer in silence.
+            parsed.notices.push_back(failure(ErrorCode::unknownOption, argument));
             continue;
         }
         if (index + 1 >= argc) {
@@ -77,6 +88,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     }
     line.inputPath = argv[index];
     line.outputPath = argv[index + 1];
+    if (line.alphaPath != nullptr && isStandardStream(line.alphaPath)) {
+        line.alphaPath = nullptr; // -a -: standard output, where the alpha stream goes anyway
+    }
     return parsed;
 }
 

@@ -18,6 +18,23 @@ constexpr std::string_view pixfoldUsageText =
     " -1    Z/Alpha value if mask matches\n"
     " -O    Z/Alpha value if mask doesn't match\n";
 
+// What --help prints: every option, one line each.
+constexpr std::string_view pixfoldHelpText =
+    "Usage: pixfold [-f <e655|e655Z|e888|e888Alpha>] [-m RGB] [-t] [-1 hex] [-0 hex]"
+    " [-a alphafile] [-s] [--] ppmfile yuvfile\n"
+    "Converts Netpbm images (P1 to P7) into headerless packed Y'CrCb records.\n"
+    " -f    output format (default: e888)\n"
+    " -m    key colour, the mask value (RGB, hex): pixels of this colour are keyed\n"
+    " -t    transparency as the key: pixels whose alpha sample is 0 are keyed\n"
+    " -1    Z/Alpha value of keyed pixels (hex)\n"
+    " -0    Z/Alpha value of every other pixel (hex; -O is the same)\n"
+    " -a    e888Alpha: write the alpha stream to this file, not to standard output\n"
+    " -s    convert every image of the input, one after another, into the output\n"
+    " --    end of the options: the next argument is the input path\n"
+    " --help     print this help and exit\n"
+    " --version  print the version and exit\n"
+    "ppmfile '-' is standard input; yuvfile '-' and '-a -' are standard output.\n";
+
 struct CommandLine {
     ConversionSettings settings;
     const char* inputPath = nullptr;

@@ -6,6 +6,7 @@
 #include "pixfold/run.h"
 
 int main(int argc, char** argv) {
-    return pixfold::toolMain(argc, argv, pixfold::parseCommandLine, pixfold::runConversion,
-                             "pixfold", pixfold::pixfoldUsageText);
+    constexpr pixfold::ToolTexts texts{"pixfold", pixfold::pixfoldUsageText,
+                                       pixfold::pixfoldHelpText};
+    return pixfold::toolMain(argc, argv, pixfold::parseCommandLine, pixfold::runConversion, texts);
 }

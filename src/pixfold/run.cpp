@@ -1,5 +1,6 @@
 #include "pixfold/run.h"
 
+#include "common/entry.h"
 #include "common/io.h"
 #include "common/output.h"
 #include "encode/encoder.h"
@@ -77,14 +78,29 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
     return {};
 }
 
+// Whether a regular file holds another image after the first: white space,
+// then "P" and a digit 1 to 7. A pipe or a terminal is read no further.
+bool anotherImageFollows(InputStream& input) {
+    bool found = false;
+    if (!isRegularFile(input.descriptor) || findNextImage(input, found) != ErrorCode::none ||
+        !found || readByte(input) != 'P') {
+        return false;
+    }
+    const int digit = peekByte(input);
+    return digit >= '1' && digit <= '7';
+}
+
 // Every image of the input: the first, and with -s each one that follows.
 Result convertImages(InputStream& input, PpmHeader header, const CommandLine& line,
-                     Outputs& outputs) {
+                     Outputs& outputs, Notices& notices) {
     RasterBuffers buffers = makeBuffers(line.settings.format,
                                         pixelCount(header.width, header.height), line.imageStream);
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
         Result result = convertRaster(input, header, plan, line, buffers, outputs);
+        if (succeeded(result) && !line.imageStream && anotherImageFollows(input)) {
+            notices.push_back(failure(ErrorCode::onlyFirstImage));
+        }
         if (!succeeded(result) || !line.imageStream) {
             return result;
         }
@@ -103,25 +119,26 @@ Result convertImages(InputStream& input, PpmHeader header, const CommandLine& li
 // opening a device or descriptor in place could already change it.
 Result checkInput(const CommandLine& line, const FileIdentity& input, const Outputs& outputs) {
     const bool inputIsAnOutput =
-        sameFile(input, identifyPath(line.outputPath)) ||
-        (outputs.alphaToFile && sameFile(input, identifyPath(line.alphaPath))) ||
+        sameFile(input, identifyOutput(line.outputPath)) ||
+        (outputs.alphaToFile && sameFile(input, identifyOutput(line.alphaPath))) ||
         (outputs.alphaToStandardOutput && sameFile(input, identifyDescriptor(standardOutput)));
     return inputIsAnOutput ? failure(ErrorCode::sameFile) : Result{};
 }
 
 // No two outputs may end in one file, checked on their final targets.
-Result checkOutputs(const Outputs& outputs) {
+Result checkOutputs(const CommandLine& line, const Outputs& outputs) {
     if (outputs.alphaToFile && sameOutputTarget(outputs.records, outputs.alphaFile)) {
         return failure(ErrorCode::sameOutputs);
     }
     if (outputs.alphaToStandardOutput &&
-        sameFile(outputs.records.target, identifyDescriptor(standardOutput))) {
+        (isStandardStream(line.outputPath) ||
+         sameFile(outputs.records.target, identifyDescriptor(standardOutput)))) {
         return failure(ErrorCode::sameOutputAndStdout);
     }
     return {};
 }
 
-Result convertOpenInput(InputStream& input, const CommandLine& line) {
+Result convertOpenInput(InputStream& input, const CommandLine& line, Notices& notices) {
     PpmHeader header;
     const ErrorCode headerError = readPpmHeader(input, header);
     if (headerError != ErrorCode::none) {
@@ -139,10 +156,10 @@ Result convertOpenInput(InputStream& input, const CommandLine& line) {
         result = openOutput(line.alphaPath, outputs.alphaFile);
     }
     if (succeeded(result)) {
-        result = checkOutputs(outputs);
+        result = checkOutputs(line, outputs);
     }
     if (succeeded(result)) {
-        result = convertImages(input, header, line, outputs);
+        result = convertImages(input, header, line, outputs, notices);
     }
     OutputFile* const files[] = {&outputs.records, &outputs.alphaFile};
     return finishOutputs(files, 2, result);
@@ -150,11 +167,11 @@ Result convertOpenInput(InputStream& input, const CommandLine& line) {
 
 } // namespace
 
-Result runConversion(const CommandLine& line) {
+Result runConversion(const CommandLine& line, Notices& notices) {
     InputStream input;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
-        result = convertOpenInput(input, line);
+        result = convertOpenInput(input, line, notices);
     }
     closeInput(input);
     return result;

@@ -8,6 +8,7 @@
 
 namespace pixfold {
 
-Result runConversion(const CommandLine& line);
+// Notices (another image after the first, without -s) go to notices.
+Result runConversion(const CommandLine& line, Notices& notices);
 
 } // namespace pixfold

@@ -51,6 +51,10 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
         if (parsed.request != ToolRequest::run) {
             return parsed;
         }
+        if (std::strcmp(argv[index], "--") == 0) {
+            ++index;
+            break;
+        }
         if (isOption(argv[index], "s")) {
             line.frameStream = true;
             continue;
@@ -80,6 +84,14 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
     }
     line.recordPath = argv[index + 2];
     line.ppmPath = argv[index + 3];
+    // Standard input can be read once: the records and the alpha stream can't
+    // both come from it.
+    const bool alphaRead = line.alphaPath != nullptr && line.format == OutputFormat::e888Alpha &&
+                           line.maskPath != nullptr;
+    if (alphaRead && isStandardStream(line.alphaPath) && isStandardStream(line.recordPath)) {
+        parsed.result = failure(ErrorCode::usage);
+        return parsed;
+    }
     parsed.result = failure(checkKeyPlaneRequest(line));
     return parsed;
 }

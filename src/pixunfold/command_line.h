@@ -19,6 +19,20 @@ constexpr std::string_view pixunfoldUsageText =
     " -1    key value that matches (default: any value but 0)\n"
     " -s    the record file holds any whole number of frames: write them all\n";
 
+// What --help prints: the usage text, and the rest.
+constexpr std::string_view pixunfoldHelpText =
+    "Usage: pixunfold [-f <e655|e655Z|e888|e888Alpha>] [-a alphafile] [-k maskfile] [-1 hex] [-s]"
+    " [--] width height recordfile ppmfile\n"
+    " -f    record format (default: e888)\n"
+    " -a    alpha stream saved from pixfold -f e888Alpha (needed for -k with e888Alpha)\n"
+    " -k    write the key plane as a PGM: 255 where the key value matches, else 0\n"
+    " -1    key value that matches (default: any value but 0)\n"
+    " -s    the record file holds any whole number of frames: write them all\n"
+    " --    end of the options\n"
+    " --help     print this help and exit\n"
+    " --version  print the version and exit\n"
+    "recordfile or alphafile '-' is standard input; ppmfile or maskfile '-' is standard output.\n";
+
 struct UnfoldCommandLine {
     OutputFormat format = OutputFormat::e888;
     const char* alphaPath = nullptr; // -a

@@ -6,6 +6,8 @@
 #include "pixunfold/run.h"
 
 int main(int argc, char** argv) {
+    constexpr pixfold::ToolTexts texts{"pixunfold", pixfold::pixunfoldUsageText,
+                                       pixfold::pixunfoldHelpText};
     return pixfold::toolMain(argc, argv, pixfold::parseUnfoldCommandLine, pixfold::runUnfold,
-                             "pixunfold", pixfold::pixunfoldUsageText);
+                             texts);
 }

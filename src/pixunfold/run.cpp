@@ -1,6 +1,7 @@
 #include "pixunfold/run.h"
 
 #include "colour/inverse.h"
+#include "common/entry.h"
 #include "common/io.h"
 #include "common/output.h"
 #include "format/pack.h"
@@ -117,7 +118,7 @@ Result checkSameFiles(const UnfoldCommandLine& line, const Streams& streams) {
         if (output == nullptr) {
             continue;
         }
-        const FileIdentity identity = identifyPath(output);
+        const FileIdentity identity = identifyOutput(output);
         if (sameFile(identity, inputs[0]) || sameFile(identity, inputs[1])) {
             return failure(ErrorCode::sameFile);
         }
@@ -245,7 +246,9 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, Streams& streams) {
     }
     if (succeeded(result) && line.maskPath != nullptr) {
         result = openOutput(line.maskPath, streams.mask);
-        if (succeeded(result) && sameOutputTarget(streams.picture, streams.mask)) {
+        const bool bothStandard = isStandardStream(line.ppmPath) && isStandardStream(line.maskPath);
+        if (succeeded(result) &&
+            (bothStandard || sameOutputTarget(streams.picture, streams.mask))) {
             result = failure(ErrorCode::sameOutputs);
         }
     }
@@ -258,7 +261,7 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, Streams& streams) {
 
 } // namespace
 
-Result runUnfold(const UnfoldCommandLine& line) {
+Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
     Streams streams;
     Result result = openInputs(line, streams);
     if (succeeded(result)) {

@@ -10,6 +10,6 @@ namespace pixfold {
 
 // Sizes are checked before any output is opened where the inputs are regular
 // files; other inputs are checked as they are read.
-Result runUnfold(const UnfoldCommandLine& line);
+Result runUnfold(const UnfoldCommandLine& line, Notices& notices);
 
 } // namespace pixfold

@@ -87,7 +87,8 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     line.inputPath = paths.input.c_str();
     line.outputPath = paths.output.c_str();
     line.imageStream = imageStream;
-    const pixfold::Result result = pixfold::runConversion(line);
+    pixfold::Notices notices;
+    const pixfold::Result result = pixfold::runConversion(line, notices);
     std::fflush(stdout);
 
     const bool exists = std::filesystem::exists(paths.output);
