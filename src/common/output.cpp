@@ -316,18 +316,28 @@ void giveModeOf(int descriptor, bool exists, const struct stat& status) {
 }
 
 // The existing file is written in place after the conversion, from a
-// complete copy in the temporary folder.
+// complete copy in the temporary folder: TMPDIR, or /tmp when that is unset
+// or takes no file. O_CREAT lets the kernel apply its protected_regular rule,
+// as it would to a plain "> file".
 Result openCopyIn(const std::string& target, OutputFile& output) {
-    output.existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    const char* folder = std::getenv("TMPDIR");
-    output.temporaryFolder =
-        output.existing < 0 ? -1
-                            : openFolder(folder != nullptr && *folder != '\0' ? folder : "/tmp");
-    if (output.temporaryFolder < 0 || !createTemporary(output.temporaryFolder, O_RDWR, output)) {
-        return failure(ErrorCode::cantOpenOutput, output.path);
+    output.existing = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    const char* variable = std::getenv("TMPDIR");
+    for (const char* folder : {variable, "/tmp"}) {
+        if (output.existing < 0 || folder == nullptr || *folder == '\0') {
+            continue;
+        }
+        output.temporaryFolder = openFolder(folder);
+        if (output.temporaryFolder >= 0 &&
+            createTemporary(output.temporaryFolder, O_RDWR, output)) {
+            output.placement = OutputPlacement::copyIn;
+            return {};
+        }
+        if (output.temporaryFolder >= 0) {
+            ::close(output.temporaryFolder);
+            output.temporaryFolder = -1;
+        }
     }
-    output.placement = OutputPlacement::copyIn;
-    return {};
+    return failure(ErrorCode::cantOpenOutput, output.path);
 }
 
 Result openPlaced(const char* path, OutputFile& output) {
@@ -349,7 +359,9 @@ Result openPlaced(const char* path, OutputFile& output) {
     }
     if (resolution == Resolution::inPlace) {
         do {
-            output.descriptor = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+            // O_CREAT as a plain "> path" has it: the kernel's protected_fifos rule applies.
+            output.descriptor =
+                ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
         } while (output.descriptor < 0 && errno == EINTR);
         return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, path);
     }
