@@ -41,93 +41,79 @@ std::string quoted(std::string_view before, std::string_view subject, std::strin
     return text;
 }
 
-// The messages of a file whose size is wrong: what it holds, and what it should.
-struct SizeText {
-    ErrorCode code;
-    const char* file;
-    const char* problem;
-    const char* expectedLabel;
-};
-
-constexpr SizeText sizeTexts[] = {
-    {ErrorCode::recordFileSize, "Record file ",
-     " does not hold exactly width x height records of its format", "expected "},
-    {ErrorCode::recordFrameSize, "Record file ",
-     " does not hold a whole number of width x height frames", "frames of "},
-    {ErrorCode::alphaFileSize, "Alpha file ", " does not hold exactly 4 bytes per pixel",
-     "expected "},
-    {ErrorCode::alphaFrameSize, "Alpha file ", " does not hold 4 bytes per pixel of every frame",
-     "expected "},
-};
-
-std::string sizeMessage(const Result& result) {
-    for (const SizeText& text : sizeTexts) {
-        if (text.code == result.code) {
-            return quoted(text.file, result.subject, text.problem) + ": " +
-                   (result.actualIsLowerBound ? "more than " : "") +
-                   std::to_string(result.actualBytes) + " bytes, " + text.expectedLabel +
-                   std::to_string(result.expectedBytes) + "\n";
-        }
-    }
-    return {};
+// A file whose size is wrong: what it holds, and what it should.
+std::string sizeMessage(std::string_view file, const Result& result, std::string_view problem,
+                        std::string_view expectedLabel) {
+    return quoted(file, result.subject, problem) + ": " +
+           (result.actualIsLowerBound ? "more than " : "") + std::to_string(result.actualBytes) +
+           " bytes, " + std::string(expectedLabel) + std::to_string(result.expectedBytes) + "\n";
 }
-
-// Every message, in ErrorCode's order: %s is what the message names (a path or
-// an option value), %c the option.
-constexpr const char* messages[] = {
-    "",
-    "", // usage: the tool's own usage text
-    "Unknown format\n",
-    "Invalid hex value '%s' for -%c\n",
-    "Can't open input file '%s'\n",
-    "Can't read input file '%s'\n",
-    "Wrong input format\n",
-    "Only 8-bit per component\n",
-    "Input and output are the same file\n",
-    "Output file and standard output are the same file\n",
-    "Output files are the same file\n",
-    "Can't open output file '%s'\n",
-    "Input file '%s' is truncated\n",
-    "Sample value exceeds maximum value\n",
-    "Can't write output file '%s'\n",
-    "Can't write to standard output\n",
-    "Invalid width or height '%s': a positive decimal number is needed\n",
-    "", // the four size messages: sizeMessage
-    "",
-    "",
-    "",
-    "-k needs a format with a key value: e655Z or e888Alpha\n",
-    "-k with e888Alpha needs the alpha stream: -a alphafile\n",
-    "Ignoring unknown option '%s'\n",
-    "Only the first image was converted; -s converts every image\n",
-};
-static_assert(sizeof messages / sizeof messages[0] ==
-                  static_cast<std::size_t>(ErrorCode::onlyFirstImage) + 1,
-              "one message for every error code");
 
 } // namespace
 
+// One case per code and no default, so the compiler names any code left
+// without its message.
 std::string errorMessage(const Result& result, std::string_view usageText) {
-    if (result.code == ErrorCode::usage) {
+    const std::string_view subject = result.subject;
+    switch (result.code) {
+    case ErrorCode::none:
+        return {};
+    case ErrorCode::usage:
         return std::string(usageText);
+    case ErrorCode::unknownFormat:
+        return "Unknown format\n";
+    case ErrorCode::invalidHexValue:
+        return quoted("Invalid hex value ", subject, " for -") + result.option + "\n";
+    case ErrorCode::cantOpenInput:
+        return quoted("Can't open input file ", subject, "\n");
+    case ErrorCode::cantReadInput:
+        return quoted("Can't read input file ", subject, "\n");
+    case ErrorCode::wrongInputFormat:
+        return "Wrong input format\n";
+    case ErrorCode::only8Bit:
+        return "Only 8-bit per component\n";
+    case ErrorCode::sameFile:
+        return "Input and output are the same file\n";
+    case ErrorCode::sameOutputAndStdout:
+        return "Output file and standard output are the same file\n";
+    case ErrorCode::sameOutputs:
+        return "Output files are the same file\n";
+    case ErrorCode::cantOpenOutput:
+        return quoted("Can't open output file ", subject, "\n");
+    case ErrorCode::truncatedInput:
+        return quoted("Input file ", subject, " is truncated\n");
+    case ErrorCode::sampleExceedsMax:
+        return "Sample value exceeds maximum value\n";
+    case ErrorCode::cantWriteOutput:
+        return quoted("Can't write output file ", subject, "\n");
+    case ErrorCode::cantWriteStdout:
+        return "Can't write to standard output\n";
+    case ErrorCode::invalidDimension:
+        return quoted("Invalid width or height ", subject,
+                      ": a positive decimal number is needed\n");
+    case ErrorCode::recordFileSize:
+        return sizeMessage("Record file ", result,
+                           " does not hold exactly width x height records of its format",
+                           "expected ");
+    case ErrorCode::recordFrameSize:
+        return sizeMessage("Record file ", result,
+                           " does not hold a whole number of width x height frames", "frames of ");
+    case ErrorCode::alphaFileSize:
+        return sizeMessage("Alpha file ", result, " does not hold exactly 4 bytes per pixel",
+                           "expected ");
+    case ErrorCode::alphaFrameSize:
+        return sizeMessage("Alpha file ", result, " does not hold 4 bytes per pixel of every frame",
+                           "expected ");
+    case ErrorCode::noKeyPlane:
+        return "-k needs a format with a key value: e655Z or e888Alpha\n";
+    case ErrorCode::alphaFileRequired:
+        return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
+    case ErrorCode::unknownOption:
+        return quoted("Ignoring unknown option ", subject, "\n");
+    case ErrorCode::onlyFirstImage:
+        return "Only the first image was converted; -s converts every image\n";
     }
-    std::string sized = sizeMessage(result);
-    if (!sized.empty()) {
-        return sized;
-    }
-    std::string text;
-    for (const char* c = messages[static_cast<std::size_t>(result.code)]; *c != '\0'; ++c) {
-        if (c[0] == '%' && c[1] == 's') {
-            text += escaped(result.subject);
-            ++c;
-        } else if (c[0] == '%' && c[1] == 'c') {
-            text += result.option;
-            ++c;
-        } else {
-            text += *c;
-        }
-    }
-    return text;
+    return {};
 }
 
 int reportFailure(const Result& result, std::string_view usageText) {

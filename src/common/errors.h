@@ -1,6 +1,6 @@
 // Every way a run of either tool can fail, and the one shape a failure takes.
-// Readers and runs return a Result; only a tool's entry turns it into a
-// message, once.
+// Runs return a Result (readers the ErrorCode that becomes one); only a
+// tool's entry turns it into a message, once.
 #pragma once
 
 #include <cstdint>
