@@ -81,7 +81,7 @@ inline void withFormatOf(std::size_t format, Kernel& kernel, std::index_sequence
 }
 
 template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& kernel) {
-    withFormatOf(static_cast<std::size_t>(format), kernel, std::make_index_sequence<4>{});
+    withFormatOf(static_cast<std::size_t>(format), kernel, std::make_index_sequence<formatCount>{});
 }
 
 } // namespace pixfold
