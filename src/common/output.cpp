@@ -242,7 +242,10 @@ Resolution resolveTarget(const char* path, std::string& target, struct stat& sta
             return Resolution::refused;
         }
         link.resize(static_cast<std::size_t>(length));
-        target = link[0] == '/' ? link : folderOf(target) + "/" + link;
+        if (link[0] != '/') {
+            link.insert(0, folderOf(target) + "/");
+        }
+        target = link;
     }
     return Resolution::refused; // a loop
 }
@@ -506,7 +509,7 @@ FileIdentity identifyOutput(const char* path) {
 Result openOutput(const char* path, OutputFile& output) {
     output.path = path;
     const bool standard = path[0] == '-' && path[1] == '\0';
-    const Result result = standard ? openStandardOutput(output) : openPlaced(path, output);
+    Result result = standard ? openStandardOutput(output) : openPlaced(path, output);
     if (!succeeded(result)) {
         abandon(output);
     }
