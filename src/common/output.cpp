@@ -17,8 +17,10 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <sys/statfs.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/statfs.h>
 #endif
 
 namespace pixfold {
@@ -212,10 +214,15 @@ bool kernelWouldFollow(const std::string& link, const struct stat& linkStatus) {
 // A link in /proc (/proc/self/fd/1, reached from /dev/stdout or /dev/fd/1)
 // names an open descriptor, not a path: what it names is written in place.
 bool isDescriptorLink(const std::string& link) {
+#ifdef __linux__
     struct statfs system {};
     constexpr long procSuperMagic = 0x9fa0;
     return ::statfs(folderOf(link).c_str(), &system) == 0 &&
            static_cast<long>(system.f_type) == procSuperMagic;
+#else
+    (void)link;
+    return false;
+#endif
 }
 
 enum class Resolution { missing, regular, inPlace, refused };
@@ -285,7 +292,7 @@ bool renameAllowed(int folder, const struct stat& file, const std::string& targe
     if (::fstat(folder, &folderStatus) != 0 || folderStatus.st_dev != file.st_dev) {
         return false;
     }
-#if defined(STATX_BASIC_STATS)
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
     constexpr unsigned mountIdMask = 0x1000; // STATX_MNT_ID, Linux 5.8
     struct statx folderMount {};
     struct statx fileMount {};
