@@ -65,11 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pixfold::succeeded(parsed.result)) {
         const pixfold::CommandLine& line = parsed.commandLine;
         require(line.inputPath != nullptr && line.outputPath != nullptr);
-        require(line.inputPath[0] != '-');
         bool inputFound = false;
         for (int i = 1; i + 1 < argc; ++i) {
             if (argv[static_cast<std::size_t>(i)] == line.inputPath) {
                 inputFound = argv[static_cast<std::size_t>(i) + 1] == line.outputPath;
+                // An input that looks like an option is "-" itself, or follows "--".
+                require(line.inputPath[0] != '-' || line.inputPath[1] == '\0' ||
+                        std::strcmp(argv[static_cast<std::size_t>(i) - 1], "--") == 0);
                 break;
             }
         }
