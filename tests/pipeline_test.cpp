@@ -556,9 +556,9 @@ TEST_F(Pipeline, EveryCatchableSignalRemovesTheTemporaryFile) {
     // A write past the file-size limit is a write failure, not a SIGXFSZ death.
     const std::string big = folder.path("big.ppm");
     writeFile(big, squareImage(300));
-    const StartedProcess limited =
-        startHelper("ulimit -f 100; exec \"$@\"", {PIXFOLD_EXECUTABLE, big, output});
-    const ProcessRun run = finishProcess(limited);
+    ProcessSetup limited;
+    limited.runAs = {"/bin/sh", "-c", "ulimit -f 100; exec \"$@\"", "limit"};
+    const ProcessRun run = runProcess(PIXFOLD_EXECUTABLE, {big, output}, limited);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Can't write output file '" + output + "'\n");
     EXPECT_EQ(readFile(output), bytesOf("previous frame"));
