@@ -191,4 +191,22 @@ void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const Enc
     });
 }
 
+void keyTransparentPixels(const std::uint8_t* opacity, std::size_t pixelCount,
+                          const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
+    const std::uint32_t match = plan.key.matchValue;
+    if (plan.format == OutputFormat::e655Z) {
+        for (std::size_t i = 0; i < pixelCount; ++i) {
+            if (opacity[i] == 0) {
+                storeBigEndian16(records + i * 4 + 2, match & 0xFFFFu);
+            }
+        }
+    } else if (plan.format == OutputFormat::e888Alpha) {
+        for (std::size_t i = 0; i < pixelCount; ++i) {
+            if (opacity[i] == 0) {
+                storeBigEndian32(alpha + i * 4, match);
+            }
+        }
+    }
+}
+
 } // namespace pixfold

@@ -54,6 +54,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             line.imageStream = true;
             continue;
         }
+        if (option == 't') {
+            line.settings.transparencyKey = true;
+            continue;
+        }
         if (!takesValue(option)) {
             continue;
         }
