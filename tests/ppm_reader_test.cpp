@@ -221,8 +221,9 @@ TEST(Pixels, SampleEqualToMaximumIsAccepted) {
     EXPECT_EQ(block.error, ErrorCode::none);
 }
 
-// A whole image through readRaster, a few pixels a call so that a bitmap's
-// row and byte carry over between calls: its samples, opacity and error.
+// A whole image through readRaster, 37 pixels a call: a bitmap's row and byte
+// carry over between calls, and SSSE3's 4, 8 and 16 pixels a step leave a
+// tail to the plain loop. Its samples, opacity and error.
 struct ReadImage {
     Bytes samples;
     Bytes opacity;
@@ -236,9 +237,9 @@ ReadImage readImage(const std::string& bytes) {
     image.error = readPpmHeader(file, raster.header);
     std::uint64_t remaining = pixelCount(raster.header.width, raster.header.height);
     while (image.error == ErrorCode::none && remaining > 0) {
-        const std::size_t wanted = remaining < 5 ? static_cast<std::size_t>(remaining) : 5;
-        std::uint8_t samples[5 * 4] = {};
-        std::uint8_t opacity[5] = {};
+        const std::size_t wanted = remaining < 37 ? static_cast<std::size_t>(remaining) : 37;
+        std::uint8_t samples[37 * 4] = {};
+        std::uint8_t opacity[37] = {};
         const PixelBlock block = readRaster(file, raster, samples, opacity, wanted);
         image.samples.insert(image.samples.end(), samples, samples + block.pixels * 3);
         if (raster.header.hasOpacity) {
@@ -260,10 +261,19 @@ struct Pixel {
     int red, green, blue, alpha;
 };
 
-const std::vector<Pixel> greyPixels = {{0, 0, 0, 0}, {7, 7, 7, 15}, {15, 15, 15, 3},
-                                       {1, 1, 1, 0}, {9, 9, 9, 15}, {15, 15, 15, 15}};
-const std::vector<Pixel> colourPixels = {{0, 1, 2, 0},   {15, 0, 7, 15}, {3, 3, 3, 3},
-                                         {14, 15, 0, 0}, {9, 8, 7, 15},  {0, 0, 15, 15}};
+// 10 x 8 pixels of maximum value 15, every third one transparent.
+std::vector<Pixel> makePixels(bool grey) {
+    std::vector<Pixel> pixels;
+    for (int i = 0; i < 80; ++i) {
+        const int red = (i * 7) % 16;
+        pixels.push_back({red, grey ? red : (i * 5) % 16, grey ? red : (i * 11) % 16,
+                          i % 3 == 0 ? 0 : (i * 13) % 16});
+    }
+    return pixels;
+}
+
+const std::vector<Pixel> greyPixels = makePixels(true);
+const std::vector<Pixel> colourPixels = makePixels(false);
 
 std::string rgbOf(const std::vector<Pixel>& pixels) {
     std::string rgb;
@@ -284,7 +294,7 @@ std::string rasterOf(const std::vector<Pixel>& pixels, int depth) {
 }
 
 std::string pamOf(const std::vector<Pixel>& pixels, const std::string& tuple, int depth) {
-    return "P7\nWIDTH 3\nHEIGHT 2\nDEPTH " + std::to_string(depth) + "\nMAXVAL 15\n" +
+    return "P7\nWIDTH 10\nHEIGHT 8\nDEPTH " + std::to_string(depth) + "\nMAXVAL 15\n" +
            (tuple.empty() ? "" : "TUPLTYPE " + tuple + "\n") + "ENDHDR\n" + rasterOf(pixels, depth);
 }
 
@@ -320,9 +330,17 @@ TEST_P(EveryType, GivesTheSamplesOfItsP6Equivalent) {
     EXPECT_EQ(image.opacity, GetParam().opacity);
 }
 
-const Bytes alphas = {0, 15, 3, 0, 15, 15};
-const std::string greyP6 = p6Of(3, 2, 15, rgbOf(greyPixels));
-const std::string colourP6 = p6Of(3, 2, 15, rgbOf(colourPixels));
+Bytes alphasOf(const std::vector<Pixel>& pixels) {
+    Bytes alphas;
+    for (const Pixel& p : pixels) {
+        alphas.push_back(static_cast<std::uint8_t>(p.alpha));
+    }
+    return alphas;
+}
+
+const Bytes alphas = alphasOf(colourPixels);
+const std::string greyP6 = p6Of(10, 8, 15, rgbOf(greyPixels));
+const std::string colourP6 = p6Of(10, 8, 15, rgbOf(colourPixels));
 
 // A bitmap's rows as '1' for black and '0' for white, as a P6 image.
 std::string bitmapAsP6(int width, const std::string& bits) {
@@ -339,9 +357,9 @@ const std::string bitmapP6 = bitmapAsP6(10, "1100000001"
 INSTANTIATE_TEST_SUITE_P(
     Types, EveryType,
     testing::Values(
-        EquivalentCase{"Grey", "P5 3 2 15\n" + rasterOf(greyPixels, 1), greyP6, {}},
-        EquivalentCase{"PlainGrey", plainOf(greyPixels, "P2 3 2 15\n", true), greyP6, {}},
-        EquivalentCase{"PlainColour", plainOf(colourPixels, "P3\n3 2\n15\n", false), colourP6, {}},
+        EquivalentCase{"Grey", "P5 10 8 15\n" + rasterOf(greyPixels, 1), greyP6, {}},
+        EquivalentCase{"PlainGrey", plainOf(greyPixels, "P2 10 8 15\n", true), greyP6, {}},
+        EquivalentCase{"PlainColour", plainOf(colourPixels, "P3\n10 8\n15\n", false), colourP6, {}},
         EquivalentCase{"PamRgb", pamOf(colourPixels, "RGB", 3), colourP6, {}},
         EquivalentCase{"PamRgbAlpha", pamOf(colourPixels, "RGB_ALPHA", 4), colourP6, alphas},
         EquivalentCase{"PamUntypedFour", pamOf(colourPixels, "", 4), colourP6, alphas},

@@ -90,6 +90,7 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     pixfold::CommandLine line;
     line.settings.format = format;
     line.settings.keyEnabled = true;
+    line.settings.transparencyKey = true;
     line.settings.matchValue = 0xFFFFFFFFu;
     line.inputPath = paths.input.c_str();
     line.outputPath = paths.output.c_str();
