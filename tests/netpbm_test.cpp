@@ -145,26 +145,31 @@ TEST_F(NetpbmTypes, TransparentPixelsOfAPngTakeTheMatchValueWithT) {
     }
 }
 
-// A PAM written here: pixels 0 and 2 transparent, 1 opaque, 3 in the key colour.
+// A PAM written here, 4 pixels 3 times (the pass over alpha tests 8 at a
+// time): the first and third transparent, the fourth in the key colour.
 TEST(Transparency, KeysAlphaZeroAndTheKeyColourInBothKeyedFormats) {
     ScratchFolder folder;
     const Bytes rgba = {7, 7, 7, 0, 7, 7, 7, 7, 1, 2, 3, 0, 4, 5, 6, 7};
     writeFile(folder.path("in.pam"),
-              concatenate({bytesOf("P7\nWIDTH 4\nHEIGHT 1\nDEPTH 4\nMAXVAL 7\n"
+              concatenate({bytesOf("P7\nWIDTH 4\nHEIGHT 3\nDEPTH 4\nMAXVAL 7\n"
                                    "TUPLTYPE RGB_ALPHA\nENDHDR\n"),
-                           rgba}));
+                           rgba, rgba, rgba}));
     const std::string in = folder.path("in.pam");
     const std::string out = folder.path("out.yuv");
     const ToolRun alpha =
         runTool({"-t", "-m", "040506", "-f", "e888Alpha", "-1", "a1b2c3d4", "-0", "5", in, out});
     ASSERT_EQ(alpha.status, 0) << alpha.standardError;
-    EXPECT_EQ(alpha.standardOutput, (Bytes{0xA1, 0xB2, 0xC3, 0xD4, 0, 0, 0, 5, 0xA1, 0xB2, 0xC3,
-                                           0xD4, 0xA1, 0xB2, 0xC3, 0xD4}));
+    const Bytes keyed = {0xA1, 0xB2, 0xC3, 0xD4};
+    const Bytes row = concatenate({keyed, {0, 0, 0, 5}, keyed, keyed});
+    EXPECT_EQ(alpha.standardOutput, concatenate({row, row, row}));
     ASSERT_EQ(runTool({"-t", "-f", "e655Z", "-1", "a1b2c3d4", "-0", "5", in, out}).status, 0);
     const Bytes z = readFile(out);
-    ASSERT_EQ(z.size(), 16u);
-    EXPECT_EQ((Bytes{z[2], z[3], z[6], z[7], z[10], z[11], z[14], z[15]}),
-              (Bytes{0xC3, 0xD4, 0, 5, 0xC3, 0xD4, 0, 5}));
+    ASSERT_EQ(z.size(), 48u);
+    for (std::size_t i = 0; i < 12; ++i) {
+        const bool transparent = i % 2 == 0;
+        EXPECT_EQ(z[i * 4 + 2], transparent ? 0xC3 : 0) << i;
+        EXPECT_EQ(z[i * 4 + 3], transparent ? 0xD4 : 5) << i;
+    }
     // An alpha sample above the maximum value fails with or without -t.
     writeFile(in, concatenate({bytesOf("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 7\nENDHDR\n"),
                                Bytes{7, 8}}));

@@ -450,7 +450,7 @@ PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* 
                 return {i, error};
             }
         }
-        for (std::int32_t k = 0; k < 3; ++k) {
+        for (std::size_t k = 0; k < 3; ++k) {
             samples[i * 3 + k] = static_cast<std::uint8_t>(values[perPixel == 3 ? k : 0]);
         }
     }
