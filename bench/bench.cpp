@@ -5,7 +5,9 @@
 // Also: the raw read/write limit, each compiled pixel loop in memory (ns a
 // pixel), a stream of small frames through one run (-s) against one run per
 // frame, pixfold's peak resident memory, and ffmpeg and netpbm's ppmtoyuv as
-// reference points when they are installed.
+// reference points when they are installed. The other Netpbm types are timed
+// against P6 with the same pixels: P5 and PAM per pixel, P3 and P2 as text
+// read per second.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
 #include "encode/encoder.h"
@@ -47,6 +49,7 @@ struct Contender {
     int baseline = -1;                  // index of the copy it is compared with
     std::vector<double> wall;
     std::vector<double> cpu;
+    std::string input = {}; // whose size gives MB/s; empty: the main image
 };
 
 // Every run starts from the same state: no earlier output to truncate and no
@@ -82,6 +85,38 @@ std::uint64_t nextRandom(std::uint64_t& state) {
     state ^= state >> 7;
     state ^= state << 17;
     return state >> 32;
+}
+
+// The same random samples as another Netpbm type: binary types take samples
+// bytes a pixel after their header; plain ones (P2, P3) are decimal text, a
+// line a row. Written again unless a binary file has the right size.
+bool writeRandomNetpbm(const std::string& path, const std::string& header, long width, long height,
+                       int samples, bool plain) {
+    const long rasterBytes = width * height * samples;
+    if (!plain && fileSize(path) == static_cast<long>(header.size()) + rasterBytes) {
+        return true;
+    }
+    std::ofstream file(path, std::ios::binary);
+    file << header;
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    std::string row;
+    for (long y = 0; y < height; ++y) {
+        row.clear();
+        for (long x = 0; x < width * samples; ++x) {
+            const auto sample = static_cast<unsigned char>(nextRandom(state));
+            if (plain) {
+                row += std::to_string(sample);
+                row += ' ';
+            } else {
+                row += static_cast<char>(sample);
+            }
+        }
+        if (plain) {
+            row.back() = '\n';
+        }
+        file.write(row.data(), static_cast<std::streamsize>(row.size()));
+    }
+    return static_cast<bool>(file);
 }
 
 // Random samples from a fixed seed, so every run times the same image.
@@ -256,6 +291,65 @@ int main(int argc, char** argv) {
          {},
          {}},
     };
+    // The other types: the same number of pixels as P6 for the binary ones, a
+    // smaller picture for plain text, timed beside a P6 of its size.
+    const std::string size = std::to_string(options.width) + " " + std::to_string(options.height);
+    const std::string pamSize = "WIDTH " + std::to_string(options.width) + "\nHEIGHT " +
+                                std::to_string(options.height) + "\n";
+    const long plainWidth = std::max(1L, options.width / 4);
+    const long plainHeight = std::max(1L, options.height / 4);
+    const std::string plainSize = std::to_string(plainWidth) + " " + std::to_string(plainHeight);
+    const std::string grey = folder + "bench.pgm";
+    const std::string rgb = folder + "bench-rgb.pam";
+    const std::string rgba = folder + "bench-rgba.pam";
+    const std::string smallP6 = folder + "bench-small.ppm";
+    const std::string plainColour = folder + "bench-plain.ppm";
+    const std::string plainGrey = folder + "bench-plain.pgm";
+    if (!writeRandomNetpbm(grey, "P5\n" + size + "\n255\n", options.width, options.height, 1,
+                           false) ||
+        !writeRandomNetpbm(rgb, "P7\n" + pamSize + "DEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n",
+                           options.width, options.height, 3, false) ||
+        !writeRandomNetpbm(rgba,
+                           "P7\n" + pamSize + "DEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                           options.width, options.height, 4, false) ||
+        !writeRandomNetpbm(smallP6, "P6\n" + plainSize + "\n255\n", plainWidth, plainHeight, 3,
+                           false) ||
+        !writeRandomNetpbm(plainColour, "P3\n" + plainSize + "\n255\n", plainWidth, plainHeight, 3,
+                           true) ||
+        !writeRandomNetpbm(plainGrey, "P2\n" + plainSize + "\n255\n", plainWidth, plainHeight, 1,
+                           true)) {
+        std::fprintf(stderr, "can't write the Netpbm images in %s\n", folder.c_str());
+        return 1;
+    }
+    const int p6e888 = 5;
+    const int p6e888Alpha = 8;
+    const int p6Small = static_cast<int>(contenders.size());
+    contenders.push_back(
+        {"P6 1/16 size e888", {pixfold, smallP6, output}, discard, p6Small, {}, {}, smallP6});
+    contenders.push_back(
+        {"P5 e888", {pixfold, "-f", "e888", grey, output}, discard, p6e888, {}, {}, grey});
+    contenders.push_back(
+        {"PAM RGB e888", {pixfold, "-f", "e888", rgb, output}, discard, p6e888, {}, {}, rgb});
+    contenders.push_back(
+        {"PAM RGBA e888", {pixfold, "-f", "e888", rgba, output}, discard, p6e888, {}, {}, rgba});
+    contenders.push_back(
+        {"PAM RGBA -t Alpha",
+         {pixfold, "-t", "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", rgba, output},
+         alpha,
+         p6e888Alpha,
+         {},
+         {},
+         rgba});
+    contenders.push_back({"P3 1/16 size e888",
+                          {pixfold, plainColour, output},
+                          discard,
+                          p6Small,
+                          {},
+                          {},
+                          plainColour});
+    contenders.push_back(
+        {"P2 1/16 size e888", {pixfold, plainGrey, output}, discard, p6Small, {}, {}, plainGrey});
+
     std::vector<std::string> absent;
     if (onPath("ffmpeg")) {
         contenders.push_back({"ffmpeg yuv444p",
@@ -293,7 +387,7 @@ int main(int argc, char** argv) {
 
     const double megabytes = static_cast<double>(fileSize(image)) / 1e6;
     std::printf("%s; image %ldx%ld (%.0f MB) in the page cache, %d interleaved rounds, "
-                "medians\n\n",
+                "medians; MB/s of each program's own input\n\n",
                 processorName().c_str(), options.width, options.height, megabytes, options.rounds);
     std::printf("| %-18s | %8s | %8s | %8s | %-16s | %8s |\n", "program", "wall s", "cpu s", "MB/s",
                 "compared with", "ratio");
@@ -302,8 +396,11 @@ int main(int argc, char** argv) {
     for (const Contender& contender : contenders) {
         const double wall = median(contender.wall);
         const Contender& baseline = contenders[static_cast<std::size_t>(contender.baseline)];
+        const double inputMegabytes = contender.input.empty()
+                                          ? megabytes
+                                          : static_cast<double>(fileSize(contender.input)) / 1e6;
         std::printf("| %-18s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f |\n", contender.name.c_str(),
-                    wall, median(contender.cpu), megabytes / wall, baseline.name.c_str(),
+                    wall, median(contender.cpu), inputMegabytes / wall, baseline.name.c_str(),
                     wall / median(baseline.wall));
     }
     for (const std::string& name : absent) {

@@ -25,6 +25,7 @@ TEST(OptionScan, DefaultsAndPaths) {
     ASSERT_TRUE(succeeded(parsed.result));
     EXPECT_EQ(parsed.commandLine.settings.format, OutputFormat::e888);
     EXPECT_FALSE(parsed.commandLine.settings.keyEnabled);
+    EXPECT_FALSE(parsed.commandLine.settings.transparencyKey);
     EXPECT_FALSE(parsed.commandLine.imageStream);
     EXPECT_EQ(parsed.commandLine.alphaPath, nullptr);
     EXPECT_STREQ(parsed.commandLine.inputPath, "in.ppm");
@@ -52,8 +53,8 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
 }
 
 TEST(OptionScan, KeyStreamAndAlphaOptionsFillTheSettings) {
-    const ParsedCommandLine parsed = parse(
-        {"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-s", "-a", "a.bin", "-f", "e655Z", "a", "b"});
+    const ParsedCommandLine parsed = parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-s", "-t",
+                                            "-a", "a.bin", "-f", "e655Z", "a", "b"});
     ASSERT_TRUE(succeeded(parsed.result));
     const ConversionSettings& settings = parsed.commandLine.settings;
     EXPECT_TRUE(settings.keyEnabled);
@@ -62,6 +63,7 @@ TEST(OptionScan, KeyStreamAndAlphaOptionsFillTheSettings) {
     EXPECT_EQ(settings.noMatchValue, 0xABCDEFu);
     EXPECT_EQ(settings.format, OutputFormat::e655Z);
     EXPECT_TRUE(parsed.commandLine.imageStream);
+    EXPECT_TRUE(settings.transparencyKey);
     EXPECT_STREQ(parsed.commandLine.alphaPath, "a.bin");
 }
 

@@ -11,6 +11,9 @@
 namespace pixfold {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::string_literals;
+
 InputStream streamOf(const std::string& bytes) {
     return memoryInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
@@ -38,7 +41,31 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         HeaderCase{"Empty", "", ErrorCode::wrongInputFormat},
         HeaderCase{"MagicOnly", "P6", ErrorCode::wrongInputFormat},
-        HeaderCase{"AsciiPpm", "P3\n2 1\n255\n", ErrorCode::wrongInputFormat},
+        HeaderCase{"UnknownType", "P8\n2 1\n255\n", ErrorCode::wrongInputFormat},
+        HeaderCase{"TypeZero", "P0\n2 1\n255\n", ErrorCode::wrongInputFormat},
+        HeaderCase{"GreySixteenBit", "P5 2 1 65535\n", ErrorCode::only8Bit},
+        HeaderCase{"PlainMaximum256", "P2 2 1 256\n", ErrorCode::only8Bit},
+        HeaderCase{"PlainJunkAfterMaximum", "P3 2 1 255x", ErrorCode::wrongInputFormat},
+        HeaderCase{"BitmapNoWhitespaceBeforeRaster", "P4 8 1#", ErrorCode::wrongInputFormat},
+        HeaderCase{"PamAsPnm", "P7 2 1 255\n", ErrorCode::wrongInputFormat},
+        HeaderCase{"PamDepthNotTheTuple",
+                   "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamUnknownTuple",
+                   "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamDepthFiveUntyped", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamNoMaximum", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamUnknownKeyword", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\nX 1\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamJunkAfterValue", "P7\nWIDTH 1 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamNoEnd", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\n",
+                   ErrorCode::wrongInputFormat},
+        HeaderCase{"PamSixteenBit", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65535\nENDHDR\n",
+                   ErrorCode::only8Bit},
         HeaderCase{"MagicNotAtStart", "xP6\n2 1\n255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"NoSeparatorAfterMagic", "P62 1 255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"MissingMaximum", "P6\n2 1\n", ErrorCode::wrongInputFormat},
@@ -75,6 +102,9 @@ TEST_P(WellFormedHeader, IsReadAndLeavesTheStreamAtTheRaster) {
     EXPECT_EQ(header.width, GetParam().expected.width);
     EXPECT_EQ(header.height, GetParam().expected.height);
     EXPECT_EQ(header.maxValue, GetParam().expected.maxValue);
+    EXPECT_EQ(header.kind, GetParam().expected.kind);
+    EXPECT_EQ(header.samplesPerPixel, GetParam().expected.samplesPerPixel);
+    EXPECT_EQ(header.hasOpacity, GetParam().expected.hasOpacity);
     EXPECT_EQ(readByte(file), '!');
 }
 
@@ -87,9 +117,25 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"OneLine", "P6 2 1 255 ", {2, 1, 255}},
         GoodCase{"CommentAgainstNumber", "P6 2#c\n1#d\n15\t", {2, 1, 15}},
         GoodCase{"CrLfLines", "P6\r\n2\r\n1\r\n255\r", {2, 1, 255}},
+        GoodCase{"CommentEndedByCrAlone", "P6\n#c\r2 1\n255\n", {2, 1, 255}},
         GoodCase{"LeadingZeros", "P6 0002 01 0255\n", {2, 1, 255}},
         GoodCase{"LargestDimensions", "P6 2147483647 2147483647 1\n", {2147483647, 2147483647, 1}},
-        GoodCase{"ZeroSize", "P6 0 0 255\n", {0, 0, 255}}),
+        GoodCase{"ZeroSize", "P6 0 0 255\n", {0, 0, 255}},
+        GoodCase{"PlainBitmap", "P1\n3 2\n", {3, 2, 1, RasterKind::plainBitmap, 1}},
+        GoodCase{"Bitmap", "P4 8 1\n", {8, 1, 1, RasterKind::bitmap, 1}},
+        GoodCase{"Grey", "P5 2 1 15\n", {2, 1, 15, RasterKind::binary, 1}},
+        GoodCase{"PlainGrey", "P2 2 1 15\n", {2, 1, 15, RasterKind::plainGrey, 1}},
+        GoodCase{"PlainCommentAfterMaximum", "P3 2 1 9#c\n", {2, 1, 9, RasterKind::plainColour}},
+        GoodCase{"PamCommentsBlankLinesCrLf",
+                 "P7\r\n# made by hand\r\nWIDTH 2\n\n  HEIGHT\t1 \nDEPTH 2\nMAXVAL 15\n"
+                 "TUPLTYPE GRAYSCALE_ALPHA \nENDHDR\r\n",
+                 {2, 1, 15, RasterKind::binary, 2, true}},
+        GoodCase{"PamUntypedDepthFour",
+                 "P7\nWIDTH 1\nHEIGHT 3\nDEPTH 4\nMAXVAL 255\nENDHDR\n",
+                 {1, 3, 255, RasterKind::binary, 4, true}},
+        GoodCase{"PamBlackAndWhite",
+                 "P7\nMAXVAL 1\nDEPTH 1\nHEIGHT 3\nWIDTH 1\nTUPLTYPE BLACKANDWHITE\nENDHDR\n",
+                 {1, 3, 1, RasterKind::binary, 1, false}}),
     [](const testing::TestParamInfo<GoodCase>& param) { return param.param.name; });
 
 TEST(Header, CrLfAfterMaximumMakesLfTheFirstSample) {
@@ -174,6 +220,205 @@ TEST(Pixels, SampleEqualToMaximumIsAccepted) {
     EXPECT_EQ(block.pixels, 1u);
     EXPECT_EQ(block.error, ErrorCode::none);
 }
+
+// A whole image through readRaster, 37 pixels a call: a bitmap's row and byte
+// carry over between calls, and SSSE3's 4, 8 and 16 pixels a step leave a
+// tail to the plain loop. Its samples, opacity and error.
+struct ReadImage {
+    Bytes samples;
+    Bytes opacity;
+    ErrorCode error = ErrorCode::none;
+};
+
+ReadImage readImage(const std::string& bytes) {
+    InputStream file = streamOf(bytes);
+    RasterReader raster;
+    ReadImage image;
+    image.error = readPpmHeader(file, raster.header);
+    std::uint64_t remaining = pixelCount(raster.header.width, raster.header.height);
+    while (image.error == ErrorCode::none && remaining > 0) {
+        const std::size_t wanted = remaining < 37 ? static_cast<std::size_t>(remaining) : 37;
+        std::uint8_t samples[37 * 4] = {};
+        std::uint8_t opacity[37] = {};
+        const PixelBlock block = readRaster(file, raster, samples, opacity, wanted);
+        image.samples.insert(image.samples.end(), samples, samples + block.pixels * 3);
+        if (raster.header.hasOpacity) {
+            image.opacity.insert(image.opacity.end(), opacity, opacity + block.pixels);
+        }
+        image.error = block.error;
+        remaining -= block.pixels;
+    }
+    return image;
+}
+
+std::string p6Of(int width, int height, int maxValue, const std::string& rgb) {
+    return "P6 " + std::to_string(width) + " " + std::to_string(height) + " " +
+           std::to_string(maxValue) + "\n" + rgb;
+}
+
+// Pixels, as one grey or RGB value and an alpha, written as each type would.
+struct Pixel {
+    int red, green, blue, alpha;
+};
+
+// 10 x 8 pixels of maximum value 15, every third one transparent.
+std::vector<Pixel> makePixels(bool grey) {
+    std::vector<Pixel> pixels;
+    for (int i = 0; i < 80; ++i) {
+        const int red = (i * 7) % 16;
+        pixels.push_back({red, grey ? red : (i * 5) % 16, grey ? red : (i * 11) % 16,
+                          i % 3 == 0 ? 0 : (i * 13) % 16});
+    }
+    return pixels;
+}
+
+const std::vector<Pixel> greyPixels = makePixels(true);
+const std::vector<Pixel> colourPixels = makePixels(false);
+
+std::string rgbOf(const std::vector<Pixel>& pixels) {
+    std::string rgb;
+    for (const Pixel& p : pixels) {
+        rgb += {char(p.red), char(p.green), char(p.blue)};
+    }
+    return rgb;
+}
+
+std::string rasterOf(const std::vector<Pixel>& pixels, int depth) {
+    std::string raster;
+    for (const Pixel& p : pixels) {
+        const std::string rgb = {char(p.red), char(p.green), char(p.blue)};
+        raster += depth <= 2 ? rgb.substr(0, 1) : rgb;
+        raster += depth == 2 || depth == 4 ? std::string(1, char(p.alpha)) : "";
+    }
+    return raster;
+}
+
+std::string pamOf(const std::vector<Pixel>& pixels, const std::string& tuple, int depth) {
+    return "P7\nWIDTH 10\nHEIGHT 8\nDEPTH " + std::to_string(depth) + "\nMAXVAL 15\n" +
+           (tuple.empty() ? "" : "TUPLTYPE " + tuple + "\n") + "ENDHDR\n" + rasterOf(pixels, depth);
+}
+
+std::string plainOf(const std::vector<Pixel>& pixels, const std::string& header, bool grey) {
+    std::string image = header;
+    for (const Pixel& p : pixels) {
+        image += std::to_string(p.red) +
+                 (grey ? "\n"
+                       : " " + std::to_string(p.green) + " # c\n" + std::to_string(p.blue) + "\t");
+    }
+    return image;
+}
+
+struct EquivalentCase {
+    const char* name;
+    std::string bytes;
+    std::string p6; // the same pixels as a P6 image
+    Bytes opacity;  // the alpha samples, for types that have them
+};
+
+void PrintTo(const EquivalentCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EveryType : public testing::TestWithParam<EquivalentCase> {};
+
+TEST_P(EveryType, GivesTheSamplesOfItsP6Equivalent) {
+    const ReadImage image = readImage(GetParam().bytes);
+    const ReadImage p6 = readImage(GetParam().p6);
+    ASSERT_EQ(image.error, ErrorCode::none);
+    ASSERT_EQ(p6.error, ErrorCode::none);
+    EXPECT_EQ(image.samples, p6.samples);
+    EXPECT_EQ(image.opacity, GetParam().opacity);
+}
+
+Bytes alphasOf(const std::vector<Pixel>& pixels) {
+    Bytes alphas;
+    for (const Pixel& p : pixels) {
+        alphas.push_back(static_cast<std::uint8_t>(p.alpha));
+    }
+    return alphas;
+}
+
+const Bytes alphas = alphasOf(colourPixels);
+const std::string greyP6 = p6Of(10, 8, 15, rgbOf(greyPixels));
+const std::string colourP6 = p6Of(10, 8, 15, rgbOf(colourPixels));
+
+// A bitmap's rows as '1' for black and '0' for white, as a P6 image.
+std::string bitmapAsP6(int width, const std::string& bits) {
+    std::string rgb;
+    for (const char bit : bits) {
+        rgb += std::string(3, bit == '1' ? '\0' : '\1');
+    }
+    return p6Of(width, static_cast<int>(bits.size()) / width, 1, rgb);
+}
+
+const std::string bitmapP6 = bitmapAsP6(10, "1100000001"
+                                            "0011111110");
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, EveryType,
+    testing::Values(
+        EquivalentCase{"Grey", "P5 10 8 15\n" + rasterOf(greyPixels, 1), greyP6, {}},
+        EquivalentCase{"PlainGrey", plainOf(greyPixels, "P2 10 8 15\n", true), greyP6, {}},
+        EquivalentCase{"PlainColour", plainOf(colourPixels, "P3\n10 8\n15\n", false), colourP6, {}},
+        EquivalentCase{"PamRgb", pamOf(colourPixels, "RGB", 3), colourP6, {}},
+        EquivalentCase{"PamRgbAlpha", pamOf(colourPixels, "RGB_ALPHA", 4), colourP6, alphas},
+        EquivalentCase{"PamUntypedFour", pamOf(colourPixels, "", 4), colourP6, alphas},
+        EquivalentCase{"PamGrey", pamOf(greyPixels, "GRAYSCALE", 1), greyP6, {}},
+        EquivalentCase{"PamGreyAlpha", pamOf(greyPixels, "GRAYSCALE_ALPHA", 2), greyP6, alphas},
+        EquivalentCase{
+            "PlainBitmap", "P1\n10 2\n1 1 0 0 0 0 0 0 0 1\n# c\n0011111110", bitmapP6, {}},
+        // The padding bits of each row's last byte are set: they are not pixels.
+        EquivalentCase{"Bitmap", "P4\n10 2\n\xC0\x7F\x3F\xBF", bitmapP6, {}}),
+    [](const testing::TestParamInfo<EquivalentCase>& param) { return param.param.name; });
+
+struct RasterCase {
+    const char* name;
+    std::string bytes;
+    std::size_t pixels; // whole pixels read before the failure
+    ErrorCode expected;
+};
+
+void PrintTo(const RasterCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class BadRaster : public testing::TestWithParam<RasterCase> {};
+
+TEST_P(BadRaster, StopsBeforeTheBadPixel) {
+    const ReadImage image = readImage(GetParam().bytes);
+    EXPECT_EQ(image.samples.size(), GetParam().pixels * 3);
+    EXPECT_EQ(image.error, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rasters, BadRaster,
+    testing::Values(
+        RasterCase{"RedAboveMaximum", "P6 2 1 15\n\17\17\17\20\0\0"s, 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"BlueAboveMaximum", "P6 2 1 15\n\17\17\17\0\0\20"s, 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"AboveMaximum254", "P6 2 1 254\n\376\376\376\0\377\0"s, 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"GreyAboveMaximum", "P5 3 1 7\n\7\0\10"s, 2, ErrorCode::sampleExceedsMax},
+        RasterCase{"AlphaAboveMaximum", pamOf({{1, 1, 1, 1}, {1, 1, 1, 16}}, "RGB_ALPHA", 4), 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"GreyAlphaAboveMaximum", pamOf({{1, 1, 1, 16}}, "GRAYSCALE_ALPHA", 2), 0,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"PlainAboveMaximum", "P3 2 1 255\n1 2 3 4 256 6\n", 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"PlainHugeSample", "P2 2 1 255\n1 99999999999999999999\n", 1,
+                   ErrorCode::sampleExceedsMax},
+        RasterCase{"PlainNotANumber", "P2 2 1 255\n1 x\n", 1, ErrorCode::wrongInputFormat},
+        RasterCase{"PlainNumberRunsIntoText", "P2 2 1 255\n1 2x\n", 1, ErrorCode::wrongInputFormat},
+        RasterCase{"PlainNegative", "P3 1 1 255\n1 -2 3\n", 0, ErrorCode::wrongInputFormat},
+        RasterCase{"PlainBitmapTwo", "P1 3 1\n012", 2, ErrorCode::wrongInputFormat},
+        RasterCase{"PlainShort", "P3 2 1 255\n1 2 3 4 5", 1, ErrorCode::truncatedInput},
+        RasterCase{"PlainBitmapShort", "P1 3 1\n01 # no third", 2, ErrorCode::truncatedInput},
+        RasterCase{"GreyShort", "P5 3 1 255\n\1\2", 2, ErrorCode::truncatedInput},
+        RasterCase{"RgbAlphaShort", pamOf({{1, 1, 1, 1}}, "RGB_ALPHA", 4) + "\1\2\3", 1,
+                   ErrorCode::truncatedInput},
+        RasterCase{"BitmapShort", "P4 9 2\n\1\2\3", 17, ErrorCode::truncatedInput}),
+    [](const testing::TestParamInfo<RasterCase>& param) { return param.param.name; });
 
 } // namespace
 } // namespace pixfold

@@ -127,7 +127,7 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {concatenate({good, bytesOf("P3\n2 1\n255\n")}), "Wrong input format\n"},
+        {concatenate({good, bytesOf("P8\n2 1\n255\n")}), "Wrong input format\n"},
         {concatenate({good, bytesOf("P6 1 1 65535\n")}), "Only 8-bit per component\n"},
         {concatenate({good, good, ppmImage(2, 2, {1, 2, 3})}),
          "Input file '" + stream + "' is truncated\n"},

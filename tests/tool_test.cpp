@@ -166,7 +166,7 @@ TEST_F(ToolFailure, MissingInputCreatesNoOutput) {
 TEST_F(ToolFailure, BadHeaderLeavesTheOutputUntouched) {
     const Bytes precious = bytesOf("keep me");
     writeFile(output, precious);
-    writeFile(input, bytesOf("P3\n1 1\n255\n0 0 0\n"));
+    writeFile(input, bytesOf("P8\n1 1\n255\n0 0 0\n"));
     ToolRun run = runTool({input, output});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.standardError, "Wrong input format\n");

@@ -18,6 +18,7 @@ struct ConversionSettings {
     std::uint32_t keyColour = 0; // 0xRRGGBB; bits 31-24 play no part
     std::uint32_t matchValue = 0;
     std::uint32_t noMatchValue = 0;
+    bool transparencyKey = false; // -t: a pixel whose alpha sample is 0 takes matchValue too
 };
 
 // One pixel exactly as read from the file.

@@ -41,4 +41,11 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha);
 
+// After encodePixels over the same pixels: gives each pixel whose opacity
+// sample is 0 the match value, as a key-colour match does (e655Z's Z,
+// e888Alpha's alpha; e655 and e888 carry no key value). A pass of its own, so
+// the pixel loops stay as they are for every type.
+void keyTransparentPixels(const std::uint8_t* opacity, std::size_t pixelCount,
+                          const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha);
+
 } // namespace pixfold

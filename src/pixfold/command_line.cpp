@@ -63,6 +63,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             line.imageStream = true;
             continue;
         }
+        if (option == 't') {
+            line.settings.transparencyKey = true;
+            continue;
+        }
         if (!takesValue(option)) {
             // Passed over, as it always was, but no longer in silence.
             parsed.notices.push_back(failure(ErrorCode::unknownOption, argument));

@@ -16,7 +16,8 @@ namespace pixfold {
 namespace {
 
 struct RasterBuffers {
-    std::vector<std::uint8_t> samples;
+    std::vector<std::uint8_t> samples; // room for 4 samples a pixel, as readRaster needs
+    std::vector<std::uint8_t> opacity; // one alpha sample a pixel, for types that have them
     std::vector<std::uint8_t> records;
     std::vector<std::uint8_t> alpha;
 };
@@ -29,7 +30,8 @@ RasterBuffers makeBuffers(OutputFormat format, std::uint64_t firstImagePixels, b
             ? blockPixels
             : static_cast<std::size_t>(std::min<std::uint64_t>(firstImagePixels, blockPixels));
     RasterBuffers buffers;
-    buffers.samples.resize(pixels * 3);
+    buffers.samples.resize(pixels * 4);
+    buffers.opacity.resize(pixels);
     buffers.records.resize(pixels * recordBytes(format));
     if (writesAlphaStream(format)) {
         buffers.alpha.resize(pixels * 4);
@@ -53,14 +55,24 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
                      const CommandLine& line, RasterBuffers& buffers, Outputs& outputs) {
     std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
     const std::size_t bytesPerRecord = recordBytes(plan.format);
+    // -t keys the pixels whose alpha sample is 0, after the pixel loop has
+    // given every pixel its key-colour value.
+    const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
+    RasterReader raster;
+    raster.header = header;
     for (std::uint64_t remaining = pixelCount(header.width, header.height); remaining > 0;) {
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-        const PixelBlock block = readPixels(input, buffers.samples.data(), wanted, header.maxValue);
+        const PixelBlock block =
+            readRaster(input, raster, buffers.samples.data(), buffers.opacity.data(), wanted);
         if (block.error != ErrorCode::none) {
             return inputFailure(block.error, line); // the outputs are dropped whole
         }
         encodePixels(buffers.samples.data(), block.pixels, plan, buffers.records.data(), alpha);
+        if (keyTransparent) {
+            keyTransparentPixels(buffers.opacity.data(), block.pixels, plan, buffers.records.data(),
+                                 alpha);
+        }
         Result result =
             writeOutput(outputs.records, buffers.records.data(), block.pixels * bytesPerRecord);
         if (succeeded(result) && outputs.alphaToFile) {

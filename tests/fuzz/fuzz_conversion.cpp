@@ -2,7 +2,7 @@
 // (-s): the input is written to a file, converted to a file, with the alpha
 // stream's standard output sent to a file too, and the results are held to
 // the tool's promises:
-//  - success exactly when the raster held every pixel, and then 2 or 4 bytes
+//  - success exactly when the raster held every valid pixel, and then 2 or 4 bytes
 //    per pixel as the format says, with one alpha value per record;
 //  - on failure, no output file at all: outputs appear whole or not at all;
 //  - the alpha stream only ever holds whole 4-byte values.
@@ -12,11 +12,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -62,15 +64,28 @@ struct Expectation {
     std::uint64_t pixels = 0;
 };
 
+// What the reader makes of the first image, block by block as a run reads it.
 Expectation expect(const std::uint8_t* data, std::size_t size) {
     Expectation result;
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
-    pixfold::PpmHeader header;
-    result.headerGood = pixfold::readPpmHeader(stream, header) == pixfold::ErrorCode::none;
+    pixfold::RasterReader raster;
+    result.headerGood = pixfold::readPpmHeader(stream, raster.header) == pixfold::ErrorCode::none;
     if (result.headerGood) {
-        result.pixels = pixfold::pixelCount(header.width, header.height);
-        const std::uint64_t present = (size - stream.position) / 3;
-        result.complete = present >= result.pixels;
+        result.pixels = pixfold::pixelCount(raster.header.width, raster.header.height);
+        std::vector<std::uint8_t> samples(pixfold::blockPixels * 4);
+        std::vector<std::uint8_t> opacity(pixfold::blockPixels);
+        std::uint64_t remaining = result.pixels;
+        while (remaining > 0) {
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
+            const pixfold::PixelBlock block =
+                pixfold::readRaster(stream, raster, samples.data(), opacity.data(), wanted);
+            if (block.error != pixfold::ErrorCode::none) {
+                break;
+            }
+            remaining -= block.pixels;
+        }
+        result.complete = remaining == 0;
     }
     return result;
 }
@@ -83,6 +98,7 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     pixfold::CommandLine line;
     line.settings.format = format;
     line.settings.keyEnabled = true;
+    line.settings.transparencyKey = true;
     line.settings.matchValue = 0xFFFFFFFFu;
     line.inputPath = paths.input.c_str();
     line.outputPath = paths.output.c_str();
