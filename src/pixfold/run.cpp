@@ -151,6 +151,10 @@ Result convertOpenInput(InputStream& input, const CommandLine& line) {
 } // namespace
 
 Result runConversion(const CommandLine& line) {
+    const EncodePathChoice& path = encodePathChoice();
+    if (!path.usable) {
+        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    }
     InputStream input;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
