@@ -1,6 +1,6 @@
 // The C entry points: each checks every argument and size first, then hands
 // the pixels to the same encode and decode loops the tools run.
-#include "pixfold/pixfold.h"
+#include "lib/api_paths.h"
 
 #include "decode/decoder.h"
 #include "encode/encoder.h"
@@ -200,6 +200,69 @@ void encodeImage(const EncodeJob& job, std::uint8_t* records, std::uint8_t* alph
 
 } // namespace
 
+pixfold_error encodeOnPath(EncodePath path, const std::uint8_t* src, std::size_t src_stride,
+                           std::size_t src_size, pixfold_layout src_layout,
+                           std::uint8_t* dst_records, std::size_t dst_records_size,
+                           std::uint8_t* dst_alpha, std::size_t dst_alpha_size, std::int32_t width,
+                           std::int32_t height, std::int32_t max_value,
+                           const pixfold_settings* settings) {
+    EncodeJob job;
+    ConversionSettings conversion;
+    if (settings == nullptr) {
+        return PIXFOLD_ERROR_NULL_POINTER;
+    }
+    if (!layoutOf(enumValue(src_layout), job.layout)) {
+        return PIXFOLD_ERROR_UNKNOWN_LAYOUT;
+    }
+    if (!formatOf(enumValue(settings->format), conversion.format)) {
+        return PIXFOLD_ERROR_UNKNOWN_FORMAT;
+    }
+    if (max_value < 1 || max_value > 255) {
+        return PIXFOLD_ERROR_MAX_VALUE;
+    }
+    if (width < 0 || height < 0) {
+        return PIXFOLD_ERROR_DIMENSIONS;
+    }
+    if (settings->key_transparent != 0 && !job.layout.hasAlpha) {
+        return PIXFOLD_ERROR_NO_ALPHA_IN_LAYOUT;
+    }
+    const std::uint64_t pixels = pixelCount(width, height);
+    if (pixels == 0) {
+        return PIXFOLD_OK;
+    }
+    pixfold_error error =
+        checkPlane(src, src_size, src_stride, job.layout.bytes, static_cast<std::uint64_t>(width),
+                   static_cast<std::uint64_t>(height));
+    if (error == PIXFOLD_OK) {
+        error = checkPacked(dst_records, dst_records_size, pixels * recordBytes(conversion.format));
+    }
+    const bool alpha = writesAlphaStream(conversion.format);
+    if (error == PIXFOLD_OK && alpha) {
+        error = checkPacked(dst_alpha, dst_alpha_size, pixels * 4);
+    }
+    if (error != PIXFOLD_OK) {
+        return error;
+    }
+    // Every size now fits in the caller's buffers, so in size_t.
+    job.source = src;
+    job.stride = src_stride;
+    job.width = static_cast<std::size_t>(width);
+    job.height = static_cast<std::size_t>(height);
+    job.maxValue = static_cast<std::uint32_t>(max_value);
+    if (job.maxValue < 255 && !samplesWithin(job)) {
+        return PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX;
+    }
+    conversion.keyEnabled = settings->key_enabled != 0;
+    conversion.keyColour = settings->key_colour;
+    conversion.matchValue = settings->match_value;
+    conversion.noMatchValue = settings->no_match_value;
+    job.keyTransparent = settings->key_transparent != 0 && isKeyedFormat(conversion.format);
+    job.matchValue = settings->match_value;
+    job.plan = makeEncodePlan(conversion, max_value, path);
+    encodeImage(job, dst_records, alpha ? dst_alpha : nullptr);
+    return PIXFOLD_OK;
+}
+
 } // namespace pixfold
 
 using namespace pixfold;
@@ -286,65 +349,13 @@ pixfold_error pixfold_encode(const uint8_t* src, size_t src_stride, size_t src_s
                              size_t dst_records_size, uint8_t* dst_alpha, size_t dst_alpha_size,
                              int32_t width, int32_t height, int32_t max_value,
                              const pixfold_settings* settings) {
-    EncodeJob job;
-    ConversionSettings conversion;
-    if (settings == nullptr) {
-        return PIXFOLD_ERROR_NULL_POINTER;
-    }
-    if (!layoutOf(enumValue(src_layout), job.layout)) {
-        return PIXFOLD_ERROR_UNKNOWN_LAYOUT;
-    }
-    if (!formatOf(enumValue(settings->format), conversion.format)) {
-        return PIXFOLD_ERROR_UNKNOWN_FORMAT;
-    }
-    if (max_value < 1 || max_value > 255) {
-        return PIXFOLD_ERROR_MAX_VALUE;
-    }
-    if (width < 0 || height < 0) {
-        return PIXFOLD_ERROR_DIMENSIONS;
-    }
-    if (settings->key_transparent != 0 && !job.layout.hasAlpha) {
-        return PIXFOLD_ERROR_NO_ALPHA_IN_LAYOUT;
-    }
     const EncodePathChoice& path = encodePathChoice();
     if (!path.usable) {
         return PIXFOLD_ERROR_PATH_UNAVAILABLE;
     }
-    const std::uint64_t pixels = pixelCount(width, height);
-    if (pixels == 0) {
-        return PIXFOLD_OK;
-    }
-    pixfold_error error =
-        checkPlane(src, src_size, src_stride, job.layout.bytes, static_cast<std::uint64_t>(width),
-                   static_cast<std::uint64_t>(height));
-    if (error == PIXFOLD_OK) {
-        error = checkPacked(dst_records, dst_records_size, pixels * recordBytes(conversion.format));
-    }
-    const bool alpha = writesAlphaStream(conversion.format);
-    if (error == PIXFOLD_OK && alpha) {
-        error = checkPacked(dst_alpha, dst_alpha_size, pixels * 4);
-    }
-    if (error != PIXFOLD_OK) {
-        return error;
-    }
-    // Every size now fits in the caller's buffers, so in size_t.
-    job.source = src;
-    job.stride = src_stride;
-    job.width = static_cast<std::size_t>(width);
-    job.height = static_cast<std::size_t>(height);
-    job.maxValue = static_cast<std::uint32_t>(max_value);
-    if (job.maxValue < 255 && !samplesWithin(job)) {
-        return PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX;
-    }
-    conversion.keyEnabled = settings->key_enabled != 0;
-    conversion.keyColour = settings->key_colour;
-    conversion.matchValue = settings->match_value;
-    conversion.noMatchValue = settings->no_match_value;
-    job.keyTransparent = settings->key_transparent != 0 && isKeyedFormat(conversion.format);
-    job.matchValue = settings->match_value;
-    job.plan = makeEncodePlan(conversion, max_value, path.path);
-    encodeImage(job, dst_records, alpha ? dst_alpha : nullptr);
-    return PIXFOLD_OK;
+    return encodeOnPath(path.path, src, src_stride, src_size, src_layout, dst_records,
+                        dst_records_size, dst_alpha, dst_alpha_size, width, height, max_value,
+                        settings);
 }
 
 pixfold_error pixfold_decode(const uint8_t* src_records, size_t src_records_size,
