@@ -72,8 +72,7 @@ constexpr const char* messages[] = {
     "",
     "-k needs a format with a key value: e655Z or e888Alpha\n",
     "-k with e888Alpha needs the alpha stream: -a alphafile\n",
-    "PIXFOLD_FORCE_PATH='%s' is not a pixel loop this processor runs (portable, avx2 or "
-    "avx512)\n",
+    "PIXFOLD_FORCE_PATH='%s': not portable, avx2 or avx512, or not on this processor\n",
 };
 static_assert(sizeof messages / sizeof messages[0] ==
                   static_cast<std::size_t>(ErrorCode::forcedPathUnavailable) + 1,
