@@ -138,14 +138,14 @@ TEST(Api, EveryColourInEveryLayoutOnEveryPathGivesTheToolsBytes) {
 // One call's arguments, each case changing one, with the error it must give;
 // the output buffers must stay as they were.
 struct EncodeCall {
-    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(2 * 8 * 4, 9);
-    std::size_t stride = 8 * 4;
-    std::size_t sourceSize = 2 * 8 * 4;
+    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(64, 9);
+    std::size_t stride = 32; // 8 x 2 pixels of RGBA32
+    std::size_t sourceSize = 64;
     pixfold_layout layout = PIXFOLD_LAYOUT_RGBA32;
-    std::vector<std::uint8_t> records = std::vector<std::uint8_t>(16 * 4, 0xEE);
-    std::size_t recordsSize = 16 * 4;
-    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(16 * 4, 0xEE);
-    std::size_t alphaSize = 16 * 4;
+    std::vector<std::uint8_t> records = std::vector<std::uint8_t>(64, 0xEE);
+    std::size_t recordsSize = 64;
+    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(64, 0xEE);
+    std::size_t alphaSize = 64;
     std::int32_t width = 8;
     std::int32_t height = 2;
     std::int32_t maxValue = 255;
@@ -221,15 +221,15 @@ TEST(Api, EncodeRefusesBadArgumentsBeforeWriting) {
         testCase.change(call);
         EXPECT_EQ(call.run(), testCase.error) << testCase.what;
         if (testCase.error != PIXFOLD_OK) {
-            EXPECT_EQ(call.records, std::vector<std::uint8_t>(16 * 4, 0xEE)) << testCase.what;
-            EXPECT_EQ(call.alpha, std::vector<std::uint8_t>(16 * 4, 0xEE)) << testCase.what;
+            EXPECT_EQ(call.records, std::vector<std::uint8_t>(64, 0xEE)) << testCase.what;
+            EXPECT_EQ(call.alpha, std::vector<std::uint8_t>(64, 0xEE)) << testCase.what;
         }
     }
 }
 
 TEST(Api, DecodeRefusesBadArgumentsBeforeWriting) {
-    const std::vector<std::uint8_t> records(4 * 4);
-    const std::vector<std::uint8_t> alpha(4 * 4);
+    const std::vector<std::uint8_t> records(16);
+    const std::vector<std::uint8_t> alpha(16);
     struct Case {
         const char* what;
         pixfold_format format;

@@ -103,7 +103,7 @@ struct ScopedVariable {
 TEST(ApiBesideTools, ForcedPathSteersPixfoldOrStopsIt) {
     encodePathChoice(); // this process keeps its own choice
     ScratchFolder folder;
-    Bytes samples(3 * 4096);
+    Bytes samples(std::size_t{3} * 4096);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         samples[i] = static_cast<std::uint8_t>(i * 7 + i / 3);
     }
