@@ -117,10 +117,9 @@ TEST(Api, EveryColourInEveryLayoutOnEveryPathGivesTheToolsBytes) {
         bool keyTransparent;
     };
     constexpr Case cases[] = {
-        {PIXFOLD_LAYOUT_RGB24, false, false}, {PIXFOLD_LAYOUT_RGB24, true, false},
-        {PIXFOLD_LAYOUT_BGR24, true, false},  {PIXFOLD_LAYOUT_RGBA32, false, false},
-        {PIXFOLD_LAYOUT_RGBA32, true, true},  {PIXFOLD_LAYOUT_BGRA32, false, true},
-        {PIXFOLD_LAYOUT_GRAY8, true, false},
+        {PIXFOLD_LAYOUT_RGB24, false, false},  {PIXFOLD_LAYOUT_RGB24, true, false},
+        {PIXFOLD_LAYOUT_BGR24, true, false},   {PIXFOLD_LAYOUT_RGBA32, true, true},
+        {PIXFOLD_LAYOUT_BGRA32, false, false}, {PIXFOLD_LAYOUT_GRAY8, true, false},
     };
     for (const EncodePath path : allEncodePaths) {
         if (!encodePathAvailable(path)) {
