@@ -52,17 +52,19 @@ void putPixel(std::uint8_t* at, pixfold_layout layout, std::uint8_t r, std::uint
     }
 }
 
-// One red's 65536 colours (or for GRAY8 the 256 greys) as 256 rows, each row
-// 3 bytes longer than its pixels in the padded layouts; through the API, and
-// through encodePixels on the same path as the tool runs it. With the key by
-// alpha, every seventh pixel has alpha 0 and takes the match value.
+// One red's 65536 colours (or for GRAY8 the 256 greys) through the API, and
+// through encodePixels on the same path as the tool runs it: in 256 rows, or
+// padded in rows 3 bytes longer than their pixels, 16 rows of 4096 pixels
+// (longer than the API's runs of 1024). With the key by alpha, every seventh
+// pixel has alpha 0 and takes the match value.
 void checkLayout(pixfold_layout layout, EncodePath path, bool padded, bool keyTransparent) {
     const bool gray = layout == PIXFOLD_LAYOUT_GRAY8;
-    const std::size_t width = gray ? 1 : 256;
+    const std::size_t pixels = gray ? 256 : 65536;
+    const std::size_t width = gray ? 1 : (padded ? 4096 : 256);
+    const std::size_t height = pixels / width;
     const std::size_t pixelSize = pixfold_layout_pixel_size(layout);
     const std::size_t stride = width * pixelSize + (padded ? 3 : 0);
-    const std::size_t pixels = width * 256;
-    std::vector<std::uint8_t> source(stride * 256);
+    std::vector<std::uint8_t> source(stride * height);
     std::vector<std::uint8_t> rgb(pixels * 3);
     std::vector<std::uint8_t> records(pixels * 4);
     std::vector<std::uint8_t> alpha(pixels * 4);
@@ -96,8 +98,8 @@ void checkLayout(pixfold_layout layout, EncodePath path, bool padded, bool keyTr
             }
             ASSERT_EQ(encodeOnPath(path, source.data(), stride, source.size(), layout,
                                    records.data(), pixels * recordBytes(format), alpha.data(),
-                                   alpha.size(), static_cast<std::int32_t>(width), 256, 255,
-                                   &settings),
+                                   alpha.size(), static_cast<std::int32_t>(width),
+                                   static_cast<std::int32_t>(height), 255, &settings),
                       PIXFOLD_OK);
             const std::size_t bytes = pixels * recordBytes(format);
             const bool same = std::memcmp(records.data(), want.data(), bytes) == 0 &&
