@@ -70,12 +70,12 @@ struct LayoutCase {
 // are buffers for the API's call, allocated once.
 struct Block {
     std::size_t pixels = 0;
-    std::vector<std::uint8_t> rgb = std::vector<std::uint8_t>(65536 * 3);
+    std::vector<std::uint8_t> rgb = std::vector<std::uint8_t>(std::size_t{65536} * 3);
     std::vector<std::uint8_t> records[4];
-    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(65536 * 4);
-    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(65536 * 5);
-    std::vector<std::uint8_t> apiRecords = std::vector<std::uint8_t>(65536 * 4);
-    std::vector<std::uint8_t> apiAlpha = std::vector<std::uint8_t>(65536 * 4);
+    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(std::size_t{65536} * 4);
+    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(std::size_t{65536} * 5);
+    std::vector<std::uint8_t> apiRecords = std::vector<std::uint8_t>(std::size_t{65536} * 4);
+    std::vector<std::uint8_t> apiAlpha = std::vector<std::uint8_t>(std::size_t{65536} * 4);
 };
 
 int checkCase(const LayoutCase& c, Block& block, EncodePath path) {
