@@ -12,6 +12,8 @@
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
 #include "encode/encoder.h"
 #include "format/formats.h"
+#include "lib/api_paths.h"
+#include "pixfold/pixfold.h"
 #include "support/process.h"
 
 #include <sys/stat.h>
@@ -175,7 +177,23 @@ std::string processorName() {
     return "unknown processor";
 }
 
-// ns a pixel of each runnable pixel loop, in memory, e888 and e655.
+// ns a pixel of a step over the pixels, median of rounds of 20 repeats.
+template <class Step> double nsAPixel(int rounds, std::size_t pixels, Step&& step) {
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int repeat = 0; repeat < 20; ++repeat) {
+            step();
+        }
+        const std::chrono::duration<double, std::nano> spent =
+            std::chrono::steady_clock::now() - start;
+        times.push_back(spent.count() / (20.0 * static_cast<double>(pixels)));
+    }
+    return median(times);
+}
+
+// ns a pixel of each runnable pixel loop, in memory, e888 and e655: the loop
+// as the tools call it, and through the C API from RGB24 and RGBA32 pixels.
 void timeLoopsInMemory(int rounds) {
     constexpr std::size_t pixels = 65536;
     std::vector<std::uint8_t> samples(pixels * 3);
@@ -186,8 +204,14 @@ void timeLoopsInMemory(int rounds) {
     std::vector<std::uint8_t> records(pixels * 4);
     std::vector<std::uint8_t> alpha(pixels * 4);
     std::printf("\npixel loops in memory, random pixels, ns a pixel (median of %d)\n\n", rounds);
-    std::printf("| %-9s | %-9s | %8s |\n|-----------|-----------|----------|\n", "loop", "format",
-                "ns/pixel");
+    std::vector<std::uint8_t> rgba(pixels * 4);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::copy_n(&samples[i * 3], 3, &rgba[i * 4]);
+        rgba[i * 4 + 3] = 255;
+    }
+    std::printf("| %-9s | %-9s | %8s | %10s | %11s |\n"
+                "|-----------|-----------|----------|------------|-------------|\n",
+                "loop", "format", "ns/pixel", "API RGB24", "API RGBA32");
     for (const pixfold::EncodePath path : pixfold::allEncodePaths) {
         if (!pixfold::encodePathAvailable(path)) {
             continue;
@@ -198,19 +222,26 @@ void timeLoopsInMemory(int rounds) {
             pixfold::ConversionSettings settings;
             settings.format = format;
             const pixfold::EncodePlan plan = pixfold::makeEncodePlan(settings, 255, path);
-            std::vector<double> times;
-            for (int round = 0; round < rounds; ++round) {
-                const auto start = std::chrono::steady_clock::now();
-                for (int repeat = 0; repeat < 20; ++repeat) {
-                    pixfold::encodePixels(samples.data(), pixels, plan, records.data(),
-                                          alpha.data());
-                }
-                const std::chrono::duration<double, std::nano> spent =
-                    std::chrono::steady_clock::now() - start;
-                times.push_back(spent.count() / (20.0 * pixels));
+            const double loop = nsAPixel(rounds, pixels, [&] {
+                pixfold::encodePixels(samples.data(), pixels, plan, records.data(), alpha.data());
+            });
+            pixfold_settings apiSettings;
+            pixfold_settings_init(&apiSettings);
+            apiSettings.format = static_cast<pixfold_format>(format);
+            double api[2] = {};
+            for (const pixfold_layout layout : {PIXFOLD_LAYOUT_RGB24, PIXFOLD_LAYOUT_RGBA32}) {
+                const std::vector<std::uint8_t>& source =
+                    layout == PIXFOLD_LAYOUT_RGB24 ? samples : rgba;
+                const std::size_t stride = source.size() / 256;
+                api[layout == PIXFOLD_LAYOUT_RGB24 ? 0 : 1] = nsAPixel(rounds, pixels, [&] {
+                    pixfold::encodeOnPath(path, source.data(), stride, source.size(), layout,
+                                          records.data(), records.size(), alpha.data(),
+                                          alpha.size(), 256, pixels / 256, 255, &apiSettings);
+                });
             }
-            std::printf("| %-9s | %-9s | %8.2f |\n", pixfold::encodePathName(path),
-                        std::string(pixfold::formatName(format)).c_str(), median(times));
+            std::printf("| %-9s | %-9s | %8.2f | %10.2f | %11.2f |\n",
+                        pixfold::encodePathName(path),
+                        std::string(pixfold::formatName(format)).c_str(), loop, api[0], api[1]);
         }
     }
 }

@@ -108,6 +108,9 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
         return "-k needs a format with a key value: e655Z or e888Alpha\n";
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
+    case ErrorCode::forcedPathUnavailable:
+        return quoted("PIXFOLD_FORCE_PATH=", subject,
+                      ": not portable, avx2 or avx512, or not on this processor\n");
     case ErrorCode::unknownOption:
         return quoted("Ignoring unknown option ", subject, "\n");
     case ErrorCode::onlyFirstImage:

@@ -27,13 +27,14 @@ enum class ErrorCode {
     sampleExceedsMax, // a sample above the header's maximum value
     cantWriteOutput,
     cantWriteStdout,
-    invalidDimension,  // pixunfold: width or height not a positive decimal
-    recordFileSize,    // pixunfold: not exactly width x height records
-    recordFrameSize,   // pixunfold -s: not a whole number of frames
-    alphaFileSize,     // pixunfold: not exactly 4 bytes per pixel
-    alphaFrameSize,    // pixunfold -s: not 4 bytes per pixel of every frame
-    noKeyPlane,        // pixunfold: -k with a format that carries no key value
-    alphaFileRequired, // pixunfold: -k with e888Alpha but no -a
+    invalidDimension,      // pixunfold: width or height not a positive decimal
+    recordFileSize,        // pixunfold: not exactly width x height records
+    recordFrameSize,       // pixunfold -s: not a whole number of frames
+    alphaFileSize,         // pixunfold: not exactly 4 bytes per pixel
+    alphaFrameSize,        // pixunfold -s: not 4 bytes per pixel of every frame
+    noKeyPlane,            // pixunfold: -k with a format that carries no key value
+    alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
+    forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
     // Notices: lines that report something and do not fail the run.
     unknownOption, // an unknown short option, passed over
     onlyFirstImage // another image follows the first, and -s was not given

@@ -12,16 +12,30 @@ namespace pixfold {
 
 // The pixel loop in three builds: portable C++ (what ARM, s390x and older x86
 // run), and on x86 an AVX2 and an AVX-512 one written with intrinsics. All give
-// identical bytes; the run takes the fastest the processor has, and a caller
-// may name any path (an unavailable one falls back to portable).
+// identical bytes; runs take the fastest the processor has or the one
+// PIXFOLD_FORCE_PATH names, and a caller may name any path (an unavailable one
+// falls back to portable).
 enum class EncodePath { portable, avx2, avx512 };
 
 constexpr EncodePath allEncodePaths[] = {EncodePath::portable, EncodePath::avx2,
                                          EncodePath::avx512};
 
+// Whether this processor runs the path. The processor is asked once, on the
+// first call from any thread, and the answer kept.
 bool encodePathAvailable(EncodePath path);
-EncodePath fastestEncodePath();
 const char* encodePathName(EncodePath path);
+
+// The path runs take, decided once: PIXFOLD_FORCE_PATH's when it is set (and
+// not empty), else the fastest available.
+struct EncodePathChoice {
+    EncodePath path = EncodePath::portable;
+    bool usable = true;       // false: PIXFOLD_FORCE_PATH names no path this processor runs
+    char forcedName[32] = {}; // PIXFOLD_FORCE_PATH as set (cut to 31 bytes), for messages
+};
+const EncodePathChoice& encodePathChoice();
+
+// encodePathChoice's path when usable, else the fastest available.
+EncodePath fastestEncodePath();
 
 struct EncodePlan {
     OutputFormat format = OutputFormat::e888;

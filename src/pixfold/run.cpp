@@ -180,6 +180,10 @@ Result convertOpenInput(InputStream& input, const CommandLine& line, Notices& no
 } // namespace
 
 Result runConversion(const CommandLine& line, Notices& notices) {
+    const EncodePathChoice& path = encodePathChoice();
+    if (!path.usable) {
+        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    }
     InputStream input;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {

@@ -1,0 +1,131 @@
+// The C API beside the tools: decode gives pixunfold's bytes, and
+// PIXFOLD_FORCE_PATH steers or stops pixfold.
+#include "encode/encoder.h"
+#include "pixfold/pixfold.h"
+#include "support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace pixfold {
+namespace {
+
+using namespace testing_support;
+
+// Rows of the picture or key plane, each stride bytes apart, without the
+// padding between them.
+Bytes unpadded(const Bytes& plane, std::size_t rows, std::size_t rowBytes, std::size_t stride) {
+    Bytes packed;
+    for (std::size_t row = 0; row < rows; ++row) {
+        packed.insert(packed.end(), plane.begin() + static_cast<long>(row * stride),
+                      plane.begin() + static_cast<long>(row * stride + rowBytes));
+    }
+    return packed;
+}
+
+TEST(ApiBesideTools, DecodeGivesPixunfoldsPictureAndKeyPlane) {
+    ScratchFolder folder;
+    constexpr std::size_t width = 64;
+    constexpr std::size_t height = 64;
+    constexpr std::size_t pixels = width * height;
+    struct Case {
+        pixfold_format format;
+        const char* name;
+        bool matchGiven;
+    };
+    for (const Case c :
+         {Case{PIXFOLD_FORMAT_E655Z, "e655Z", false}, Case{PIXFOLD_FORMAT_E655Z, "e655Z", true},
+          Case{PIXFOLD_FORMAT_E888ALPHA, "e888Alpha", true}}) {
+        SCOPED_TRACE(std::string(c.name) + (c.matchGiven ? " -1 7a0d0a0d" : ""));
+        const std::size_t recordSize = pixfold_record_size(c.format);
+        Bytes records(pixels * recordSize);
+        Bytes alpha(pixels * 4);
+        std::uint64_t state = 11;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            records[i] = static_cast<std::uint8_t>(state >> 56);
+        }
+        // Key values: random ones, the match value and 0, in turn.
+        const std::uint8_t matchBytes[] = {0x7A, 0x0D, 0x0A, 0x0D};
+        const std::uint8_t zeroBytes[] = {0, 0, 0, 0};
+        const bool inRecord = c.format == PIXFOLD_FORMAT_E655Z;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            std::uint8_t* keyValue = inRecord ? &records[i * 4 + 2] : &alpha[i * 4];
+            const std::uint8_t* given = i % 3 == 0   ? records.data() + i * recordSize
+                                        : i % 3 == 1 ? matchBytes + (inRecord ? 2 : 0)
+                                                     : zeroBytes;
+            std::copy(given, given + (inRecord ? 2 : 4), keyValue);
+        }
+        writeFile(folder.path("records"), records);
+        writeFile(folder.path("alpha"), alpha);
+        std::vector<std::string> arguments = {"-f", c.name, "-k", folder.path("key.pgm")};
+        if (c.matchGiven) {
+            arguments.insert(arguments.end(), {"-1", "7a0d0a0d"});
+        }
+        if (c.format == PIXFOLD_FORMAT_E888ALPHA) {
+            arguments.insert(arguments.end(), {"-a", folder.path("alpha")});
+        }
+        arguments.insert(arguments.end(), {std::to_string(width), std::to_string(height),
+                                           folder.path("records"), folder.path("back.ppm")});
+        ASSERT_EQ(runUnfold(arguments).status, 0);
+        constexpr std::size_t rgbStride = width * 3 + 5;
+        constexpr std::size_t keyStride = width + 1;
+        Bytes rgb(rgbStride * height);
+        Bytes key(keyStride * height);
+        ASSERT_EQ(pixfold_decode(records.data(), records.size(), alpha.data(), alpha.size(),
+                                 c.format, rgb.data(), rgbStride, rgb.size(), key.data(), keyStride,
+                                 key.size(), width, height, c.matchGiven ? 1 : 0, 0x7A0D0A0D),
+                  PIXFOLD_OK);
+        const std::string header = "P6\n64 64\n255\n";
+        EXPECT_EQ(readFile(folder.path("back.ppm")),
+                  concatenate({bytesOf(header), unpadded(rgb, height, width * 3, rgbStride)}));
+        EXPECT_EQ(
+            readFile(folder.path("key.pgm")),
+            concatenate({bytesOf("P5\n64 64\n255\n"), unpadded(key, height, width, keyStride)}));
+    }
+}
+
+// Sets an environment variable for the tools the test starts, and removes it.
+struct ScopedVariable {
+    ScopedVariable(const char* variable, const char* value) : name(variable) {
+        ::setenv(name, value, 1);
+    }
+    ~ScopedVariable() { ::unsetenv(name); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+    const char* name;
+};
+
+TEST(ApiBesideTools, ForcedPathSteersPixfoldOrStopsIt) {
+    encodePathChoice(); // this process keeps its own choice
+    ScratchFolder folder;
+    Bytes samples(std::size_t{3} * 4096);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::uint8_t>(i * 7 + i / 3);
+    }
+    writeFile(folder.path("in.ppm"), ppmImage(64, 64, samples));
+    ASSERT_EQ(runTool({"-f", "e655Z", folder.path("in.ppm"), folder.path("fastest")}).status, 0);
+    for (const EncodePath path : allEncodePaths) {
+        if (encodePathAvailable(path)) {
+            const ScopedVariable forced("PIXFOLD_FORCE_PATH", encodePathName(path));
+            EXPECT_EQ(runTool({"-f", "e655Z", folder.path("in.ppm"), folder.path("forced")}).status,
+                      0);
+            EXPECT_EQ(readFile(folder.path("forced")), readFile(folder.path("fastest")))
+                << encodePathName(path);
+        }
+    }
+    const ScopedVariable forced("PIXFOLD_FORCE_PATH", "sse9");
+    const ToolRun run = runTool({folder.path("in.ppm"), folder.path("refused")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(
+        run.standardError,
+        "PIXFOLD_FORCE_PATH='sse9': not portable, avx2 or avx512, or not on this processor\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.path("refused")));
+}
+
+} // namespace
+} // namespace pixfold
