@@ -114,7 +114,6 @@ struct EncodeJob {
     std::size_t height = 0;
     std::uint32_t maxValue = 255;
     bool keyTransparent = false;
-    std::uint32_t matchValue = 0;
     EncodePlan plan;
 };
 
@@ -139,21 +138,6 @@ bool samplesWithin(const EncodeJob& job) {
     return highest <= job.maxValue;
 }
 
-// Pixels of an alpha layout whose alpha byte is 0 take the match value.
-void keyTransparentPixels(const std::uint8_t* pixels, std::size_t count, const EncodeJob& job,
-                          std::uint8_t* records, std::uint8_t* alpha) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (pixels[i * 4 + job.layout.alpha] != 0) {
-            continue;
-        }
-        if (job.plan.format == OutputFormat::e655Z) {
-            storeBigEndian16(records + i * 4 + 2, job.matchValue & 0xFFFFu);
-        } else if (job.plan.format == OutputFormat::e888Alpha) {
-            storeBigEndian32(alpha + i * 4, job.matchValue);
-        }
-    }
-}
-
 // Pixels at most a stack buffer's worth: spread into red, green, blue bytes,
 // encoded, keyed by alpha.
 constexpr std::size_t chunkPixels = 1024;
@@ -163,6 +147,7 @@ void encodeRow(const std::uint8_t* pixels, const EncodeJob& job, std::uint8_t* r
     const std::size_t recordSize = recordBytes(job.plan.format);
     const Layout& layout = job.layout;
     std::uint8_t samples[chunkPixels * 3];
+    std::uint8_t opacity[chunkPixels];
     for (std::size_t done = 0; done < job.width; done += chunkPixels) {
         const std::size_t count = std::min(chunkPixels, job.width - done);
         const std::uint8_t* from = pixels + done * layout.bytes;
@@ -170,11 +155,12 @@ void encodeRow(const std::uint8_t* pixels, const EncodeJob& job, std::uint8_t* r
             samples[i * 3] = from[i * layout.bytes + layout.red];
             samples[i * 3 + 1] = from[i * layout.bytes + layout.green];
             samples[i * 3 + 2] = from[i * layout.bytes + layout.blue];
+            opacity[i] = layout.hasAlpha ? from[i * layout.bytes + layout.alpha] : 255;
         }
         std::uint8_t* alphaOut = alpha == nullptr ? nullptr : alpha + done * 4;
         encodePixels(samples, count, job.plan, records + done * recordSize, alphaOut);
-        if (job.keyTransparent) {
-            keyTransparentPixels(from, count, job, records + done * recordSize, alphaOut);
+        if (job.keyTransparent) { // the same pass the tools run after a block
+            keyTransparentPixels(opacity, count, job.plan, records + done * recordSize, alphaOut);
         }
     }
 }
@@ -257,7 +243,6 @@ pixfold_error encodeOnPath(EncodePath path, const std::uint8_t* src, std::size_t
     conversion.matchValue = settings->match_value;
     conversion.noMatchValue = settings->no_match_value;
     job.keyTransparent = settings->key_transparent != 0 && isKeyedFormat(conversion.format);
-    job.matchValue = settings->match_value;
     job.plan = makeEncodePlan(conversion, max_value, path);
     encodeImage(job, dst_records, alpha ? dst_alpha : nullptr);
     return PIXFOLD_OK;
