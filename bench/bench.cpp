@@ -10,9 +10,9 @@
 // read per second.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
+#include "api/api_paths.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
-#include "lib/api_paths.h"
 #include "pixfold/pixfold.h"
 #include "support/process.h"
 

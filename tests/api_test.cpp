@@ -1,8 +1,8 @@
 // The C API against the tools' own encoder: every colour in every layout on
 // every path, the key by alpha, decode, and the argument checks.
+#include "api/api_paths.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
-#include "lib/api_paths.h"
 #include "pixfold/pixfold.h"
 
 #include <gtest/gtest.h>

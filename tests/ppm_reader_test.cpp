@@ -1,4 +1,5 @@
-#include "ppm/ppm_reader.h"
+#include "files.h"
+#include "netpbm/ppm_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "common/types.h"
+#include "core/types.h"
 #include "encode/encoder.h"
 #include "format/records.h"
 

@@ -1,6 +1,6 @@
-#include "pixfold/command_line.h"
+#include "command_line.h"
 
-#include "common/text.h"
+#include "core/text.h"
 #include "format/formats.h"
 
 #include <cstring>

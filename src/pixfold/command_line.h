@@ -1,9 +1,9 @@
 // pixfold's option scan: argument vector in, settings and paths out.
 #pragma once
 
-#include "common/entry.h"
-#include "common/errors.h"
-#include "common/types.h"
+#include "core/errors.h"
+#include "core/types.h"
+#include "entry.h"
 
 #include <string_view>
 

@@ -1,11 +1,11 @@
-#include "pixfold/run.h"
+#include "run.h"
 
-#include "common/entry.h"
-#include "common/io.h"
-#include "common/output.h"
 #include "encode/encoder.h"
+#include "entry.h"
+#include "files.h"
 #include "format/formats.h"
-#include "ppm/ppm_reader.h"
+#include "netpbm/ppm_reader.h"
+#include "output.h"
 
 #include <algorithm>
 #include <cstdint>

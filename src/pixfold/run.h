@@ -3,8 +3,8 @@
 // the encoder. The outputs appear whole or not at all.
 #pragma once
 
-#include "common/errors.h"
-#include "pixfold/command_line.h"
+#include "command_line.h"
+#include "core/errors.h"
 
 namespace pixfold {
 

@@ -1,9 +1,9 @@
 // pixunfold's option scan.
 #pragma once
 
-#include "common/entry.h"
-#include "common/errors.h"
-#include "common/types.h"
+#include "core/errors.h"
+#include "core/types.h"
+#include "entry.h"
 
 #include <cstdint>
 #include <string_view>

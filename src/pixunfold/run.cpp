@@ -1,12 +1,12 @@
-#include "pixunfold/run.h"
+#include "run.h"
 
 #include "colour/inverse.h"
-#include "common/entry.h"
-#include "common/io.h"
-#include "common/output.h"
+#include "entry.h"
+#include "files.h"
 #include "format/pack.h"
 #include "format/records.h"
-#include "ppm/ppm_writer.h"
+#include "netpbm/ppm_writer.h"
+#include "output.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // Both outputs appear whole, together, or not at all.
 #pragma once
 
-#include "common/errors.h"
-#include "pixunfold/command_line.h"
+#include "command_line.h"
+#include "core/errors.h"
 
 namespace pixfold {
 

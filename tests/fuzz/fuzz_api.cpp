@@ -8,8 +8,8 @@
 //    encode of that pixel alone gives (rows, strides and chunks put each
 //    pixel's bytes in place);
 //  - a key plane holds only 0 and 255.
+#include "api/api_paths.h"
 #include "encode/encoder.h"
-#include "lib/api_paths.h"
 #include "pixfold/pixfold.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Fuzzes the option scan over an argument vector split from the input at zero
 // bytes. Hex values that the scan accepts are checked against the C library's
 // own "%x" reading.
-#include "common/text.h"
+#include "core/text.h"
 #include "pixfold/command_line.h"
 
 #include <cctype>

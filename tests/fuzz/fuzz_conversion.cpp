@@ -7,8 +7,8 @@
 //  - on failure, no output file at all: outputs appear whole or not at all;
 //  - the alpha stream only ever holds whole 4-byte values.
 #include "format/formats.h"
+#include "netpbm/ppm_reader.h"
 #include "pixfold/run.h"
-#include "ppm/ppm_reader.h"
 
 #include <unistd.h>
 

@@ -2,7 +2,7 @@
 // input, in every Netpbm type: whatever the bytes, they must return a header
 // within its limits, never a sample or alpha sample above the maximum, and
 // never more pixels than the bytes hold.
-#include "ppm/ppm_reader.h"
+#include "netpbm/ppm_reader.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,0 +1,177 @@
+#include "cleanup.h"
+
+#include "wide.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace pixfold {
+
+namespace {
+
+// A signal handler can reach nothing but static storage, so the temporary
+// files it must remove are listed here: the tools' one process-wide state.
+// A slot is free (armed == 0) or armed; its fields are written only while it
+// is free, and a signal fence orders them before the flag.
+struct CleanupSlot {
+    int folder = -1;
+    char name[cleanupNameBytes] = {};
+    volatile std::sig_atomic_t armed = 0;
+};
+
+constexpr int cleanupSlotCount = 4; // two outputs, and each a spare
+CleanupSlot cleanupSlots[cleanupSlotCount];
+
+#ifndef _WIN32
+constexpr int cleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+#else
+constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+#endif
+
+void removeArmed() {
+    for (CleanupSlot& slot : cleanupSlots) {
+        if (slot.armed != 0) {
+#ifdef _WIN32
+            // Windows removes no file that is open: the slot's folder field
+            // holds the descriptor, closed first.
+            _close(slot.folder);
+            _wunlink(widen(slot.name).c_str()); // a console handler runs on a thread of its own
+#else
+            ::unlinkat(slot.folder, slot.name, 0);
+#endif
+        }
+    }
+}
+
+extern "C" void removeTemporariesAndEnd(int signalNumber) {
+    removeArmed();
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+#ifndef _WIN32
+// A descriptor inherited across exec never carries FD_CLOEXEC (it would have
+// been closed), so the flag marks the placeholders prepareProcess makes.
+void fillClosedStandardDescriptor(int descriptor) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return;
+    }
+    // Standard input gets a pipe's write end and the others a read end: a
+    // read or write in the usual direction fails, and no file lands there.
+    const int keep = descriptor == 0 ? ends[1] : ends[0];
+    if (keep != descriptor) {
+        ::dup2(keep, descriptor);
+    }
+    for (const int end : ends) {
+        if (end != descriptor) {
+            ::close(end);
+        }
+    }
+    ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+}
+#endif
+
+} // namespace
+
+bool isClosedStandardDescriptor(int descriptor) {
+#ifdef _WIN32
+    (void)descriptor;
+    return false;
+#else
+    const int flags = ::fcntl(descriptor, F_GETFD);
+    return descriptor >= 0 && descriptor <= 2 && flags >= 0 && (flags & FD_CLOEXEC) != 0;
+#endif
+}
+
+int armCleanup(int folderDescriptor, const char* name) {
+    const std::size_t length = std::strlen(name);
+    if (length >= cleanupNameBytes) {
+        return -1;
+    }
+    for (int index = 0; index < cleanupSlotCount; ++index) {
+        CleanupSlot& slot = cleanupSlots[index];
+        if (slot.armed == 0) {
+            slot.folder = folderDescriptor;
+            std::memcpy(slot.name, name, length + 1);
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            slot.armed = 1;
+            return index;
+        }
+    }
+    return -1;
+}
+
+void disarmCleanup(int slot) {
+    if (slot >= 0 && slot < cleanupSlotCount) {
+        cleanupSlots[slot].armed = 0;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    }
+}
+
+#ifdef _WIN32
+CleanupSignalsBlocked::CleanupSignalsBlocked() = default;
+CleanupSignalsBlocked::~CleanupSignalsBlocked() = default;
+
+void prepareProcess() {
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+    for (const int signalNumber : cleanupSignals) {
+        std::signal(signalNumber, removeTemporariesAndEnd);
+    }
+}
+#else
+namespace {
+sigset_t cleanupSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : cleanupSignals) {
+        sigaddset(&set, signalNumber);
+    }
+    return set;
+}
+} // namespace
+
+CleanupSignalsBlocked::CleanupSignalsBlocked() : before() {
+    const sigset_t set = cleanupSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, &before);
+}
+
+CleanupSignalsBlocked::~CleanupSignalsBlocked() {
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+void prepareProcess() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            fillClosedStandardDescriptor(descriptor);
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const int signalNumber : cleanupSignals) {
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        struct sigaction current {};
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            struct sigaction handler {};
+            handler.sa_handler = removeTemporariesAndEnd;
+            sigemptyset(&handler.sa_mask);
+            ::sigaction(signalNumber, &handler, nullptr);
+        }
+    }
+}
+#endif
+
+} // namespace pixfold

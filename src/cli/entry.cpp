@@ -1,0 +1,50 @@
+#include "entry.h"
+
+#include "messages.h"
+
+#include "wide.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace pixfold {
+
+ToolRequest requestOf(const char* argument) {
+    if (std::strcmp(argument, "--help") == 0) {
+        return ToolRequest::help;
+    }
+    return std::strcmp(argument, "--version") == 0 ? ToolRequest::version : ToolRequest::run;
+}
+
+void printNotices(const Notices& notices, const ToolTexts& texts) {
+    for (const Result& notice : notices) {
+        const std::string message = errorMessage(notice, texts.usage);
+#ifdef _WIN32
+        writeText(stderr, message);
+#else
+        std::fputs(message.c_str(), stderr);
+#endif
+    }
+    std::fflush(stderr);
+}
+
+int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result) {
+    if (request == ToolRequest::run) {
+        return succeeded(result) ? 0 : reportFailure(result, texts.usage);
+    }
+    const std::string text = request == ToolRequest::help
+                                 ? std::string(texts.help)
+                                 : std::string(texts.name) + " " PIXFOLD_VERSION "\n";
+#ifdef _WIN32
+    writeText(stdout, text);
+#else
+    std::fputs(text.c_str(), stdout);
+#endif
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        return reportFailure(failure(ErrorCode::cantWriteStdout), texts.usage);
+    }
+    return 0;
+}
+
+} // namespace pixfold

@@ -1,0 +1,151 @@
+#include "files.h"
+
+#include "cleanup.h"
+#include "wide.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace pixfold {
+
+namespace {
+
+#ifdef _WIN32
+constexpr int binaryFlag = _O_BINARY;
+long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
+    return _write(descriptor, bytes, chunk);
+}
+#else
+constexpr int binaryFlag = 0;
+long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    return ::write(descriptor, bytes, count);
+}
+#endif
+
+} // namespace
+
+Result openInput(const char* path, InputStream& stream) {
+    const bool standard = path[0] == '-' && path[1] == '\0'; // "-": standard input
+#ifdef _WIN32
+    stream.descriptor = standard ? _dup(0) : _wopen(widen(path).c_str(), _O_RDONLY | binaryFlag);
+#else
+    if (standard) {
+        stream.descriptor = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    }
+    while (!standard && stream.descriptor < 0) {
+        stream.descriptor = ::open(path, O_RDONLY | O_CLOEXEC | binaryFlag);
+        if (stream.descriptor < 0 && errno != EINTR) {
+            break;
+        }
+    }
+#endif
+    if (stream.descriptor < 0) {
+        return failure(ErrorCode::cantOpenInput, path);
+    }
+    // /dev/stdin and its kin name a descriptor that was closed at the start.
+    const FileIdentity opened = identifyDescriptor(stream.descriptor);
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (isClosedStandardDescriptor(descriptor) &&
+            sameFile(opened, identifyDescriptor(descriptor))) {
+            closeInput(stream);
+            return failure(ErrorCode::cantOpenInput, path);
+        }
+    }
+    stream = descriptorInput(stream.descriptor);
+    return {};
+}
+
+bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const long long written = writeSome(descriptor, bytes, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+#ifdef _WIN32
+namespace {
+FileIdentity identifyHandle(HANDLE handle) {
+    FileIdentity identity;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || GetFileInformationByHandle(handle, &information) == 0) {
+        identity.isDevice = handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
+        return identity;
+    }
+    identity.known = true;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.inode =
+        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return identity;
+}
+} // namespace
+
+FileIdentity identifyDescriptor(int descriptor) {
+    return identifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+bool isRegularFile(int descriptor) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+FileIdentity identifyPath(const char* path) {
+    const HANDLE handle = CreateFileW(fullPath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const FileIdentity identity = identifyHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return identity;
+}
+#else
+namespace {
+FileIdentity identityOf(const struct stat& status) {
+    FileIdentity identity;
+    identity.known = true;
+    identity.isDevice = S_ISCHR(status.st_mode);
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    return identity;
+}
+} // namespace
+
+FileIdentity identifyDescriptor(int descriptor) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 ? identityOf(status) : FileIdentity{};
+}
+
+bool isRegularFile(int descriptor) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+FileIdentity identifyPath(const char* path) {
+    struct stat status {};
+    return ::stat(path, &status) == 0 ? identityOf(status) : FileIdentity{};
+}
+#endif
+
+bool sameFile(const FileIdentity& first, const FileIdentity& second) {
+    return first.known && second.known && !first.isDevice && !second.isDevice &&
+           first.device == second.device && first.inode == second.inode;
+}
+
+} // namespace pixfold

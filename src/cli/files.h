@@ -1,0 +1,38 @@
+// Files as the tools open and compare them: inputs by path ("-" is standard
+// input), whole writes, and file identity for same-file checks.
+#pragma once
+
+#include "core/errors.h"
+#include "netpbm/input_stream.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pixfold {
+
+// Opens path for reading; "-" is standard input. Fails with cantOpenInput.
+Result openInput(const char* path, InputStream& stream);
+
+// Writes all count bytes, resuming after interruptions and partial writes.
+bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count);
+
+constexpr int standardOutput = 1;
+
+// What a same-file check compares: device and inode (on Windows, volume and
+// file index) of an open descriptor or of the file a path names.
+struct FileIdentity {
+    bool known = false;
+    bool isDevice = false; // a character device such as /dev/null or a terminal
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+FileIdentity identifyDescriptor(int descriptor);
+bool isRegularFile(int descriptor);
+FileIdentity identifyPath(const char* path); // follows links; unknown when it names nothing
+
+// True when both name one file. Pipes and FIFOs count; character devices do not,
+// since reading one device and writing another of its kind loses nothing.
+bool sameFile(const FileIdentity& first, const FileIdentity& second);
+
+} // namespace pixfold

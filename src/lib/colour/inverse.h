@@ -1,0 +1,14 @@
+// The way back from video-scale codes to RGB samples, for looking at what was
+// written. Not exact: the codes hold less than the samples did.
+#pragma once
+
+#include "core/types.h"
+
+namespace pixfold {
+
+// Codes to normalised luma and colour differences, then through the inverse of
+// the conversion's coefficient matrix, rounded to the nearest sample and
+// clamped to 0..255.
+RgbPixel codesToRgb(YCrCbCodes codes);
+
+} // namespace pixfold

@@ -1,0 +1,76 @@
+// Every way a run of either tool can fail, and the one shape a failure takes.
+// Runs return a Result (readers the ErrorCode that becomes one); only a
+// tool's entry turns it into a message, once (see the tools' messages.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pixfold {
+
+enum class ErrorCode {
+    none,
+    usage,           // too few arguments, an extra one, or a value missing
+    unknownFormat,   // -f with a name that is not a format
+    invalidHexValue, // a hexadecimal option value with no digit
+    cantOpenInput,
+    cantReadInput,       // a read error that is not the end of the file
+    wrongInputFormat,    // not a binary PPM header we can read
+    only8Bit,            // maximum value of 256 or more
+    sameFile,            // an output is an input file
+    sameOutputAndStdout, // the output file is standard output, which gets the alpha stream
+    sameOutputs,         // two outputs are one file
+    cantOpenOutput,
+    truncatedInput,   // the raster ends before the last pixel
+    sampleExceedsMax, // a sample above the header's maximum value
+    cantWriteOutput,
+    cantWriteStdout,
+    invalidDimension,      // pixunfold: width or height not a positive decimal
+    recordFileSize,        // pixunfold: not exactly width x height records
+    recordFrameSize,       // pixunfold -s: not a whole number of frames
+    alphaFileSize,         // pixunfold: not exactly 4 bytes per pixel
+    alphaFrameSize,        // pixunfold -s: not 4 bytes per pixel of every frame
+    noKeyPlane,            // pixunfold: -k with a format that carries no key value
+    alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
+    forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
+    // Notices: lines that report something and do not fail the run.
+    unknownOption, // an unknown short option, passed over
+    onlyFirstImage // another image follows the first, and -s was not given
+};
+
+// A run's outcome: the code, and what its message names.
+struct Result {
+    ErrorCode code = ErrorCode::none;
+    std::string subject;             // the path or option value the message names
+    char option = 0;                 // invalidHexValue: the option, as typed
+    std::uint64_t actualBytes = 0;   // size messages: what the file holds...
+    bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
+    std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
+};
+
+inline Result failure(ErrorCode code, std::string_view subject = {}) {
+    Result result;
+    result.code = code;
+    result.subject = subject;
+    return result;
+}
+
+inline Result sizeFailure(ErrorCode code, std::string_view path, std::uint64_t actualBytes,
+                          std::uint64_t expectedBytes, bool actualIsLowerBound = false) {
+    Result result = failure(code, path);
+    result.actualBytes = actualBytes;
+    result.expectedBytes = expectedBytes;
+    result.actualIsLowerBound = actualIsLowerBound;
+    return result;
+}
+
+inline bool succeeded(const Result& result) {
+    return result.code == ErrorCode::none;
+}
+
+// What a run reports without failing, printed before the run's own message.
+using Notices = std::vector<Result>;
+
+} // namespace pixfold

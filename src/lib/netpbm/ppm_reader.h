@@ -1,0 +1,78 @@
+// Netpbm input: the header of any type (P1 to P7), then the raster in blocks
+// of whole pixels, spread to red, green and blue samples whatever the type;
+// with findNextImage, the images of a multi-image stream one by one.
+#pragma once
+
+#include "core/errors.h"
+#include "core/types.h"
+#include "netpbm/input_stream.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pixfold {
+
+// How a raster is stored: the digit of the magic number names the type.
+enum class RasterKind {
+    plainBitmap, // P1: '0' and '1', whitespace optional between them
+    plainGrey,   // P2: decimal samples separated by whitespace
+    plainColour, // P3
+    bitmap,      // P4: 8 pixels a byte, each row starting on a byte
+    binary,      // P5, P6 and P7: samplesPerPixel bytes a pixel
+};
+
+// A header's fields. width, height and maxValue are decimal numbers from 0 to
+// 2147483647; bitmaps (P1, P4) have maxValue 1.
+struct PpmHeader {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t maxValue = 0;
+    RasterKind kind = RasterKind::binary;
+    std::int32_t samplesPerPixel = 3; // 1 grey, 2 grey and opacity, 3 RGB, 4 RGB and opacity
+    bool hasOpacity = false;          // the last sample of each pixel is its alpha
+};
+
+// Reads a header as Netpbm defines each type. P1 to P6: the magic number,
+// width, height and (but for bitmaps) maximum value as unsigned decimals
+// separated by whitespace, '#' comments allowed between them; binary types
+// then take exactly one whitespace byte before the raster. P7 (PAM): lines of
+// WIDTH, HEIGHT, DEPTH, MAXVAL and TUPLTYPE, '#' comment lines, up to ENDHDR.
+// On success the stream stands at the first sample.
+ErrorCode readPpmHeader(InputStream& input, PpmHeader& header);
+
+// After an image's last sample: skips white space and tells whether another
+// image follows (found) or the input ends there. A read error is cantReadInput.
+ErrorCode findNextImage(InputStream& input, bool& found);
+
+struct PixelBlock {
+    std::size_t pixels = 0;            // whole, valid pixels now in the buffer
+    ErrorCode error = ErrorCode::none; // why fewer than asked for, if so
+};
+
+// The binary 3-sample raster (P6, PAM RGB): reads up to pixelCount pixels
+// (red, green, blue) into samples, never more bytes than those pixels. Stops
+// early at the end of the file (truncatedInput), on a read error
+// (cantReadInput) or before a pixel with a sample above maxValue
+// (sampleExceedsMax).
+PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
+                      std::int32_t maxValue);
+
+// One image's raster as it is read: its header and, for P4, where the reader
+// stands in the current row and byte.
+struct RasterReader {
+    PpmHeader header;
+    std::int32_t column = 0;     // P4: the next pixel's column
+    std::uint32_t bitBuffer = 0; // P4: the byte being read, its next bit at bit 7
+    std::int32_t bitsLeft = 0;
+};
+
+// Any type's raster: up to pixelCount pixels into samples as red, green and
+// blue (grey s as s, s, s; a bitmap's black as 0, 0, 0 and white as 1, 1, 1),
+// and, for types with opacity, one alpha sample a pixel into opacity.
+// samples has room for pixelCount * 4 bytes; opacity for pixelCount bytes.
+// Stops early as readPixels does; plain text that is not a sample where one
+// is due is wrongInputFormat.
+PixelBlock readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+                      std::uint8_t* opacity, std::size_t pixelCount);
+
+} // namespace pixfold

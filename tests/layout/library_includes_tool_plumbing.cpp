@@ -1,0 +1,2 @@
+// Must not build: the library's include root admits nothing of the tools.
+#include "output.h"
