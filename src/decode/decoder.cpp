@@ -1,0 +1,284 @@
+#include "decode/decoder.h"
+
+#include "colour/inverse.h"
+#include "format/formats.h"
+#include "format/pack.h"
+#include "format/records.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+// The x86 paths are the portable loop compiled for AVX2 or AVX-512, where the
+// compiler takes per-function targets.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define PIXFOLD_HAS_X86_DECODE_PATHS 1
+#define PIXFOLD_DECODE_INLINE inline __attribute__((always_inline))
+#else
+#define PIXFOLD_HAS_X86_DECODE_PATHS 0
+#define PIXFOLD_DECODE_INLINE inline
+#endif
+
+namespace pixfold {
+
+namespace {
+
+// Short enough that a span holding a pixel near a sample boundary is cheap to
+// go over again, long enough for the loops to run at full speed.
+constexpr std::size_t spanPixels = 256;
+constexpr std::size_t flagGroupPixels = 16;
+
+constexpr std::uint32_t fractionMask = (1u << decodeFractionBits) - 1;
+
+// A weight in fixed point as the unsigned value whose wrapping products sum
+// correctly: negative weights become their two's complement.
+std::uint32_t fixedPoint(double value) {
+    const auto rounded =
+        static_cast<std::int64_t>(std::llround(std::ldexp(value, decodeFractionBits)));
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(rounded) & 0xFFFFFFFFu);
+}
+
+ChannelEstimate makeChannelEstimate(int channel) {
+    // The sample before rounding is 255 (a (y - 16) / 219 + b (cr - 128) / 224
+    // + c (cb - 128) / 224).
+    const double luma = 255.0 * inverseCoefficient(channel, 0) / 219.0;
+    const double red = 255.0 * inverseCoefficient(channel, 1) / 224.0;
+    const double blue = 255.0 * inverseCoefficient(channel, 2) / 224.0;
+    ChannelEstimate estimate;
+    estimate.luma = fixedPoint(luma);
+    estimate.red = fixedPoint(red);
+    estimate.blue = fixedPoint(blue);
+    estimate.bias =
+        fixedPoint(decodeOffset + 0.5 - 16.0 * luma - 128.0 * red - 128.0 * blue) + decodeGuard;
+    return estimate;
+}
+
+PIXFOLD_DECODE_INLINE std::uint32_t estimateChannel(const ChannelEstimate& estimate,
+                                                    std::uint32_t y, std::uint32_t cr,
+                                                    std::uint32_t cb) {
+    return estimate.bias + estimate.luma * y + estimate.red * cr + estimate.blue * cb;
+}
+
+PIXFOLD_DECODE_INLINE std::uint32_t sampleOf(std::uint32_t estimate) {
+    const std::int32_t sample =
+        static_cast<std::int32_t>(estimate >> decodeFractionBits) - decodeOffset;
+    return static_cast<std::uint32_t>(std::min(std::max(sample, 0), 255));
+}
+
+PIXFOLD_DECODE_INLINE std::uint32_t nearSampleBoundary(std::uint32_t estimate) {
+    return static_cast<std::uint32_t>((estimate & fractionMask) < 2 * decodeGuard);
+}
+
+// Pixels of 4-byte records in the 8-8-8 layout, into words holding the bytes
+// red, green, blue, 0 in memory. Branch-free loops over 32-bit lanes, which
+// compilers vectorise; a pixel near a sample boundary is redone by the formula
+// after the span. Inlined into each path's entry, so each copy is vectorised
+// for that path's instruction set.
+PIXFOLD_DECODE_INLINE void decodeSpan888(const std::uint8_t* records, std::size_t pixelCount,
+                                         const DecodePlan& plan, std::uint32_t* words) {
+    std::uint32_t luma[spanPixels];
+    std::uint32_t red[spanPixels];
+    std::uint32_t blue[spanPixels];
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        luma[i] = records[i * 4];
+        red[i] = records[i * 4 + 1];
+        blue[i] = records[i * 4 + 2];
+    }
+    const ChannelEstimate r = plan.channels[0];
+    const ChannelEstimate g = plan.channels[1];
+    const ChannelEstimate b = plan.channels[2];
+    std::uint32_t near[spanPixels];
+    std::uint32_t anyNear = 0;
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        const std::uint32_t red8 = estimateChannel(r, luma[i], red[i], blue[i]);
+        const std::uint32_t green8 = estimateChannel(g, luma[i], red[i], blue[i]);
+        const std::uint32_t blue8 = estimateChannel(b, luma[i], red[i], blue[i]);
+        near[i] = nearSampleBoundary(red8) | nearSampleBoundary(green8) | nearSampleBoundary(blue8);
+        anyNear |= near[i];
+        words[i] = bytesInMemoryOrder(sampleOf(red8), sampleOf(green8), sampleOf(blue8), 0);
+    }
+    // Groups of flags are tested whole: a vector compare each, not one branch
+    // a pixel.
+    for (std::size_t group = 0; anyNear != 0 && group < pixelCount; group += flagGroupPixels) {
+        const std::size_t groupEnd = std::min(pixelCount, group + flagGroupPixels);
+        std::uint32_t groupNear = 0;
+        for (std::size_t i = group; i < groupEnd; ++i) {
+            groupNear |= near[i];
+        }
+        for (std::size_t i = group; groupNear != 0 && i < groupEnd; ++i) {
+            if (near[i] != 0) {
+                const RgbPixel pixel = codesToRgb({static_cast<std::int32_t>(luma[i]),
+                                                   static_cast<std::int32_t>(red[i]),
+                                                   static_cast<std::int32_t>(blue[i])});
+                words[i] = bytesInMemoryOrder(pixel.r, pixel.g, pixel.b, 0);
+            }
+        }
+    }
+}
+
+// Each word's first three bytes, as byte stores: compilers turn this loop
+// into shuffles and whole-vector stores where the target has a byte shuffle
+// (SSSE3 and later, NEON).
+PIXFOLD_DECODE_INLINE void storeSamples(const std::uint32_t* words, std::size_t pixelCount,
+                                        std::uint8_t* samples) {
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        const std::uint32_t word = hostIsBigEndian ? byteSwap32(words[i]) : words[i];
+        samples[i * 3] = static_cast<std::uint8_t>(word);
+        samples[i * 3 + 1] = static_cast<std::uint8_t>(word >> 8);
+        samples[i * 3 + 2] = static_cast<std::uint8_t>(word >> 16);
+    }
+}
+
+PIXFOLD_DECODE_INLINE void decode888Body(const std::uint8_t* records, std::size_t pixelCount,
+                                         const DecodePlan& plan, std::uint8_t* samples) {
+    std::uint32_t words[spanPixels];
+    for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
+        const std::size_t count = std::min(spanPixels, pixelCount - done);
+        decodeSpan888(records + done * 4, count, plan, words);
+        storeSamples(words, count, samples + done * 3);
+    }
+}
+
+void decode888Portable(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                       std::uint8_t* samples) {
+    decode888Body(records, pixelCount, plan, samples);
+}
+
+#if PIXFOLD_HAS_X86_DECODE_PATHS
+__attribute__((target("avx2"))) void decode888Avx2(const std::uint8_t* records,
+                                                   std::size_t pixelCount, const DecodePlan& plan,
+                                                   std::uint8_t* samples) {
+    decode888Body(records, pixelCount, plan, samples);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,prefer-vector-width=512"))) void
+decode888Avx512(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                std::uint8_t* samples) {
+    decode888Body(records, pixelCount, plan, samples);
+}
+#endif
+
+void decode888(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+               std::uint8_t* samples) {
+#if PIXFOLD_HAS_X86_DECODE_PATHS
+    if (plan.path == DecodePath::avx512) {
+        decode888Avx512(records, pixelCount, plan, samples);
+        return;
+    }
+    if (plan.path == DecodePath::avx2) {
+        decode888Avx2(records, pixelCount, plan, samples);
+        return;
+    }
+#endif
+    decode888Portable(records, pixelCount, plan, samples);
+}
+
+template <OutputFormat format>
+void decode655(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+               std::uint8_t* samples) {
+    const std::uint32_t* table = plan.table655.data();
+    std::uint32_t words[spanPixels];
+    for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
+        const std::size_t count = std::min(spanPixels, pixelCount - done);
+        const std::uint8_t* span = records + done * recordBytes(format);
+        for (std::size_t i = 0; i < count; ++i) {
+            // The 6-5-5 value is the first two bytes of either record.
+            words[i] = table[loadBigEndian16(span + i * recordBytes(format))];
+        }
+        storeSamples(words, count, samples + done * 3);
+    }
+}
+
+std::vector<std::uint32_t> makeTable655(const DecodePlan& plan) {
+    std::vector<std::uint32_t> table(65536);
+    std::uint8_t records[spanPixels * 4];
+    for (std::uint32_t first = 0; first < 65536; first += spanPixels) {
+        for (std::uint32_t i = 0; i < spanPixels; ++i) {
+            const YCrCbCodes codes = unpackWord((first + i) << 16, OutputFormat::e655);
+            storeBigEndian32(records + i * 4, packWord(codes, OutputFormat::e888));
+        }
+        decodeSpan888(records, spanPixels, plan, &table[first]);
+    }
+    return table;
+}
+
+} // namespace
+
+bool decodePathAvailable(DecodePath path) {
+    if (path == DecodePath::portable) {
+        return true;
+    }
+#if PIXFOLD_HAS_X86_DECODE_PATHS
+    __builtin_cpu_init();
+    if (path == DecodePath::avx2) {
+        return __builtin_cpu_supports("avx2");
+    }
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+#else
+    return false;
+#endif
+}
+
+DecodePath fastestDecodePath() {
+    for (const DecodePath path : {DecodePath::avx512, DecodePath::avx2}) {
+        if (decodePathAvailable(path)) {
+            return path;
+        }
+    }
+    return DecodePath::portable;
+}
+
+const char* decodePathName(DecodePath path) {
+    constexpr const char* names[] = {"portable", "avx2", "avx512"};
+    return names[static_cast<std::size_t>(path)];
+}
+
+DecodePlan makeDecodePlan(OutputFormat format, DecodePath path) {
+    DecodePlan plan;
+    plan.format = format;
+    plan.path = decodePathAvailable(path) ? path : DecodePath::portable;
+    for (int channel = 0; channel < 3; ++channel) {
+        plan.channels[channel] = makeChannelEstimate(channel);
+    }
+    if (!usesLayout888(format)) {
+        plan.table655 = makeTable655(plan);
+    }
+    return plan;
+}
+
+void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                   std::uint8_t* samples) {
+    switch (plan.format) {
+    case OutputFormat::e655:
+        decode655<OutputFormat::e655>(records, pixelCount, plan, samples);
+        break;
+    case OutputFormat::e655Z:
+        decode655<OutputFormat::e655Z>(records, pixelCount, plan, samples);
+        break;
+    default:
+        decode888(records, pixelCount, plan, samples);
+        break;
+    }
+}
+
+void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
+                    const KeyPlaneTest& test, std::uint8_t* mask) {
+    if (keys == nullptr) {
+        const bool zeroMatches = !test.anyNonZero && test.wanted == 0;
+        std::memset(mask, zeroMatches ? 255 : 0, pixelCount);
+        return;
+    }
+    // e655Z keeps the key value's low 16 bits, after the 6-5-5 value.
+    const std::uint32_t kept = format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu;
+    const std::uint32_t wanted = test.wanted & kept;
+    const std::uint32_t anyNonZero = test.anyNonZero ? 1 : 0;
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        const std::uint32_t value = loadBigEndian32(keys + i * 4) & kept;
+        const std::uint32_t matches = anyNonZero != 0 ? static_cast<std::uint32_t>(value != 0)
+                                                      : static_cast<std::uint32_t>(value == wanted);
+        mask[i] = static_cast<std::uint8_t>(0u - matches);
+    }
+}
+
+} // namespace pixfold

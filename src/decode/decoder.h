@@ -1,0 +1,80 @@
+// Decodes a run of records back to RGB samples, and the key plane, for
+// pixunfold: exactly the samples codesToRgb gives for every record, at a
+// speed near that of moving the bytes.
+#pragma once
+
+#include "common/types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pixfold {
+
+// The estimate of one channel for 8-bit codes y, cr, cb, in unsigned 32-bit
+// arithmetic (which wraps; the true sum always lies within 0 .. 2^32):
+//
+//   T = bias + luma * y + red * cr + blue * cb
+//
+// is the channel's value before rounding, plus 512.5 (the rounding and an
+// offset that keeps it positive), in fixed point with 21 fractional bits, plus
+// a guard of decodeGuard units. Each weight is rounded once, so T is within
+// 384 units (3 * 255 * 0.5, and 0.5 for the bias) of that, and the double
+// formula stays within a few millionths of a unit of the real value. Where T's
+// fractional bits are below 2 * decodeGuard the value may lie on the other
+// side of a sample boundary, or on a tie, and the pixel goes to codesToRgb;
+// everywhere else (T >> 21) - 512, clamped to 0 .. 255, is codesToRgb's sample.
+// A test compares every code triple.
+constexpr int decodeFractionBits = 21;
+constexpr std::uint32_t decodeGuard = 512;
+constexpr std::int32_t decodeOffset = 512;
+
+// The 8-8-8 loop in three builds: portable C++, and on x86 the same loop
+// compiled for AVX2 and for AVX-512. All give identical samples; the run takes
+// the fastest the processor has, and a caller may name any path (an
+// unavailable one falls back to portable).
+enum class DecodePath { portable, avx2, avx512 };
+
+constexpr DecodePath allDecodePaths[] = {DecodePath::portable, DecodePath::avx2,
+                                         DecodePath::avx512};
+
+bool decodePathAvailable(DecodePath path);
+DecodePath fastestDecodePath();
+const char* decodePathName(DecodePath path);
+
+struct ChannelEstimate {
+    std::uint32_t luma = 0;
+    std::uint32_t red = 0;
+    std::uint32_t blue = 0;
+    std::uint32_t bias = 0;
+};
+
+struct DecodePlan {
+    OutputFormat format = OutputFormat::e888;
+    DecodePath path = DecodePath::portable;
+    ChannelEstimate channels[3]; // red, green, blue
+    // e655 and e655Z: the samples of every 16-bit value, as the bytes red,
+    // green, blue, 0 in memory. A table of the run's own: 65,536 values cost
+    // 0.1 ms to decode, and the plan then holds no state shared between runs.
+    std::vector<std::uint32_t> table655;
+};
+
+DecodePlan makeDecodePlan(OutputFormat format, DecodePath path = fastestDecodePath());
+
+// records: pixelCount * recordBytes(plan.format) bytes; samples: pixelCount * 3.
+void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                   std::uint8_t* samples);
+
+// What the key plane shows: 255 where a pixel's key value is wanted (or, with
+// anyNonZero, is not zero), 0 elsewhere.
+struct KeyPlaneTest {
+    bool anyNonZero = true;
+    std::uint32_t wanted = 0;
+};
+
+// keys: e655Z's records, or e888Alpha's alpha stream, pixelCount * 4 bytes;
+// null for the formats with no key value, whose pixels all hold 0.
+void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
+                    const KeyPlaneTest& test, std::uint8_t* mask);
+
+} // namespace pixfold
