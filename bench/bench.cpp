@@ -1,13 +1,17 @@
 // Times pixfold against the plainest copy a C programmer would write
 // (plain_copy: fscanf for the header, fread in 1 MiB blocks, fwrite of the
 // same output volume with no colour math), interleaved over rounds after a
-// warm-up, and reports medians and ratios to the copy of the same volume.
-// Also: the raw read/write limit, each compiled pixel loop in memory (ns a
-// pixel), a stream of small frames through one run (-s) against one run per
-// frame, pixfold's peak resident memory, and ffmpeg and netpbm's ppmtoyuv as
-// reference points when they are installed.
+// warm-up, and reports medians and ratios to the copy of the same volume and
+// to the raw read/write limit of that volume (plain_copy --raw: read and write
+// in blocks of 65536 pixels, no per-pixel work). pixunfold is timed the same
+// way in e888 and e655 against the raw limit of its volumes. Also: each
+// compiled pixel loop in memory (ns a pixel), both ways, a stream of small
+// frames through one run (-s) against one run per frame, the tools' peak
+// resident memory, and ffmpeg and netpbm's ppmtoyuv as reference points when
+// they are installed.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
+#include "decode/decoder.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "support/process.h"
@@ -45,6 +49,7 @@ struct Contender {
     std::vector<std::string> arguments; // program first
     std::string standardOutput;         // file that receives standard output
     int baseline = -1;                  // index of the copy it is compared with
+    int rawLimit = -1;                  // index of the raw read/write of its volume
     std::vector<double> wall;
     std::vector<double> cpu;
 };
@@ -180,6 +185,44 @@ void timeLoopsInMemory(int rounds) {
     }
 }
 
+// ns a pixel of each runnable decode loop, in memory, e888, and e655's table.
+void timeDecodeInMemory(int rounds) {
+    constexpr std::size_t pixels = 65536;
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::uint64_t state = 54321;
+    for (std::uint8_t& byte : records) {
+        byte = static_cast<std::uint8_t>(nextRandom(state));
+    }
+    std::vector<std::uint8_t> samples(pixels * 3);
+    std::printf("\ndecode loops in memory, random records, ns a pixel (median of %d)\n\n", rounds);
+    std::printf("| %-9s | %-9s | %8s |\n|-----------|-----------|----------|\n", "loop", "format",
+                "ns/pixel");
+    for (const pixfold::DecodePath path : pixfold::allDecodePaths) {
+        for (const pixfold::OutputFormat format :
+             {pixfold::OutputFormat::e888, pixfold::OutputFormat::e655}) {
+            if (!pixfold::decodePathAvailable(path) ||
+                (format == pixfold::OutputFormat::e655 && path != pixfold::fastestDecodePath())) {
+                continue; // e655 is one table lookup on every path
+            }
+            const pixfold::DecodePlan plan = pixfold::makeDecodePlan(format, path);
+            std::vector<double> times;
+            for (int round = 0; round < rounds; ++round) {
+                const auto start = std::chrono::steady_clock::now();
+                for (int repeat = 0; repeat < 20; ++repeat) {
+                    pixfold::decodeRecords(records.data(), pixels, plan, samples.data());
+                }
+                const std::chrono::duration<double, std::nano> spent =
+                    std::chrono::steady_clock::now() - start;
+                times.push_back(spent.count() / (20.0 * pixels));
+            }
+            std::printf("| %-9s | %-9s | %8.2f |\n",
+                        format == pixfold::OutputFormat::e655 ? "table"
+                                                              : pixfold::decodePathName(path),
+                        std::string(pixfold::formatName(format)).c_str(), median(times));
+        }
+    }
+}
+
 // One run over a stream of frames against one run per frame.
 void timeFrameStream(const std::string& folder, int frames, int rounds) {
     const std::string single = folder + "frame.ppm";
@@ -233,26 +276,75 @@ int main(int argc, char** argv) {
     }
 
     const std::string pixfold = PIXFOLD_EXECUTABLE;
+    const std::string pixunfold = PIXUNFOLD_EXECUTABLE;
     const std::string copy = PIXFOLD_PLAIN_COPY;
     const std::string discard = "/dev/null";
+    const std::string width = std::to_string(options.width);
+    const std::string height = std::to_string(options.height);
+    const std::string pixels = std::to_string(options.width * options.height);
+    const std::string records888 = folder + "records.e888";
+    const std::string records655 = folder + "records.e655";
+    if (runOnce({pixfold, "-f", "e888", image, records888}, discard).status != 0 ||
+        runOnce({pixfold, "-f", "e655", image, records655}, discard).status != 0) {
+        std::fputs("can't write the records pixunfold reads\n", stderr);
+        return 1;
+    }
+    // Each with the index of the plain copy and of the raw limit of its volume.
     std::vector<Contender> contenders = {
-        {"plain copy 4 B", {copy, image, output}, discard, 0, {}, {}},
-        {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, {}, {}},
-        {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, {}, {}},
-        {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, {}, {}},
-        {"raw read/write 2 B", {copy, "--raw", "--bytes", "2", image, output}, discard, 1, {}, {}},
-        {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, {}, {}},
-        {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, {}, {}},
+        {"plain copy 4 B", {copy, image, output}, discard, 0, 3, {}, {}},
+        {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, 4, {}, {}},
+        {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, 5, {}, {}},
+        {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, 3, {}, {}},
+        {"raw read/write 2 B",
+         {copy, "--raw", "--bytes", "2", image, output},
+         discard,
+         1,
+         4,
+         {},
+         {}},
+        {"raw read/write 4+4 B", {copy, "--raw", "--alpha", image, output}, alpha, 2, 5, {}, {}},
+        {"raw 4 B to 3 B",
+         {copy, "--raw", "--records", "4", "--pixels", pixels, records888, output},
+         discard,
+         6,
+         6,
+         {},
+         {}},
+        {"raw 2 B to 3 B",
+         {copy, "--raw", "--records", "2", "--pixels", pixels, records655, output},
+         discard,
+         7,
+         7,
+         {},
+         {}},
+        {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, 3, {}, {}},
+        {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, 4, {}, {}},
         {"pixfold e655Z",
          {pixfold, "-f", "e655Z", "-m", "ff00ff", "-1", "ff", image, output},
          discard,
          0,
+         3,
          {},
          {}},
         {"pixfold e888Alpha",
          {pixfold, "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", image, output},
          alpha,
          2,
+         5,
+         {},
+         {}},
+        {"pixunfold e888",
+         {pixunfold, "-f", "e888", width, height, records888, output},
+         discard,
+         6,
+         6,
+         {},
+         {}},
+        {"pixunfold e655",
+         {pixunfold, "-f", "e655", width, height, records655, output},
+         discard,
+         7,
+         7,
          {},
          {}},
     };
@@ -263,13 +355,14 @@ int main(int argc, char** argv) {
                                "-f", "rawvideo", output},
                               discard,
                               0,
+                              3,
                               {},
                               {}});
     } else {
         absent.push_back("ffmpeg");
     }
     if (onPath("ppmtoyuv")) {
-        contenders.push_back({"netpbm ppmtoyuv", {"ppmtoyuv", image}, output, 0, {}, {}});
+        contenders.push_back({"netpbm ppmtoyuv", {"ppmtoyuv", image}, output, 0, 3, {}, {}});
     } else {
         absent.push_back("ppmtoyuv");
     }
@@ -295,30 +388,38 @@ int main(int argc, char** argv) {
     std::printf("%s; image %ldx%ld (%.0f MB) in the page cache, %d interleaved rounds, "
                 "medians\n\n",
                 processorName().c_str(), options.width, options.height, megabytes, options.rounds);
-    std::printf("| %-18s | %8s | %8s | %8s | %-16s | %8s |\n", "program", "wall s", "cpu s", "MB/s",
-                "compared with", "ratio");
-    std::printf("|--------------------|----------|----------|----------|------------------|------"
-                "----|\n");
+    std::printf("| %-20s | %8s | %8s | %8s | %-16s | %8s | %-20s | %8s |\n", "program", "wall s",
+                "cpu s", "MB/s", "compared with", "ratio", "raw limit", "ratio");
+    std::printf("|----------------------|----------|----------|----------|------------------|------"
+                "----|----------------------|----------|\n");
     for (const Contender& contender : contenders) {
         const double wall = median(contender.wall);
         const Contender& baseline = contenders[static_cast<std::size_t>(contender.baseline)];
-        std::printf("| %-18s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f |\n", contender.name.c_str(),
-                    wall, median(contender.cpu), megabytes / wall, baseline.name.c_str(),
-                    wall / median(baseline.wall));
+        const Contender& rawLimit = contenders[static_cast<std::size_t>(contender.rawLimit)];
+        std::printf("| %-20s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f | %-20s | %8.2f |\n",
+                    contender.name.c_str(), wall, median(contender.cpu), megabytes / wall,
+                    baseline.name.c_str(), wall / median(baseline.wall), rawLimit.name.c_str(),
+                    wall / median(rawLimit.wall));
     }
     for (const std::string& name : absent) {
         std::printf("\n%s is not installed: no reference time for it.", name.c_str());
     }
 
     timeLoopsInMemory(options.rounds);
+    timeDecodeInMemory(options.rounds);
     timeFrameStream(folder, options.frames, options.rounds);
 
     settle(outputs);
     const ProcessRun small = runOnce({pixfold, tiny, output}, discard);
     settle(outputs);
     const ProcessRun large = runOnce({pixfold, image, output}, discard);
-    std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB\n",
-                small.peakKilobytes, options.width, options.height, large.peakKilobytes);
+    settle(outputs);
+    const ProcessRun unfolded =
+        runOnce({pixunfold, "-f", "e888", width, height, records888, output}, discard);
+    std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB; "
+                "pixunfold e888 %ld KiB\n",
+                small.peakKilobytes, options.width, options.height, large.peakKilobytes,
+                unfolded.peakKilobytes);
     settle(outputs);
     return 0;
 }
