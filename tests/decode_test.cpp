@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace pixfold {
@@ -46,6 +47,17 @@ std::vector<std::uint8_t> formulaSamples() {
     return samples;
 }
 
+std::vector<std::pair<OutputFormat, DecodePath>> everyPathOf655() {
+    std::vector<std::pair<OutputFormat, DecodePath>> cases;
+    for (const DecodePath path : allDecodePaths) {
+        if (decodePathAvailable(path)) {
+            cases.emplace_back(OutputFormat::e655, path);
+            cases.emplace_back(OutputFormat::e655Z, path);
+        }
+    }
+    return cases;
+}
+
 TEST(Decoder, EveryE888CodeTripleGivesTheFormulasSamplesOnEveryPath) {
     const std::vector<std::uint8_t> expected = formulaSamples();
     // Blocks of an odd size, so that every path's last three-byte store and
@@ -71,9 +83,9 @@ TEST(Decoder, EveryE888CodeTripleGivesTheFormulasSamplesOnEveryPath) {
     }
 }
 
-TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamples) {
-    for (const OutputFormat format : {OutputFormat::e655, OutputFormat::e655Z}) {
-        const DecodePlan plan = makeDecodePlan(format);
+TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
+    for (const auto& [format, path] : everyPathOf655()) {
+        const DecodePlan plan = makeDecodePlan(format, path);
         const std::size_t size = recordBytes(format);
         std::vector<std::uint8_t> records(65536 * size);
         std::vector<std::uint8_t> samples(65536 * 3);
@@ -84,7 +96,8 @@ TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamples) {
                 storeBigEndian32(&records[value * 4], (value << 16) | (value ^ 0xFFFFu));
             }
         }
-        EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1) << formatName(format);
+        EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1)
+            << formatName(format) << ", " << decodePathName(path);
     }
 }
 
