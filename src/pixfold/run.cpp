@@ -2,6 +2,7 @@
 
 #include "common/io.h"
 #include "common/output.h"
+#include "common/pipeline.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "ppm/ppm_reader.h"
@@ -47,44 +48,78 @@ Result inputFailure(ErrorCode code, const CommandLine& line) {
     return failure(code, line.inputPath);
 }
 
-// Streams one image's raster block by block.
+// Streams one image's raster block by block. With a second set of buffers,
+// two threads take turns (common/pipeline.h): one reads while the other
+// converts and writes. Either way every block before a failure is written and
+// the failure reported as the one thread's loop would.
 Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePlan& plan,
-                     const CommandLine& line, RasterBuffers& buffers, Outputs& outputs) {
-    std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
+                     const CommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
+                     Outputs& outputs) {
+    std::uint64_t remaining = pixelCount(header.width, header.height);
+    const bool overlap = slots[1] != nullptr && remaining >= overlapMinimumItems;
+    // With two threads each reads as many blocks at its turn as its buffer holds.
+    const std::size_t turnPixels = overlap ? slots[1]->samples.size() / 3 : blockPixels;
     const std::size_t bytesPerRecord = recordBytes(plan.format);
-    for (std::uint64_t remaining = pixelCount(header.width, header.height); remaining > 0;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-        const PixelBlock block = readPixels(input, buffers.samples.data(), wanted, header.maxValue);
-        if (block.error != ErrorCode::none) {
-            return inputFailure(block.error, line); // the outputs are dropped whole
+    auto read = [&](std::size_t slot) {
+        FilledBlock filled;
+        std::uint8_t* samples = slots[slot]->samples.data();
+        while (filled.count < turnPixels && remaining > 0) {
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
+            const PixelBlock block =
+                readPixels(input, samples + filled.count * 3, wanted, header.maxValue);
+            if (block.error != ErrorCode::none) {
+                filled.result = inputFailure(block.error, line); // the outputs are dropped whole
+                return filled; // after the whole blocks before it are written
+            }
+            remaining -= block.pixels;
+            filled.count += block.pixels;
         }
-        encodePixels(buffers.samples.data(), block.pixels, plan, buffers.records.data(), alpha);
-        Result result =
-            writeOutput(outputs.records, buffers.records.data(), block.pixels * bytesPerRecord);
-        if (succeeded(result) && outputs.alphaToFile) {
-            result = writeOutput(outputs.alphaFile, alpha, block.pixels * 4);
+        filled.last = remaining == 0;
+        return filled;
+    };
+    auto convertAndWrite = [&](std::size_t slot, std::size_t count) {
+        RasterBuffers& buffers = *slots[slot];
+        std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
+        Result result;
+        for (std::size_t done = 0; done < count && succeeded(result); done += blockPixels) {
+            const std::size_t pixels = std::min(blockPixels, count - done);
+            encodePixels(buffers.samples.data() + done * 3, pixels, plan, buffers.records.data(),
+                         alpha);
+            result = writeOutput(outputs.records, buffers.records.data(), pixels * bytesPerRecord);
+            if (succeeded(result) && outputs.alphaToFile) {
+                result = writeOutput(outputs.alphaFile, alpha, pixels * 4);
+            }
+            if (succeeded(result) && outputs.alphaToStandardOutput &&
+                !writeAll(standardOutput, alpha, pixels * 4)) {
+                result = failure(ErrorCode::cantWriteStdout);
+            }
         }
-        if (succeeded(result) && outputs.alphaToStandardOutput &&
-            !writeAll(standardOutput, alpha, block.pixels * 4)) {
-            result = failure(ErrorCode::cantWriteStdout);
-        }
-        if (!succeeded(result)) {
-            return result;
-        }
-        remaining -= block.pixels;
-    }
-    return {};
+        return result;
+    };
+    return remaining == 0 ? Result{} : runPipeline(overlap, read, convertAndWrite);
 }
 
 // Every image of the input: the first, and with -s each one that follows.
 Result convertImages(InputStream& input, PpmHeader header, const CommandLine& line,
                      Outputs& outputs) {
-    RasterBuffers buffers = makeBuffers(line.settings.format,
-                                        pixelCount(header.width, header.height), line.imageStream);
+    const std::uint64_t firstPixels = pixelCount(header.width, header.height);
+    RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
+    // A second thread's buffers where some image may be large enough for it;
+    // the samples of a turn's blocks for both.
+    const bool mayOverlap = overlapBuilt && secondProcessorAvailable() &&
+                            (line.imageStream || firstPixels >= overlapMinimumItems);
+    constexpr std::size_t turnBlocks = 4; // fewer turns, fewer waits
+    RasterBuffers second;
+    if (mayOverlap) {
+        second = makeBuffers(line.settings.format, blockPixels, true);
+        second.samples.resize(turnBlocks * blockPixels * 3);
+        buffers.samples.resize(turnBlocks * blockPixels * 3);
+    }
+    RasterBuffers* const slots[pipelineSlots] = {&buffers, mayOverlap ? &second : nullptr};
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        Result result = convertRaster(input, header, plan, line, buffers, outputs);
+        Result result = convertRaster(input, header, plan, line, slots, outputs);
         if (!succeeded(result) || !line.imageStream) {
             return result;
         }
