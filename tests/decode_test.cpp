@@ -76,8 +76,8 @@ TEST(Decoder, EveryE888CodeTripleGivesTheFormulasSamplesOnEveryPath) {
                 storeBigEndian32(&records[i * 4], static_cast<std::uint32_t>(first + i) << 8);
             }
             decodeRecords(records.data(), pixels, plan, samples.data());
-            ASSERT_TRUE(std::equal(samples.begin(), samples.begin() + pixels * 3,
-                                   expected.begin() + first * 3))
+            ASSERT_TRUE(std::equal(samples.data(), samples.data() + pixels * 3,
+                                   expected.data() + first * 3))
                 << decodePathName(path) << ", codes from " << first;
         }
     }
@@ -87,13 +87,14 @@ TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
     for (const auto& [format, path] : everyPathOf655()) {
         const DecodePlan plan = makeDecodePlan(format, path);
         const std::size_t size = recordBytes(format);
-        std::vector<std::uint8_t> records(65536 * size);
-        std::vector<std::uint8_t> samples(65536 * 3);
-        for (std::uint32_t value = 0; value < 65536; ++value) {
+        std::vector<std::uint8_t> records(std::size_t{65536} * size);
+        std::vector<std::uint8_t> samples(std::size_t{65536} * 3);
+        for (std::size_t i = 0; i < 65536; ++i) {
+            const auto value = static_cast<std::uint32_t>(i);
             if (format == OutputFormat::e655) {
-                storeBigEndian16(&records[value * 2], value);
+                storeBigEndian16(&records[i * 2], value);
             } else { // the key bytes must play no part in the samples
-                storeBigEndian32(&records[value * 4], (value << 16) | (value ^ 0xFFFFu));
+                storeBigEndian32(&records[i * 4], (value << 16) | (value ^ 0xFFFFu));
             }
         }
         EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1)
@@ -103,7 +104,7 @@ TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
 
 TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormat) {
     const std::uint32_t values[] = {0u, 0x0000FFFFu, 0x1234FFFFu, 0x00000001u};
-    std::vector<std::uint8_t> keys(4 * 4);
+    std::vector<std::uint8_t> keys(std::size_t{4} * 4);
     for (std::size_t i = 0; i < 4; ++i) {
         storeBigEndian32(&keys[i * 4], values[i]);
     }

@@ -195,9 +195,17 @@ __attribute__((target("avx2"))) void decodeAvx2(const std::uint8_t* records, std
     decodeBody<OutputFormat::e888>(records, pixelCount, plan, samples);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,prefer-vector-width=512"))) void
-decodeAvx512(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
-             std::uint8_t* samples) {
+// GCC otherwise vectorises with 256-bit registers; clang takes no such option
+// in the attribute.
+#if defined(__clang__)
+#define PIXFOLD_DECODE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+#else
+#define PIXFOLD_DECODE_AVX512                                                                      \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,prefer-vector-width=512")))
+#endif
+
+PIXFOLD_DECODE_AVX512 void decodeAvx512(const std::uint8_t* records, std::size_t pixelCount,
+                                        const DecodePlan& plan, std::uint8_t* samples) {
     decodeAnyFormat(records, pixelCount, plan, samples);
 }
 #endif
@@ -222,8 +230,9 @@ std::vector<std::uint32_t> makeTable655(const DecodePlan& plan) {
     std::vector<std::uint32_t> table(65536);
     std::uint8_t records[spanPixels * 4];
     for (std::uint32_t first = 0; first < 65536; first += spanPixels) {
-        for (std::uint32_t i = 0; i < spanPixels; ++i) {
-            const YCrCbCodes codes = unpackWord((first + i) << 16, OutputFormat::e655);
+        for (std::size_t i = 0; i < spanPixels; ++i) {
+            const auto value = static_cast<std::uint32_t>(first + i);
+            const YCrCbCodes codes = unpackWord(value << 16, OutputFormat::e655);
             storeBigEndian32(records + i * 4, packWord(codes, OutputFormat::e888));
         }
         decodeSpan<OutputFormat::e888>(records, spanPixels, plan, &table[first]);
