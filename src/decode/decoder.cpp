@@ -210,8 +210,10 @@ __attribute__((target("avx2"))) void decodeAvx2(const std::uint8_t* records, std
 
 // GCC's AVX-512 headers start some results from a deliberately undefined
 // register, which it then reports as maybe uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The channel estimate of 16 pixels.
 PIXFOLD_DECODE_AVX512 inline __m512i estimate16(const ChannelEstimate& estimate, __m512i y,
@@ -273,7 +275,9 @@ PIXFOLD_DECODE_AVX512 void decode888Avx512(const std::uint8_t* records, std::siz
     decodeBody<OutputFormat::e888>(records + i * 4, pixelCount - i, plan, samples + i * 3);
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 PIXFOLD_DECODE_AVX512 void decodeAvx512(const std::uint8_t* records, std::size_t pixelCount,
                                         const DecodePlan& plan, std::uint8_t* samples) {
