@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstring>
 
-// The x86 paths are the portable loop compiled for AVX2 or AVX-512, where the
-// compiler takes per-function targets.
+// The x86 paths, where the compiler takes per-function targets: the portable
+// loop compiled for AVX2, and for AVX-512 a loop with intrinsics.
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #define PIXFOLD_HAS_X86_DECODE_PATHS 1
 #define PIXFOLD_DECODE_INLINE inline __attribute__((always_inline))

@@ -29,10 +29,11 @@ constexpr int decodeFractionBits = 21;
 constexpr std::uint32_t decodeGuard = 512;
 constexpr std::int32_t decodeOffset = 512;
 
-// The decode loop in three builds: portable C++, and on x86 the same loop
-// compiled for AVX2 and for AVX-512 (e655 but on AVX-512 by a table). All give identical samples;
-// the run takes the fastest the processor has, and a caller may name any path (an unavailable one
-// falls back to portable).
+// The decode loop in three builds: portable C++, on x86 the same loop compiled
+// for AVX2, and an AVX-512 one written with intrinsics (e655 but on AVX-512
+// by a table). All give identical samples; the run takes the fastest the
+// processor has, and a caller may name any path (an unavailable one falls
+// back to portable).
 enum class DecodePath { portable, avx2, avx512 };
 
 constexpr DecodePath allDecodePaths[] = {DecodePath::portable, DecodePath::avx2,
