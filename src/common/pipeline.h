@@ -50,9 +50,9 @@ constexpr std::size_t pipelineSlots = 2;
 
 // Whether the tools run their blocks on two threads where they can: off
 // unless built with -DPIXFOLD_OVERLAP=ON. On the development machine (2
-// virtual processors) the second thread cost 15 to 18% more CPU time, waking
-// a thread on the other processor is that dear there, and with the machine
-// shared it was no faster.
+// virtual processors) pixfold then came within 1.13 to 1.18 of the raw
+// read/write limit (1.20 to 1.33 on one thread) but took 18 to 22% more CPU
+// time, and while other work kept both processors busy it was no faster.
 #ifndef PIXFOLD_OVERLAP
 #define PIXFOLD_OVERLAP 0
 #endif
