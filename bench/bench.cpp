@@ -1,16 +1,19 @@
 // Times pixfold against the plainest copy a C programmer would write
 // (plain_copy: fscanf for the header, fread in 1 MiB blocks, fwrite of the
 // same output volume with no colour math), interleaved over rounds after a
-// warm-up, and reports medians and ratios to the copy of the same volume.
-// Also: the raw read/write limit, each compiled pixel loop in memory (ns a
-// pixel), a stream of small frames through one run (-s) against one run per
-// frame, pixfold's peak resident memory, and ffmpeg and netpbm's ppmtoyuv as
-// reference points when they are installed. The other Netpbm types are timed
-// against P6 with the same pixels: P5 and PAM per pixel, P3 and P2 as text
-// read per second.
+// warm-up, and reports medians and ratios to the copy of the same volume and
+// to the raw read/write limit of that volume (plain_copy --raw: read and write
+// in blocks of 65536 pixels, no per-pixel work). pixunfold is timed the same
+// way in e888 and e655 against the raw limit of its volumes. Also: each
+// compiled pixel loop in memory (ns a pixel), both ways, a stream of small
+// frames through one run (-s) against one run per frame, the tools' peak
+// resident memory, and ffmpeg and netpbm's ppmtoyuv as reference points when
+// they are installed. The other Netpbm types are timed against P6 with the
+// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
 #include "api/api_paths.h"
+#include "decode/decoder.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "pixfold/pixfold.h"
@@ -49,6 +52,7 @@ struct Contender {
     std::vector<std::string> arguments; // program first
     std::string standardOutput;         // file that receives standard output
     int baseline = -1;                  // index of the copy it is compared with
+    int rawLimit = -1;                  // index of the raw read/write of its volume
     std::vector<double> wall;
     std::vector<double> cpu;
     std::string input = {}; // whose size gives MB/s; empty: the main image
@@ -246,6 +250,43 @@ void timeLoopsInMemory(int rounds) {
     }
 }
 
+// ns a pixel of each runnable decode loop, in memory, e888, and e655's table.
+void timeDecodeInMemory(int rounds) {
+    constexpr std::size_t pixels = 65536;
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::uint64_t state = 54321;
+    for (std::uint8_t& byte : records) {
+        byte = static_cast<std::uint8_t>(nextRandom(state));
+    }
+    std::vector<std::uint8_t> samples(pixels * 3);
+    std::printf("\ndecode loops in memory, random records, ns a pixel (median of %d)\n\n", rounds);
+    std::printf("| %-16s | %-9s | %8s |\n|------------------|-----------|----------|\n", "loop",
+                "format", "ns/pixel");
+    for (const pixfold::DecodePath path : pixfold::allDecodePaths) {
+        for (const pixfold::OutputFormat format :
+             {pixfold::OutputFormat::e888, pixfold::OutputFormat::e655}) {
+            if (!pixfold::decodePathAvailable(path)) {
+                continue;
+            }
+            const pixfold::DecodePlan plan = pixfold::makeDecodePlan(format, path);
+            std::vector<double> times;
+            for (int round = 0; round < rounds; ++round) {
+                const auto start = std::chrono::steady_clock::now();
+                for (int repeat = 0; repeat < 20; ++repeat) {
+                    pixfold::decodeRecords(records.data(), pixels, plan, samples.data());
+                }
+                const std::chrono::duration<double, std::nano> spent =
+                    std::chrono::steady_clock::now() - start;
+                times.push_back(spent.count() / (20.0 * pixels));
+            }
+            const std::string loop = std::string(pixfold::decodePathName(path)) +
+                                     (plan.table655 == nullptr ? "" : " (table)");
+            std::printf("| %-16s | %-9s | %8.2f |\n", loop.c_str(),
+                        std::string(pixfold::formatName(format)).c_str(), median(times));
+        }
+    }
+}
+
 // One run over a stream of frames against one run per frame.
 void timeFrameStream(const std::string& folder, int frames, int rounds) {
     const std::string single = folder + "frame.ppm";
@@ -299,26 +340,75 @@ int main(int argc, char** argv) {
     }
 
     const std::string pixfold = PIXFOLD_EXECUTABLE;
+    const std::string pixunfold = PIXUNFOLD_EXECUTABLE;
     const std::string copy = PIXFOLD_PLAIN_COPY;
     const std::string discard = "/dev/null";
+    const std::string width = std::to_string(options.width);
+    const std::string height = std::to_string(options.height);
+    const std::string pixels = std::to_string(options.width * options.height);
+    const std::string records888 = folder + "records.e888";
+    const std::string records655 = folder + "records.e655";
+    if (runOnce({pixfold, "-f", "e888", image, records888}, discard).status != 0 ||
+        runOnce({pixfold, "-f", "e655", image, records655}, discard).status != 0) {
+        std::fputs("can't write the records pixunfold reads\n", stderr);
+        return 1;
+    }
+    // Each with the index of the plain copy and of the raw limit of its volume.
     std::vector<Contender> contenders = {
-        {"plain copy 4 B", {copy, image, output}, discard, 0, {}, {}},
-        {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, {}, {}},
-        {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, {}, {}},
-        {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, {}, {}},
-        {"raw read/write 2 B", {copy, "--raw", "--bytes", "2", image, output}, discard, 1, {}, {}},
-        {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, {}, {}},
-        {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, {}, {}},
+        {"plain copy 4 B", {copy, image, output}, discard, 0, 3, {}, {}},
+        {"plain copy 2 B", {copy, "--bytes", "2", image, output}, discard, 1, 4, {}, {}},
+        {"plain copy 4+4 B", {copy, "--alpha", image, output}, alpha, 2, 5, {}, {}},
+        {"raw read/write 4 B", {copy, "--raw", image, output}, discard, 0, 3, {}, {}},
+        {"raw read/write 2 B",
+         {copy, "--raw", "--bytes", "2", image, output},
+         discard,
+         1,
+         4,
+         {},
+         {}},
+        {"raw read/write 4+4 B", {copy, "--raw", "--alpha", image, output}, alpha, 2, 5, {}, {}},
+        {"raw 4 B to 3 B",
+         {copy, "--raw", "--records", "4", "--pixels", pixels, records888, output},
+         discard,
+         6,
+         6,
+         {},
+         {}},
+        {"raw 2 B to 3 B",
+         {copy, "--raw", "--records", "2", "--pixels", pixels, records655, output},
+         discard,
+         7,
+         7,
+         {},
+         {}},
+        {"pixfold e888", {pixfold, "-f", "e888", image, output}, discard, 0, 3, {}, {}},
+        {"pixfold e655", {pixfold, "-f", "e655", image, output}, discard, 1, 4, {}, {}},
         {"pixfold e655Z",
          {pixfold, "-f", "e655Z", "-m", "ff00ff", "-1", "ff", image, output},
          discard,
          0,
+         3,
          {},
          {}},
         {"pixfold e888Alpha",
          {pixfold, "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", image, output},
          alpha,
          2,
+         5,
+         {},
+         {}},
+        {"pixunfold e888",
+         {pixunfold, "-f", "e888", width, height, records888, output},
+         discard,
+         6,
+         6,
+         {},
+         {}},
+        {"pixunfold e655",
+         {pixunfold, "-f", "e655", width, height, records655, output},
+         discard,
+         7,
+         7,
          {},
          {}},
     };
@@ -352,22 +442,37 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "can't write the Netpbm images in %s\n", folder.c_str());
         return 1;
     }
-    const int p6e888 = 5;
-    const int p6e888Alpha = 8;
+    const auto indexOf = [&](const std::string& name) {
+        for (std::size_t i = 0; i < contenders.size(); ++i) {
+            if (contenders[i].name == name) {
+                return static_cast<int>(i);
+            }
+        }
+        return 0;
+    };
+    const int p6e888 = indexOf("pixfold e888");
+    const int p6e888Alpha = indexOf("pixfold e888Alpha");
     const int p6Small = static_cast<int>(contenders.size());
     contenders.push_back(
-        {"P6 1/16 size e888", {pixfold, smallP6, output}, discard, p6Small, {}, {}, smallP6});
+        {"P6 1/16 size e888", {pixfold, smallP6, output}, discard, p6Small, -1, {}, {}, smallP6});
     contenders.push_back(
-        {"P5 e888", {pixfold, "-f", "e888", grey, output}, discard, p6e888, {}, {}, grey});
+        {"P5 e888", {pixfold, "-f", "e888", grey, output}, discard, p6e888, -1, {}, {}, grey});
     contenders.push_back(
-        {"PAM RGB e888", {pixfold, "-f", "e888", rgb, output}, discard, p6e888, {}, {}, rgb});
-    contenders.push_back(
-        {"PAM RGBA e888", {pixfold, "-f", "e888", rgba, output}, discard, p6e888, {}, {}, rgba});
+        {"PAM RGB e888", {pixfold, "-f", "e888", rgb, output}, discard, p6e888, -1, {}, {}, rgb});
+    contenders.push_back({"PAM RGBA e888",
+                          {pixfold, "-f", "e888", rgba, output},
+                          discard,
+                          p6e888,
+                          -1,
+                          {},
+                          {},
+                          rgba});
     contenders.push_back(
         {"PAM RGBA -t Alpha",
          {pixfold, "-t", "-f", "e888Alpha", "-m", "ff00ff", "-1", "ff", rgba, output},
          alpha,
          p6e888Alpha,
+         -1,
          {},
          {},
          rgba});
@@ -375,11 +480,18 @@ int main(int argc, char** argv) {
                           {pixfold, plainColour, output},
                           discard,
                           p6Small,
+                          -1,
                           {},
                           {},
                           plainColour});
-    contenders.push_back(
-        {"P2 1/16 size e888", {pixfold, plainGrey, output}, discard, p6Small, {}, {}, plainGrey});
+    contenders.push_back({"P2 1/16 size e888",
+                          {pixfold, plainGrey, output},
+                          discard,
+                          p6Small,
+                          -1,
+                          {},
+                          {},
+                          plainGrey});
 
     std::vector<std::string> absent;
     if (onPath("ffmpeg")) {
@@ -388,13 +500,14 @@ int main(int argc, char** argv) {
                                "-f", "rawvideo", output},
                               discard,
                               0,
+                              3,
                               {},
                               {}});
     } else {
         absent.push_back("ffmpeg");
     }
     if (onPath("ppmtoyuv")) {
-        contenders.push_back({"netpbm ppmtoyuv", {"ppmtoyuv", image}, output, 0, {}, {}});
+        contenders.push_back({"netpbm ppmtoyuv", {"ppmtoyuv", image}, output, 0, 3, {}, {}});
     } else {
         absent.push_back("ppmtoyuv");
     }
@@ -420,33 +533,44 @@ int main(int argc, char** argv) {
     std::printf("%s; image %ldx%ld (%.0f MB) in the page cache, %d interleaved rounds, "
                 "medians; MB/s of each program's own input\n\n",
                 processorName().c_str(), options.width, options.height, megabytes, options.rounds);
-    std::printf("| %-18s | %8s | %8s | %8s | %-16s | %8s |\n", "program", "wall s", "cpu s", "MB/s",
-                "compared with", "ratio");
-    std::printf("|--------------------|----------|----------|----------|------------------|------"
-                "----|\n");
+    std::printf("| %-20s | %8s | %8s | %8s | %-16s | %8s | %-20s | %8s |\n", "program", "wall s",
+                "cpu s", "MB/s", "compared with", "ratio", "raw limit", "ratio");
+    std::printf("|----------------------|----------|----------|----------|------------------|------"
+                "----|----------------------|----------|\n");
     for (const Contender& contender : contenders) {
         const double wall = median(contender.wall);
         const Contender& baseline = contenders[static_cast<std::size_t>(contender.baseline)];
         const double inputMegabytes = contender.input.empty()
                                           ? megabytes
                                           : static_cast<double>(fileSize(contender.input)) / 1e6;
-        std::printf("| %-18s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f |\n", contender.name.c_str(),
-                    wall, median(contender.cpu), inputMegabytes / wall, baseline.name.c_str(),
-                    wall / median(baseline.wall));
+        const bool limited = contender.rawLimit >= 0;
+        const Contender& rawLimit =
+            contenders[static_cast<std::size_t>(limited ? contender.rawLimit : contender.baseline)];
+        std::printf("| %-20s | %8.3f | %8.3f | %8.1f | %-16s | %8.2f | %-20s | %8.2f |\n",
+                    contender.name.c_str(), wall, median(contender.cpu), inputMegabytes / wall,
+                    baseline.name.c_str(), wall / median(baseline.wall),
+                    limited ? rawLimit.name.c_str() : "-",
+                    limited ? wall / median(rawLimit.wall) : 0.0);
     }
     for (const std::string& name : absent) {
         std::printf("\n%s is not installed: no reference time for it.", name.c_str());
     }
 
     timeLoopsInMemory(options.rounds);
+    timeDecodeInMemory(options.rounds);
     timeFrameStream(folder, options.frames, options.rounds);
 
     settle(outputs);
     const ProcessRun small = runOnce({pixfold, tiny, output}, discard);
     settle(outputs);
     const ProcessRun large = runOnce({pixfold, image, output}, discard);
-    std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB\n",
-                small.peakKilobytes, options.width, options.height, large.peakKilobytes);
+    settle(outputs);
+    const ProcessRun unfolded =
+        runOnce({pixunfold, "-f", "e888", width, height, records888, output}, discard);
+    std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB; "
+                "pixunfold e888 %ld KiB\n",
+                small.peakKilobytes, options.width, options.height, large.peakKilobytes,
+                unfolded.peakKilobytes);
     settle(outputs);
     return 0;
 }

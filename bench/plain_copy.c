@@ -3,9 +3,13 @@
  * 1 MiB blocks, and writes 4 bytes per pixel (the samples and a zero byte; the
  * volume of e888) or 2 (e655's volume) with fwrite; with --alpha it also
  * writes 4 bytes per pixel to standard output (e888Alpha's volume). --raw uses
- * read and write with no stdio and no per-pixel work at all: the I/O limit.
+ * read and write in blocks of 65536 pixels, with no stdio and no per-pixel
+ * work at all: the I/O limit. --records N --pixels P (with --raw) reads a
+ * headerless file of N bytes a pixel and writes 3 bytes a pixel: pixunfold's
+ * volumes.
  *
  *   plain_copy [--bytes 2|4] [--alpha] [--raw] ppmfile outfile
+ *   plain_copy --raw --records 2|4 --pixels P recordfile outfile
  */
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,29 +17,42 @@
 #include <string.h>
 #include <unistd.h>
 
-enum { blockBytes = 1 << 20 };
+enum { blockBytes = 1 << 20, rawBlockPixels = 65536 };
 
-static int rawCopy(FILE* input, const char* outputPath, long long rasterBytes, int bytesOut) {
-    static unsigned char in[blockBytes];
-    static unsigned char out[blockBytes / 3 * 4];
-    long offset = ftell(input);
-    int source = fileno(input);
+/* Reads exactly count bytes unless the file ends first. */
+static long long readFully(int source, unsigned char* into, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = read(source, into + done, count - done);
+        if (got <= 0) {
+            return got < 0 ? -1 : (long long)done;
+        }
+        done += (size_t)got;
+    }
+    return (long long)done;
+}
+
+/* pixels of bytesIn bytes from source, bytesOut bytes a pixel to outputPath
+ * (and with alpha 4 more to standard output), 65536 pixels a block. */
+static int rawCopy(int source, const char* outputPath, long long pixels, int bytesIn, int bytesOut,
+                   int alpha) {
+    static unsigned char in[rawBlockPixels * 4];
+    static unsigned char out[rawBlockPixels * 4];
     int target = open(outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (target < 0 || lseek(source, offset, SEEK_SET) != offset) {
+    if (target < 0) {
         return 1;
     }
     memset(out, 0, sizeof out);
-    while (rasterBytes > 0) {
-        size_t want = rasterBytes < blockBytes / 3 * 3 ? (size_t)rasterBytes : blockBytes / 3 * 3;
-        ssize_t got = read(source, in, want);
-        if (got <= 0) {
+    while (pixels > 0) {
+        size_t count = pixels < rawBlockPixels ? (size_t)pixels : rawBlockPixels;
+        size_t outBytes = count * (size_t)bytesOut;
+        if (readFully(source, in, count * (size_t)bytesIn) !=
+                (long long)(count * (size_t)bytesIn) ||
+            write(target, out, outBytes) != (ssize_t)outBytes ||
+            (alpha && write(1, out, count * 4) != (ssize_t)(count * 4))) {
             return 1;
         }
-        size_t outBytes = (size_t)got / 3 * (size_t)bytesOut;
-        if (write(target, out, outBytes) != (ssize_t)outBytes) {
-            return 1;
-        }
-        rasterBytes -= got;
+        pixels -= (long long)count;
     }
     return close(target);
 }
@@ -44,6 +61,8 @@ int main(int argc, char** argv) {
     int bytesOut = 4;
     int alpha = 0;
     int raw = 0;
+    int recordBytes = 0;
+    long long recordPixels = 0;
     int i = 1;
     for (; i < argc - 2; ++i) {
         if (strcmp(argv[i], "--alpha") == 0) {
@@ -52,13 +71,23 @@ int main(int argc, char** argv) {
             raw = 1;
         } else if (strcmp(argv[i], "--bytes") == 0 && i + 1 < argc - 2) {
             bytesOut = atoi(argv[++i]) == 2 ? 2 : 4;
+        } else if (strcmp(argv[i], "--records") == 0 && i + 1 < argc - 2) {
+            recordBytes = atoi(argv[++i]) == 2 ? 2 : 4;
+        } else if (strcmp(argv[i], "--pixels") == 0 && i + 1 < argc - 2) {
+            recordPixels = atoll(argv[++i]);
         } else {
             break;
         }
     }
     if (argc - i != 2) {
-        fputs("usage: plain_copy [--bytes 2|4] [--alpha] [--raw] ppmfile outfile\n", stderr);
+        fputs("usage: plain_copy [--bytes 2|4] [--alpha] [--raw] ppmfile outfile\n"
+              "       plain_copy --raw --records 2|4 --pixels P recordfile outfile\n",
+              stderr);
         return 1;
+    }
+    if (raw && recordBytes != 0) {
+        int source = open(argv[i], O_RDONLY);
+        return source < 0 ? 1 : rawCopy(source, argv[i + 1], recordPixels, recordBytes, 3, 0);
     }
     FILE* input = fopen(argv[i], "rb");
     int width = 0, height = 0, maxValue = 0;
@@ -69,7 +98,11 @@ int main(int argc, char** argv) {
     }
     long long rasterBytes = (long long)width * height * 3;
     if (raw) {
-        return rawCopy(input, argv[i + 1], rasterBytes, bytesOut);
+        long offset = ftell(input);
+        int source = fileno(input);
+        return lseek(source, offset, SEEK_SET) != offset
+                   ? 1
+                   : rawCopy(source, argv[i + 1], rasterBytes / 3, 3, bytesOut, alpha);
     }
     FILE* output = fopen(argv[i + 1], "wb");
     if (output == NULL) {

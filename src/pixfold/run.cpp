@@ -6,6 +6,7 @@
 #include "format/formats.h"
 #include "netpbm/ppm_reader.h"
 #include "output.h"
+#include "pipeline.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -50,44 +51,66 @@ Result inputFailure(ErrorCode code, const CommandLine& line) {
     return failure(code, line.inputPath);
 }
 
-// Streams one image's raster block by block.
+// Streams one image's raster block by block. With a second set of buffers,
+// two threads take turns (cli/pipeline.h): one reads while the other
+// converts and writes. Either way every block before a failure is written and
+// the failure reported as the one thread's loop would.
 Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePlan& plan,
-                     const CommandLine& line, RasterBuffers& buffers, Outputs& outputs) {
-    std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
+                     const CommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
+                     Outputs& outputs) {
+    std::uint64_t remaining = pixelCount(header.width, header.height);
+    const bool overlap = slots[1] != nullptr && remaining >= overlapMinimumItems;
+    // With two threads each reads as many blocks at its turn as its buffer holds.
+    const std::size_t turnPixels = overlap ? slots[1]->opacity.size() : blockPixels;
     const std::size_t bytesPerRecord = recordBytes(plan.format);
     // -t keys the pixels whose alpha sample is 0, after the pixel loop has
     // given every pixel its key-colour value.
     const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
-    RasterReader raster;
+    RasterReader raster; // read in turns, never at once: one reader state
     raster.header = header;
-    for (std::uint64_t remaining = pixelCount(header.width, header.height); remaining > 0;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-        const PixelBlock block =
-            readRaster(input, raster, buffers.samples.data(), buffers.opacity.data(), wanted);
-        if (block.error != ErrorCode::none) {
-            return inputFailure(block.error, line); // the outputs are dropped whole
+    auto read = [&](std::size_t slot) {
+        FilledBlock filled;
+        RasterBuffers& buffers = *slots[slot];
+        while (filled.count < turnPixels && remaining > 0) {
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
+            const PixelBlock block =
+                readRaster(input, raster, buffers.samples.data() + filled.count * 3,
+                           buffers.opacity.data() + filled.count, wanted);
+            if (block.error != ErrorCode::none) {
+                filled.result = inputFailure(block.error, line); // the outputs are dropped whole
+                return filled; // after the whole blocks before it are written
+            }
+            remaining -= block.pixels;
+            filled.count += block.pixels;
         }
-        encodePixels(buffers.samples.data(), block.pixels, plan, buffers.records.data(), alpha);
-        if (keyTransparent) {
-            keyTransparentPixels(buffers.opacity.data(), block.pixels, plan, buffers.records.data(),
-                                 alpha);
+        filled.last = remaining == 0;
+        return filled;
+    };
+    auto convertAndWrite = [&](std::size_t slot, std::size_t count) {
+        RasterBuffers& buffers = *slots[slot];
+        std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
+        Result result;
+        for (std::size_t done = 0; done < count && succeeded(result); done += blockPixels) {
+            const std::size_t pixels = std::min(blockPixels, count - done);
+            encodePixels(buffers.samples.data() + done * 3, pixels, plan, buffers.records.data(),
+                         alpha);
+            if (keyTransparent) {
+                keyTransparentPixels(buffers.opacity.data() + done, pixels, plan,
+                                     buffers.records.data(), alpha);
+            }
+            result = writeOutput(outputs.records, buffers.records.data(), pixels * bytesPerRecord);
+            if (succeeded(result) && outputs.alphaToFile) {
+                result = writeOutput(outputs.alphaFile, alpha, pixels * 4);
+            }
+            if (succeeded(result) && outputs.alphaToStandardOutput &&
+                !writeAll(standardOutput, alpha, pixels * 4)) {
+                result = failure(ErrorCode::cantWriteStdout);
+            }
         }
-        Result result =
-            writeOutput(outputs.records, buffers.records.data(), block.pixels * bytesPerRecord);
-        if (succeeded(result) && outputs.alphaToFile) {
-            result = writeOutput(outputs.alphaFile, alpha, block.pixels * 4);
-        }
-        if (succeeded(result) && outputs.alphaToStandardOutput &&
-            !writeAll(standardOutput, alpha, block.pixels * 4)) {
-            result = failure(ErrorCode::cantWriteStdout);
-        }
-        if (!succeeded(result)) {
-            return result;
-        }
-        remaining -= block.pixels;
-    }
-    return {};
+        return result;
+    };
+    return remaining == 0 ? Result{} : runPipeline(overlap, read, convertAndWrite);
 }
 
 // Whether a regular file holds another image after the first: white space,
@@ -105,11 +128,26 @@ bool anotherImageFollows(InputStream& input) {
 // Every image of the input: the first, and with -s each one that follows.
 Result convertImages(InputStream& input, PpmHeader header, const CommandLine& line,
                      Outputs& outputs, Notices& notices) {
-    RasterBuffers buffers = makeBuffers(line.settings.format,
-                                        pixelCount(header.width, header.height), line.imageStream);
+    const std::uint64_t firstPixels = pixelCount(header.width, header.height);
+    RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
+    // A second thread's buffers where some image may be large enough for it;
+    // the samples of a turn's blocks for both.
+    const bool mayOverlap = overlapBuilt && secondProcessorAvailable() &&
+                            (line.imageStream || firstPixels >= overlapMinimumItems);
+    constexpr std::size_t turnBlocks = 4; // fewer turns, fewer waits
+    RasterBuffers second;
+    if (mayOverlap) {
+        second = makeBuffers(line.settings.format, blockPixels, true);
+        for (RasterBuffers* slot : {&buffers, &second}) {
+            // readRaster needs room for 4 samples a pixel of the turn's last block.
+            slot->samples.resize((turnBlocks * 3 + 1) * blockPixels);
+            slot->opacity.resize(turnBlocks * blockPixels);
+        }
+    }
+    RasterBuffers* const slots[pipelineSlots] = {&buffers, mayOverlap ? &second : nullptr};
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        Result result = convertRaster(input, header, plan, line, buffers, outputs);
+        Result result = convertRaster(input, header, plan, line, slots, outputs);
         if (succeeded(result) && !line.imageStream && anotherImageFollows(input)) {
             notices.push_back(failure(ErrorCode::onlyFirstImage));
         }

@@ -1,10 +1,10 @@
 #include "run.h"
 
-#include "colour/inverse.h"
+#include "decode/decoder.h"
+#include "encode/encoder.h"
 #include "entry.h"
 #include "files.h"
-#include "format/pack.h"
-#include "format/records.h"
+#include "format/formats.h"
 #include "netpbm/ppm_writer.h"
 #include "output.h"
 
@@ -126,30 +126,22 @@ Result checkSameFiles(const UnfoldCommandLine& line, const Streams& streams) {
     return {};
 }
 
-// What pixfold wrote for a matching pixel: e655Z kept only the low 16 bits.
-bool keyMatches(std::uint32_t keyValue, const UnfoldCommandLine& line) {
-    if (!line.matchGiven) {
-        return keyValue != 0;
-    }
-    const std::uint32_t wanted =
-        line.format == OutputFormat::e655Z ? (line.matchValue & 0xFFFFu) : line.matchValue;
-    return keyValue == wanted;
+// What pixfold wrote for a matching pixel (e655Z kept only the low 16 bits).
+KeyPlaneTest keyPlaneTest(const UnfoldCommandLine& line) {
+    KeyPlaneTest test;
+    test.anyNonZero = !line.matchGiven;
+    test.wanted = line.matchValue;
+    return test;
 }
 
-void decodeBlock(const UnfoldCommandLine& line, std::size_t pixels, Buffers& buffers) {
-    const std::size_t recordSize = recordBytes(line.format);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const RecordContents contents = readRecord(&buffers.records[i * recordSize], line.format);
-        const RgbPixel pixel = codesToRgb(unpackWord(contents.word, line.format));
-        buffers.samples[i * 3] = pixel.r;
-        buffers.samples[i * 3 + 1] = pixel.g;
-        buffers.samples[i * 3 + 2] = pixel.b;
-        if (line.maskPath != nullptr) {
-            const std::uint32_t keyValue = line.format == OutputFormat::e888Alpha
-                                               ? loadBigEndian32(&buffers.alpha[i * 4])
-                                               : contents.keyValue;
-            buffers.mask[i] = keyMatches(keyValue, line) ? 255 : 0;
-        }
+void decodeBlock(const UnfoldCommandLine& line, const DecodePlan& plan, std::size_t pixels,
+                 Buffers& buffers) {
+    decodeRecords(buffers.records.data(), pixels, plan, buffers.samples.data());
+    if (line.maskPath != nullptr) {
+        const std::uint8_t* keys = line.format == OutputFormat::e888Alpha ? buffers.alpha.data()
+                                   : line.format == OutputFormat::e655Z   ? buffers.records.data()
+                                                                          : nullptr;
+        decodeKeyPlane(keys, pixels, line.format, keyPlaneTest(line), buffers.mask.data());
     }
 }
 
@@ -180,8 +172,8 @@ Result writeHeaders(const UnfoldCommandLine& line, Streams& streams) {
     return result;
 }
 
-Result unfoldFrame(const UnfoldCommandLine& line, const Sizes& sizes, std::uint64_t frame,
-                   Streams& streams, Buffers& buffers) {
+Result unfoldFrame(const UnfoldCommandLine& line, const Sizes& sizes, const DecodePlan& plan,
+                   std::uint64_t frame, Streams& streams, Buffers& buffers) {
     Result result = writeHeaders(line, streams);
     const std::size_t recordSize = recordBytes(line.format);
     for (std::uint64_t remaining = sizes.framePixels; remaining > 0 && succeeded(result);) {
@@ -198,7 +190,7 @@ Result unfoldFrame(const UnfoldCommandLine& line, const Sizes& sizes, std::uint6
                        : alphaSizeFailure(line, streams.alpha.bytesRead,
                                           (frame + 1) * sizes.frameAlphaBytes);
         }
-        decodeBlock(line, count, buffers);
+        decodeBlock(line, plan, count, buffers);
         result = writeOutput(streams.picture, buffers.samples.data(), count * 3);
         if (succeeded(result) && line.maskPath != nullptr) {
             result = writeOutput(streams.mask, buffers.mask.data(), count);
@@ -213,9 +205,10 @@ Result unfoldFrames(const UnfoldCommandLine& line, const Sizes& sizes, Streams& 
                     std::vector<std::uint8_t>(wantsAlpha(line) ? blockPixels * 4 : 0),
                     std::vector<std::uint8_t>(blockPixels * 3),
                     std::vector<std::uint8_t>(line.maskPath != nullptr ? blockPixels : 0)};
+    const DecodePlan plan = makeDecodePlan(line.format);
     std::uint64_t frame = 0;
     do {
-        Result result = unfoldFrame(line, sizes, frame, streams, buffers);
+        Result result = unfoldFrame(line, sizes, plan, frame, streams, buffers);
         if (!succeeded(result)) {
             return result;
         }
@@ -262,6 +255,10 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, Streams& streams) {
 } // namespace
 
 Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
+    const EncodePathChoice& path = encodePathChoice(); // PIXFOLD_FORCE_PATH names both ways
+    if (!path.usable) {
+        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    }
     Streams streams;
     Result result = openInputs(line, streams);
     if (succeeded(result)) {

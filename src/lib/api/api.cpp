@@ -379,7 +379,12 @@ pixfold_error pixfold_decode(const uint8_t* src_records, size_t src_records_size
     if (error != PIXFOLD_OK) {
         return error;
     }
-    const KeyPlaneTest test{match_given != 0, match_value};
+    // The loops pixunfold runs, on the path it would take: a plan holds
+    // nothing but constants and the one shared e655 table, so no allocation.
+    const DecodePlan plan = makeDecodePlan(known);
+    KeyPlaneTest test;
+    test.anyNonZero = match_given == 0;
+    test.wanted = match_value;
     const auto pixelsAcross = static_cast<std::size_t>(width);
     const std::size_t recordSize = recordBytes(known);
     const bool tight =
@@ -388,9 +393,12 @@ pixfold_error pixfold_decode(const uint8_t* src_records, size_t src_records_size
     const std::size_t rowCount = tight ? 1 : static_cast<std::size_t>(height);
     for (std::size_t row = 0; row < rowCount; ++row) {
         const std::size_t first = row * pixelsAcross;
-        decodeRecords(src_records + first * recordSize, alpha ? src_alpha + first * 4 : nullptr,
-                      rowPixels, known, test, dst_rgb + row * dst_rgb_stride,
-                      keyPlane ? dst_key + row * dst_key_stride : nullptr);
+        decodeRecords(src_records + first * recordSize, rowPixels, plan,
+                      dst_rgb + row * dst_rgb_stride);
+        if (keyPlane) {
+            const std::uint8_t* keys = alpha ? src_alpha + first * 4 : src_records + first * 4;
+            decodeKeyPlane(keys, rowPixels, known, test, dst_key + row * dst_key_stride);
+        }
     }
     return PIXFOLD_OK;
 }

@@ -63,4 +63,8 @@ RgbPixel codesToRgb(YCrCbCodes codes) {
     return {toSample(channels[0]), toSample(channels[1]), toSample(channels[2])};
 }
 
+double inverseCoefficient(int channel, int component) {
+    return inverseMatrix.at[channel][component];
+}
+
 } // namespace pixfold

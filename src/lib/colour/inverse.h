@@ -11,4 +11,9 @@ namespace pixfold {
 // clamped to 0..255.
 RgbPixel codesToRgb(YCrCbCodes codes);
 
+// The entry of that inverse matrix that weights component (0 luma, 1 red
+// difference, 2 blue difference) in channel (0 red, 1 green, 2 blue): what the
+// decoder's estimate is built from.
+double inverseCoefficient(int channel, int component);
+
 } // namespace pixfold

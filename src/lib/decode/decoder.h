@@ -1,5 +1,6 @@
-// Records back to RGB samples and a key plane, as pixunfold shows them: the
-// one decode loop the library calls.
+// Decodes a run of records back to RGB samples, and the key plane, for
+// pixunfold: exactly the samples codesToRgb gives for every record, at a
+// speed near that of moving the bytes.
 #pragma once
 
 #include "core/types.h"
@@ -9,19 +10,72 @@
 
 namespace pixfold {
 
-// Which key values make a key-plane pixel 255: without a match value any
-// value but 0, with one that value alone (for e655Z its low 16 bits, all the
-// record keeps).
-struct KeyPlaneTest {
-    bool matchGiven = false;
-    std::uint32_t matchValue = 0;
+// The estimate of one channel for 8-bit codes y, cr, cb, in unsigned 32-bit
+// arithmetic (which wraps; the true sum always lies within 0 .. 2^32):
+//
+//   T = bias + luma * y + red * cr + blue * cb
+//
+// is the channel's value before rounding, plus 512.5 (the rounding and an
+// offset that keeps it positive), in fixed point with 21 fractional bits, plus
+// a guard of decodeGuard units. Each weight is rounded once, so T is within
+// 384 units (3 * 255 * 0.5, and 0.5 for the bias) of that, and the double
+// formula stays within a few millionths of a unit of the real value. Where T's
+// fractional bits are below 2 * decodeGuard the value may lie on the other
+// side of a sample boundary, or on a tie, and the pixel goes to codesToRgb;
+// everywhere else (T >> 21) - 512, clamped to 0 .. 255, is codesToRgb's sample.
+// A test compares every code triple.
+constexpr int decodeFractionBits = 21;
+constexpr std::uint32_t decodeGuard = 512;
+constexpr std::int32_t decodeOffset = 512;
+
+// The decode loop in three builds: portable C++, on x86 the same loop compiled
+// for AVX2, and an AVX-512 one written with intrinsics (e655 but on AVX-512
+// by a table). All give identical samples; the run takes the fastest the
+// processor has, and a caller may name any path (an unavailable one falls
+// back to portable).
+enum class DecodePath { portable, avx2, avx512 };
+
+constexpr DecodePath allDecodePaths[] = {DecodePath::portable, DecodePath::avx2,
+                                         DecodePath::avx512};
+
+bool decodePathAvailable(DecodePath path);
+DecodePath fastestDecodePath();
+const char* decodePathName(DecodePath path);
+
+struct ChannelEstimate {
+    std::uint32_t luma = 0;
+    std::uint32_t red = 0;
+    std::uint32_t blue = 0;
+    std::uint32_t bias = 0;
 };
 
-// records: pixelCount * recordBytes(format) bytes; rgb: pixelCount * 3.
-// keyPlane: pixelCount bytes, or null for none; alpha (e888Alpha with a key
-// plane only): pixelCount * 4 bytes.
-void decodeRecords(const std::uint8_t* records, const std::uint8_t* alpha, std::size_t pixelCount,
-                   OutputFormat format, const KeyPlaneTest& key, std::uint8_t* rgb,
-                   std::uint8_t* keyPlane);
+struct DecodePlan {
+    OutputFormat format = OutputFormat::e888;
+    DecodePath path = DecodePath::portable;
+    ChannelEstimate channels[3]; // red, green, blue
+    // e655 and e655Z but on the AVX-512 path: the samples of every 16-bit value,
+    // as the bytes red, green, blue, 0 in memory. One table for the process,
+    // built on first use (0.1 ms) and never changed after, so plans are
+    // made without allocating and share nothing that changes.
+    const std::uint32_t* table655 = nullptr;
+};
+
+DecodePlan makeDecodePlan(OutputFormat format, DecodePath path = fastestDecodePath());
+
+// records: pixelCount * recordBytes(plan.format) bytes; samples: pixelCount * 3.
+void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                   std::uint8_t* samples);
+
+// What the key plane shows: 255 where a pixel's key value is wanted (or, with
+// anyNonZero, is not zero), 0 elsewhere.
+struct KeyPlaneTest {
+    bool anyNonZero = true;
+    std::uint32_t wanted = 0;
+};
+
+// keys: e655Z's records, or e888Alpha's alpha stream, pixelCount * 4 bytes;
+// null for the formats with no key value, whose pixels all hold 0.
+void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
+                    const KeyPlaneTest& test, std::uint8_t* mask);
 
 } // namespace pixfold

@@ -1,0 +1,127 @@
+// pixunfold's decoder against the formula: every record of every format gives
+// codesToRgb's samples, and the key plane picks the pixels it should.
+#include "colour/inverse.h"
+#include "decode/decoder.h"
+#include "format/formats.h"
+#include "format/pack.h"
+#include "format/records.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace pixfold {
+namespace {
+
+// The first pixel of a block that differs from codesToRgb, or -1.
+long firstMismatch(const std::vector<std::uint8_t>& records, std::size_t pixels,
+                   const DecodePlan& plan, std::vector<std::uint8_t>& samples) {
+    decodeRecords(records.data(), pixels, plan, samples.data());
+    const std::size_t size = recordBytes(plan.format);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const RgbPixel expected =
+            codesToRgb(unpackWord(readRecord(&records[i * size], plan.format).word, plan.format));
+        if (samples[i * 3] != expected.r || samples[i * 3 + 1] != expected.g ||
+            samples[i * 3 + 2] != expected.b) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+// The formula's samples for every code triple, once for all paths: working
+// them out is most of the test's time.
+std::vector<std::uint8_t> formulaSamples() {
+    std::vector<std::uint8_t> samples(std::size_t{3} << 24);
+    for (std::size_t codes = 0; codes < (std::size_t{1} << 24); ++codes) {
+        const RgbPixel pixel = codesToRgb({static_cast<std::int32_t>(codes >> 16),
+                                           static_cast<std::int32_t>((codes >> 8) & 0xFF),
+                                           static_cast<std::int32_t>(codes & 0xFF)});
+        samples[codes * 3] = pixel.r;
+        samples[codes * 3 + 1] = pixel.g;
+        samples[codes * 3 + 2] = pixel.b;
+    }
+    return samples;
+}
+
+std::vector<std::pair<OutputFormat, DecodePath>> everyPathOf655() {
+    std::vector<std::pair<OutputFormat, DecodePath>> cases;
+    for (const DecodePath path : allDecodePaths) {
+        if (decodePathAvailable(path)) {
+            cases.emplace_back(OutputFormat::e655, path);
+            cases.emplace_back(OutputFormat::e655Z, path);
+        }
+    }
+    return cases;
+}
+
+TEST(Decoder, EveryE888CodeTripleGivesTheFormulasSamplesOnEveryPath) {
+    const std::vector<std::uint8_t> expected = formulaSamples();
+    // Blocks of an odd size, so that every path's last three-byte store and
+    // its scalar tail are checked.
+    const std::size_t blockPixels = 65535;
+    std::vector<std::uint8_t> records(blockPixels * 4);
+    std::vector<std::uint8_t> samples(blockPixels * 3);
+    for (const DecodePath path : allDecodePaths) {
+        if (!decodePathAvailable(path)) {
+            continue;
+        }
+        const DecodePlan plan = makeDecodePlan(OutputFormat::e888, path);
+        for (std::size_t first = 0; first < (std::size_t{1} << 24); first += blockPixels) {
+            const std::size_t pixels = std::min(blockPixels, (std::size_t{1} << 24) - first);
+            for (std::size_t i = 0; i < pixels; ++i) {
+                storeBigEndian32(&records[i * 4], static_cast<std::uint32_t>(first + i) << 8);
+            }
+            decodeRecords(records.data(), pixels, plan, samples.data());
+            ASSERT_TRUE(std::equal(samples.data(), samples.data() + pixels * 3,
+                                   expected.data() + first * 3))
+                << decodePathName(path) << ", codes from " << first;
+        }
+    }
+}
+
+TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
+    for (const auto& [format, path] : everyPathOf655()) {
+        const DecodePlan plan = makeDecodePlan(format, path);
+        const std::size_t size = recordBytes(format);
+        std::vector<std::uint8_t> records(std::size_t{65536} * size);
+        std::vector<std::uint8_t> samples(std::size_t{65536} * 3);
+        for (std::size_t i = 0; i < 65536; ++i) {
+            const auto value = static_cast<std::uint32_t>(i);
+            if (format == OutputFormat::e655) {
+                storeBigEndian16(&records[i * 2], value);
+            } else { // the key bytes must play no part in the samples
+                storeBigEndian32(&records[i * 4], (value << 16) | (value ^ 0xFFFFu));
+            }
+        }
+        EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1)
+            << formatName(format) << ", " << decodePathName(path);
+    }
+}
+
+TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormat) {
+    const std::uint32_t values[] = {0u, 0x0000FFFFu, 0x1234FFFFu, 0x00000001u};
+    std::vector<std::uint8_t> keys(std::size_t{4} * 4);
+    for (std::size_t i = 0; i < 4; ++i) {
+        storeBigEndian32(&keys[i * 4], values[i]);
+    }
+    std::uint8_t mask[4] = {};
+    decodeKeyPlane(keys.data(), 4, OutputFormat::e888Alpha, {true, 0}, mask);
+    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 255, 255}));
+    decodeKeyPlane(keys.data(), 4, OutputFormat::e888Alpha, {false, 0x0000FFFFu}, mask);
+    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 0, 0}));
+    // e655Z kept only the low 16 bits of the value it was given.
+    decodeKeyPlane(keys.data(), 4, OutputFormat::e655Z, {false, 0xABCDFFFFu}, mask);
+    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 255, 0}));
+    // Formats with no key value hold 0 in every pixel.
+    decodeKeyPlane(nullptr, 4, OutputFormat::e888, {false, 0}, mask);
+    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{255, 255, 255, 255}));
+    decodeKeyPlane(nullptr, 4, OutputFormat::e655, {true, 0}, mask);
+    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 0, 0, 0}));
+}
+
+} // namespace
+} // namespace pixfold
