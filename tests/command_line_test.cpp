@@ -10,9 +10,9 @@
 namespace pixfold {
 namespace {
 
-ParsedCommandLine parse(std::vector<const char*> arguments) {
+ParsedFoldCommandLine parse(std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "pixfold");
-    return parseCommandLine(static_cast<int>(arguments.size()), arguments.data());
+    return parseFoldCommandLine(static_cast<int>(arguments.size()), arguments.data());
 }
 
 ParsedUnfoldCommandLine parseUnfold(std::vector<const char*> arguments) {
@@ -21,7 +21,7 @@ ParsedUnfoldCommandLine parseUnfold(std::vector<const char*> arguments) {
 }
 
 TEST(OptionScan, DefaultsAndPaths) {
-    const ParsedCommandLine parsed = parse({"in.ppm", "out.yuv"});
+    const ParsedFoldCommandLine parsed = parse({"in.ppm", "out.yuv"});
     ASSERT_TRUE(succeeded(parsed.result));
     EXPECT_EQ(parsed.commandLine.settings.format, OutputFormat::e888);
     EXPECT_FALSE(parsed.commandLine.settings.keyEnabled);
@@ -40,7 +40,7 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
     EXPECT_EQ(parse({"-fe655", "e888Alpha", "a", "b"}).commandLine.settings.format,
               OutputFormat::e888Alpha);
     // Unknown options are skipped without taking a value, each with a notice.
-    const ParsedCommandLine unknown = parse({"-x", "-S", "a", "b"});
+    const ParsedFoldCommandLine unknown = parse({"-x", "-S", "a", "b"});
     EXPECT_STREQ(unknown.commandLine.inputPath, "a");
     ASSERT_EQ(unknown.notices.size(), 2u);
     EXPECT_EQ(unknown.notices[1].subject, "-S");
@@ -53,8 +53,8 @@ TEST(OptionScan, QuirksOfTheScanAreKept) {
 }
 
 TEST(OptionScan, KeyStreamAndAlphaOptionsFillTheSettings) {
-    const ParsedCommandLine parsed = parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-s", "-t",
-                                            "-a", "a.bin", "-f", "e655Z", "a", "b"});
+    const ParsedFoldCommandLine parsed = parse({"-m", "ff00ff", "-1", "ff", "-0", "abcdef", "-s",
+                                                "-t", "-a", "a.bin", "-f", "e655Z", "a", "b"});
     ASSERT_TRUE(succeeded(parsed.result));
     const ConversionSettings& settings = parsed.commandLine.settings;
     EXPECT_TRUE(settings.keyEnabled);
@@ -76,7 +76,7 @@ TEST(OptionScan, FormatNamesAreExact) {
 }
 
 TEST(OptionScan, ValueWithoutDigitsIsReportedWithItsOption) {
-    const ParsedCommandLine parsed = parse({"-m", "ff", "-O", "#00ff00", "a", "b"});
+    const ParsedFoldCommandLine parsed = parse({"-m", "ff", "-O", "#00ff00", "a", "b"});
     EXPECT_EQ(parsed.result.code, ErrorCode::invalidHexValue);
     EXPECT_EQ(parsed.result.subject, "#00ff00");
     EXPECT_EQ(parsed.result.option, 'O');
@@ -111,13 +111,13 @@ TEST(UnfoldOptionScan, StrictOptionsThenFourArguments) {
     ASSERT_TRUE(succeeded(parsed.result));
     const UnfoldCommandLine& line = parsed.commandLine;
     EXPECT_EQ(line.format, OutputFormat::e888Alpha);
-    EXPECT_TRUE(line.frameStream);
+    EXPECT_TRUE(line.imageStream);
     EXPECT_TRUE(line.matchGiven);
     EXPECT_EQ(line.matchValue, 0xFFu);
     EXPECT_EQ(line.width, 4);
     EXPECT_EQ(line.height, 2);
     EXPECT_STREQ(line.recordPath, "r");
-    EXPECT_STREQ(line.ppmPath, "p");
+    EXPECT_STREQ(line.picturePath, "p");
     for (const std::vector<const char*>& arguments :
          std::vector<std::vector<const char*>>{{"4", "2", "r"},
                                                {"4", "2", "r", "p", "q"},

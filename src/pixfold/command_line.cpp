@@ -14,7 +14,7 @@ bool takesValue(char option) {
 }
 
 // Applies one value-taking option; returns the error that ends the scan, if any.
-ErrorCode applyOption(char option, const char* value, CommandLine& line) {
+ErrorCode applyOption(char option, const char* value, FoldCommandLine& line) {
     ConversionSettings& settings = line.settings;
     switch (option) {
     case 'f':
@@ -37,9 +37,9 @@ ErrorCode applyOption(char option, const char* value, CommandLine& line) {
 
 } // namespace
 
-ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
-    ParsedCommandLine parsed;
-    CommandLine& line = parsed.commandLine;
+ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv) {
+    ParsedFoldCommandLine parsed;
+    FoldCommandLine& line = parsed.commandLine;
     int index = 1;
     // "-" alone is a path: standard input or output.
     for (; index < argc && argv[index][0] == '-' && argv[index][1] != '\0'; ++index) {

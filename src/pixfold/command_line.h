@@ -35,7 +35,7 @@ constexpr std::string_view pixfoldHelpText =
     " --version  print the version and exit\n"
     "ppmfile '-' is standard input; yuvfile '-' and '-a -' are standard output.\n";
 
-struct CommandLine {
+struct FoldCommandLine {
     ConversionSettings settings;
     const char* inputPath = nullptr;
     const char* outputPath = nullptr;
@@ -43,9 +43,9 @@ struct CommandLine {
     bool imageStream = false;        // -s: convert every image of the input, one after another
 };
 
-using ParsedCommandLine = ParsedArguments<CommandLine>;
+using ParsedFoldCommandLine = ParsedArguments<FoldCommandLine>;
 
 // Options, then the input path and the output path, and nothing after them.
-ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv);
 
 } // namespace pixfold

@@ -8,5 +8,5 @@
 int main(int argc, char** argv) {
     constexpr pixfold::ToolTexts texts{"pixfold", pixfold::pixfoldUsageText,
                                        pixfold::pixfoldHelpText};
-    return pixfold::toolMain(argc, argv, pixfold::parseCommandLine, pixfold::runConversion, texts);
+    return pixfold::toolMain(argc, argv, pixfold::parseFoldCommandLine, pixfold::runFold, texts);
 }

@@ -40,14 +40,14 @@ RasterBuffers makeBuffers(OutputFormat format, std::uint64_t firstImagePixels, b
     return buffers;
 }
 
-struct Outputs {
+struct FoldOutputs {
     OutputFile records;
     OutputFile alphaFile;
     bool alphaToFile = false;
     bool alphaToStandardOutput = false;
 };
 
-Result inputFailure(ErrorCode code, const CommandLine& line) {
+Result inputFailure(ErrorCode code, const FoldCommandLine& line) {
     return failure(code, line.inputPath);
 }
 
@@ -56,8 +56,8 @@ Result inputFailure(ErrorCode code, const CommandLine& line) {
 // converts and writes. Either way every block before a failure is written and
 // the failure reported as the one thread's loop would.
 Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePlan& plan,
-                     const CommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
-                     Outputs& outputs) {
+                     const FoldCommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
+                     FoldOutputs& outputs) {
     std::uint64_t remaining = pixelCount(header.width, header.height);
     const bool overlap = slots[1] != nullptr && remaining >= overlapMinimumItems;
     // With two threads each reads as many blocks at its turn as its buffer holds.
@@ -126,8 +126,8 @@ bool anotherImageFollows(InputStream& input) {
 }
 
 // Every image of the input: the first, and with -s each one that follows.
-Result convertImages(InputStream& input, PpmHeader header, const CommandLine& line,
-                     Outputs& outputs, Notices& notices) {
+Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine& line,
+                     FoldOutputs& outputs, Notices& notices) {
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
     // A second thread's buffers where some image may be large enough for it;
@@ -167,7 +167,8 @@ Result convertImages(InputStream& input, PpmHeader header, const CommandLine& li
 
 // No output may be the input: checked before any output is opened, since
 // opening a device or descriptor in place could already change it.
-Result checkInput(const CommandLine& line, const FileIdentity& input, const Outputs& outputs) {
+Result checkInput(const FoldCommandLine& line, const FileIdentity& input,
+                  const FoldOutputs& outputs) {
     const bool inputIsAnOutput =
         sameFile(input, identifyOutput(line.outputPath)) ||
         (outputs.alphaToFile && sameFile(input, identifyOutput(line.alphaPath))) ||
@@ -176,7 +177,7 @@ Result checkInput(const CommandLine& line, const FileIdentity& input, const Outp
 }
 
 // No two outputs may end in one file, checked on their final targets.
-Result checkOutputs(const CommandLine& line, const Outputs& outputs) {
+Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
     if (outputs.alphaToFile && sameOutputTarget(outputs.records, outputs.alphaFile)) {
         return failure(ErrorCode::sameOutputs);
     }
@@ -188,13 +189,13 @@ Result checkOutputs(const CommandLine& line, const Outputs& outputs) {
     return {};
 }
 
-Result convertOpenInput(InputStream& input, const CommandLine& line, Notices& notices) {
+Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices& notices) {
     PpmHeader header;
     const ErrorCode headerError = readPpmHeader(input, header);
     if (headerError != ErrorCode::none) {
         return inputFailure(headerError, line);
     }
-    Outputs outputs;
+    FoldOutputs outputs;
     const bool alpha = writesAlphaStream(line.settings.format);
     outputs.alphaToFile = alpha && line.alphaPath != nullptr;
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
@@ -217,7 +218,7 @@ Result convertOpenInput(InputStream& input, const CommandLine& line, Notices& no
 
 } // namespace
 
-Result runConversion(const CommandLine& line, Notices& notices) {
+Result runFold(const FoldCommandLine& line, Notices& notices) {
     const EncodePathChoice& path = encodePathChoice();
     if (!path.usable) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);

@@ -9,6 +9,6 @@
 namespace pixfold {
 
 // Notices (another image after the first, without -s) go to notices.
-Result runConversion(const CommandLine& line, Notices& notices);
+Result runFold(const FoldCommandLine& line, Notices& notices);
 
 } // namespace pixfold

@@ -17,7 +17,7 @@ ErrorCode applyUnfoldOption(char option, const char* value, UnfoldCommandLine& l
         line.alphaPath = value;
         return ErrorCode::none;
     case 'k':
-        line.maskPath = value;
+        line.keyPlanePath = value;
         return ErrorCode::none;
     default: // '1'
         line.matchGiven = true;
@@ -26,7 +26,7 @@ ErrorCode applyUnfoldOption(char option, const char* value, UnfoldCommandLine& l
 }
 
 ErrorCode checkKeyPlaneRequest(const UnfoldCommandLine& line) {
-    if (line.maskPath == nullptr || line.format == OutputFormat::e655Z) {
+    if (line.keyPlanePath == nullptr || line.format == OutputFormat::e655Z) {
         return ErrorCode::none;
     }
     if (line.format != OutputFormat::e888Alpha) {
@@ -56,7 +56,7 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
             break;
         }
         if (isOption(argv[index], "s")) {
-            line.frameStream = true;
+            line.imageStream = true;
             continue;
         }
         if (!isOption(argv[index], "fak1") || index + 1 >= argc) {
@@ -83,11 +83,11 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
         }
     }
     line.recordPath = argv[index + 2];
-    line.ppmPath = argv[index + 3];
+    line.picturePath = argv[index + 3];
     // Standard input can be read once: the records and the alpha stream can't
     // both come from it.
     const bool alphaRead = line.alphaPath != nullptr && line.format == OutputFormat::e888Alpha &&
-                           line.maskPath != nullptr;
+                           line.keyPlanePath != nullptr;
     if (alphaRead && isStandardStream(line.alphaPath) && isStandardStream(line.recordPath)) {
         parsed.result = failure(ErrorCode::usage);
         return parsed;

@@ -35,15 +35,15 @@ constexpr std::string_view pixunfoldHelpText =
 
 struct UnfoldCommandLine {
     OutputFormat format = OutputFormat::e888;
-    const char* alphaPath = nullptr; // -a
-    const char* maskPath = nullptr;  // -k
-    bool matchGiven = false;         // -1
+    const char* alphaPath = nullptr;    // -a
+    const char* keyPlanePath = nullptr; // -k
+    bool matchGiven = false;            // -1
     std::uint32_t matchValue = 0;
-    bool frameStream = false; // -s
+    bool imageStream = false; // -s
     std::int32_t width = 0;
     std::int32_t height = 0;
     const char* recordPath = nullptr;
-    const char* ppmPath = nullptr;
+    const char* picturePath = nullptr;
 };
 
 using ParsedUnfoldCommandLine = ParsedArguments<UnfoldCommandLine>;

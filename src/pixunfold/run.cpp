@@ -24,36 +24,36 @@ struct Input {
     std::uint64_t bytesRead = 0;
 };
 
-struct Streams {
+struct UnfoldFiles {
     Input records;
     Input alpha; // open only when the key plane of e888Alpha is written
     OutputFile picture;
-    OutputFile mask;
+    OutputFile keyPlane;
 };
 
 struct Buffers {
     std::vector<std::uint8_t> records;
     std::vector<std::uint8_t> alpha;
     std::vector<std::uint8_t> samples;
-    std::vector<std::uint8_t> mask;
+    std::vector<std::uint8_t> keyPlane;
 };
 
 struct Sizes {
-    std::uint64_t framePixels = 0;
-    std::uint64_t frameRecordBytes = 0;
-    std::uint64_t frameAlphaBytes = 0;
+    std::uint64_t imagePixels = 0;
+    std::uint64_t imageRecordBytes = 0;
+    std::uint64_t imageAlphaBytes = 0;
 };
 
 Sizes sizesOf(const UnfoldCommandLine& line) {
     Sizes sizes;
-    sizes.framePixels = pixelCount(line.width, line.height);
-    sizes.frameRecordBytes = sizes.framePixels * recordBytes(line.format);
-    sizes.frameAlphaBytes = sizes.framePixels * 4;
+    sizes.imagePixels = pixelCount(line.width, line.height);
+    sizes.imageRecordBytes = sizes.imagePixels * recordBytes(line.format);
+    sizes.imageAlphaBytes = sizes.imagePixels * 4;
     return sizes;
 }
 
 bool wantsAlpha(const UnfoldCommandLine& line) {
-    return line.maskPath != nullptr && line.format == OutputFormat::e888Alpha;
+    return line.keyPlanePath != nullptr && line.format == OutputFormat::e888Alpha;
 }
 
 // The size of a regular file, or false for a pipe, FIFO or device.
@@ -68,31 +68,31 @@ bool regularFileSize(const InputStream& stream, std::uint64_t& size) {
 
 Result recordSizeFailure(const UnfoldCommandLine& line, const Sizes& sizes, std::uint64_t actual,
                          bool lowerBound = false) {
-    return line.frameStream ? sizeFailure(ErrorCode::recordFrameSize, line.recordPath, actual,
-                                          sizes.frameRecordBytes, lowerBound)
+    return line.imageStream ? sizeFailure(ErrorCode::recordFrameSize, line.recordPath, actual,
+                                          sizes.imageRecordBytes, lowerBound)
                             : sizeFailure(ErrorCode::recordFileSize, line.recordPath, actual,
-                                          sizes.frameRecordBytes, lowerBound);
+                                          sizes.imageRecordBytes, lowerBound);
 }
 
 Result alphaSizeFailure(const UnfoldCommandLine& line, std::uint64_t actual, std::uint64_t expected,
                         bool lowerBound = false) {
-    return sizeFailure(line.frameStream ? ErrorCode::alphaFrameSize : ErrorCode::alphaFileSize,
+    return sizeFailure(line.imageStream ? ErrorCode::alphaFrameSize : ErrorCode::alphaFileSize,
                        line.alphaPath, actual, expected, lowerBound);
 }
 
 // Regular files are measured before any output is opened.
-Result checkRegularSizes(const UnfoldCommandLine& line, const Sizes& sizes, Streams& streams) {
+Result checkRegularSizes(const UnfoldCommandLine& line, const Sizes& sizes, UnfoldFiles& files) {
     std::uint64_t recordSize = 0;
-    const bool recordsMeasured = regularFileSize(streams.records.stream, recordSize);
-    const bool wholeFrames = line.frameStream
-                                 ? recordSize > 0 && recordSize % sizes.frameRecordBytes == 0
-                                 : recordSize == sizes.frameRecordBytes;
-    if (recordsMeasured && !wholeFrames) {
+    const bool recordsMeasured = regularFileSize(files.records.stream, recordSize);
+    const bool wholeImages = line.imageStream
+                                 ? recordSize > 0 && recordSize % sizes.imageRecordBytes == 0
+                                 : recordSize == sizes.imageRecordBytes;
+    if (recordsMeasured && !wholeImages) {
         return recordSizeFailure(line, sizes, recordSize);
     }
     std::uint64_t alphaSize = 0;
-    if (wantsAlpha(line) && recordsMeasured && regularFileSize(streams.alpha.stream, alphaSize)) {
-        const std::uint64_t expected = recordSize / sizes.frameRecordBytes * sizes.frameAlphaBytes;
+    if (wantsAlpha(line) && recordsMeasured && regularFileSize(files.alpha.stream, alphaSize)) {
+        const std::uint64_t expected = recordSize / sizes.imageRecordBytes * sizes.imageAlphaBytes;
         if (alphaSize != expected) {
             return alphaSizeFailure(line, alphaSize, expected);
         }
@@ -100,21 +100,21 @@ Result checkRegularSizes(const UnfoldCommandLine& line, const Sizes& sizes, Stre
     return {};
 }
 
-Result openInputs(const UnfoldCommandLine& line, Streams& streams) {
-    streams.records.path = line.recordPath;
-    Result result = openInput(line.recordPath, streams.records.stream);
+Result openInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
+    files.records.path = line.recordPath;
+    Result result = openInput(line.recordPath, files.records.stream);
     if (succeeded(result) && wantsAlpha(line)) {
-        streams.alpha.path = line.alphaPath;
-        result = openInput(line.alphaPath, streams.alpha.stream);
+        files.alpha.path = line.alphaPath;
+        result = openInput(line.alphaPath, files.alpha.stream);
     }
     return result;
 }
 
-Result checkSameFiles(const UnfoldCommandLine& line, const Streams& streams) {
+Result checkSameFiles(const UnfoldCommandLine& line, const UnfoldFiles& files) {
     const FileIdentity inputs[] = {
-        identifyDescriptor(streams.records.stream.descriptor),
-        wantsAlpha(line) ? identifyDescriptor(streams.alpha.stream.descriptor) : FileIdentity{}};
-    for (const char* output : {line.ppmPath, line.maskPath}) {
+        identifyDescriptor(files.records.stream.descriptor),
+        wantsAlpha(line) ? identifyDescriptor(files.alpha.stream.descriptor) : FileIdentity{}};
+    for (const char* output : {line.picturePath, line.keyPlanePath}) {
         if (output == nullptr) {
             continue;
         }
@@ -137,11 +137,11 @@ KeyPlaneTest keyPlaneTest(const UnfoldCommandLine& line) {
 void decodeBlock(const UnfoldCommandLine& line, const DecodePlan& plan, std::size_t pixels,
                  Buffers& buffers) {
     decodeRecords(buffers.records.data(), pixels, plan, buffers.samples.data());
-    if (line.maskPath != nullptr) {
+    if (line.keyPlanePath != nullptr) {
         const std::uint8_t* keys = line.format == OutputFormat::e888Alpha ? buffers.alpha.data()
                                    : line.format == OutputFormat::e655Z   ? buffers.records.data()
                                                                           : nullptr;
-        decodeKeyPlane(keys, pixels, line.format, keyPlaneTest(line), buffers.mask.data());
+        decodeKeyPlane(keys, pixels, line.format, keyPlaneTest(line), buffers.keyPlane.data());
     }
 }
 
@@ -160,95 +160,96 @@ Result readFailure(const Input& input) {
     return failure(ErrorCode::cantReadInput, input.path);
 }
 
-Result writeHeaders(const UnfoldCommandLine& line, Streams& streams) {
+Result writeHeaders(const UnfoldCommandLine& line, UnfoldFiles& files) {
     const std::string picture = netpbmHeader("P6", line.width, line.height);
     Result result = writeOutput(
-        streams.picture, reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size());
-    if (succeeded(result) && line.maskPath != nullptr) {
-        const std::string mask = netpbmHeader("P5", line.width, line.height);
-        result = writeOutput(streams.mask, reinterpret_cast<const std::uint8_t*>(mask.data()),
-                             mask.size());
+        files.picture, reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size());
+    if (succeeded(result) && line.keyPlanePath != nullptr) {
+        const std::string keyPlane = netpbmHeader("P5", line.width, line.height);
+        result = writeOutput(files.keyPlane, reinterpret_cast<const std::uint8_t*>(keyPlane.data()),
+                             keyPlane.size());
     }
     return result;
 }
 
-Result unfoldFrame(const UnfoldCommandLine& line, const Sizes& sizes, const DecodePlan& plan,
-                   std::uint64_t frame, Streams& streams, Buffers& buffers) {
-    Result result = writeHeaders(line, streams);
+Result unfoldImage(const UnfoldCommandLine& line, const Sizes& sizes, const DecodePlan& plan,
+                   std::uint64_t image, UnfoldFiles& files, Buffers& buffers) {
+    Result result = writeHeaders(line, files);
     const std::size_t recordSize = recordBytes(line.format);
-    for (std::uint64_t remaining = sizes.framePixels; remaining > 0 && succeeded(result);) {
+    for (std::uint64_t remaining = sizes.imagePixels; remaining > 0 && succeeded(result);) {
         const auto count =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-        if (!readExactly(streams.records, buffers.records.data(), count * recordSize)) {
-            return streams.records.stream.failed
-                       ? readFailure(streams.records)
-                       : recordSizeFailure(line, sizes, streams.records.bytesRead);
+        if (!readExactly(files.records, buffers.records.data(), count * recordSize)) {
+            return files.records.stream.failed
+                       ? readFailure(files.records)
+                       : recordSizeFailure(line, sizes, files.records.bytesRead);
         }
-        if (wantsAlpha(line) && !readExactly(streams.alpha, buffers.alpha.data(), count * 4)) {
-            return streams.alpha.stream.failed
-                       ? readFailure(streams.alpha)
-                       : alphaSizeFailure(line, streams.alpha.bytesRead,
-                                          (frame + 1) * sizes.frameAlphaBytes);
+        if (wantsAlpha(line) && !readExactly(files.alpha, buffers.alpha.data(), count * 4)) {
+            return files.alpha.stream.failed
+                       ? readFailure(files.alpha)
+                       : alphaSizeFailure(line, files.alpha.bytesRead,
+                                          (image + 1) * sizes.imageAlphaBytes);
         }
         decodeBlock(line, plan, count, buffers);
-        result = writeOutput(streams.picture, buffers.samples.data(), count * 3);
-        if (succeeded(result) && line.maskPath != nullptr) {
-            result = writeOutput(streams.mask, buffers.mask.data(), count);
+        result = writeOutput(files.picture, buffers.samples.data(), count * 3);
+        if (succeeded(result) && line.keyPlanePath != nullptr) {
+            result = writeOutput(files.keyPlane, buffers.keyPlane.data(), count);
         }
         remaining -= count;
     }
     return result;
 }
 
-Result unfoldFrames(const UnfoldCommandLine& line, const Sizes& sizes, Streams& streams) {
+Result unfoldImages(const UnfoldCommandLine& line, const Sizes& sizes, UnfoldFiles& files) {
     Buffers buffers{std::vector<std::uint8_t>(blockPixels * recordBytes(line.format)),
                     std::vector<std::uint8_t>(wantsAlpha(line) ? blockPixels * 4 : 0),
                     std::vector<std::uint8_t>(blockPixels * 3),
-                    std::vector<std::uint8_t>(line.maskPath != nullptr ? blockPixels : 0)};
+                    std::vector<std::uint8_t>(line.keyPlanePath != nullptr ? blockPixels : 0)};
     const DecodePlan plan = makeDecodePlan(line.format);
-    std::uint64_t frame = 0;
+    std::uint64_t image = 0;
     do {
-        Result result = unfoldFrame(line, sizes, plan, frame, streams, buffers);
+        Result result = unfoldImage(line, sizes, plan, image, files, buffers);
         if (!succeeded(result)) {
             return result;
         }
-        ++frame;
-    } while (line.frameStream && !atEnd(streams.records));
-    if (streams.records.stream.failed) {
-        return readFailure(streams.records);
+        ++image;
+    } while (line.imageStream && !atEnd(files.records));
+    if (files.records.stream.failed) {
+        return readFailure(files.records);
     }
-    if (!atEnd(streams.records)) {
-        return recordSizeFailure(line, sizes, streams.records.bytesRead, true);
+    if (!atEnd(files.records)) {
+        return recordSizeFailure(line, sizes, files.records.bytesRead, true);
     }
-    if (wantsAlpha(line) && !atEnd(streams.alpha)) {
-        return streams.alpha.stream.failed
-                   ? readFailure(streams.alpha)
-                   : alphaSizeFailure(line, streams.alpha.bytesRead, streams.alpha.bytesRead, true);
+    if (wantsAlpha(line) && !atEnd(files.alpha)) {
+        return files.alpha.stream.failed
+                   ? readFailure(files.alpha)
+                   : alphaSizeFailure(line, files.alpha.bytesRead, files.alpha.bytesRead, true);
     }
     return {};
 }
 
-Result unfoldOpenInputs(const UnfoldCommandLine& line, Streams& streams) {
+Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
     const Sizes sizes = sizesOf(line);
-    Result result = checkRegularSizes(line, sizes, streams);
+    Result result = checkRegularSizes(line, sizes, files);
     if (succeeded(result)) {
-        result = checkSameFiles(line, streams);
+        result = checkSameFiles(line, files);
     }
     if (succeeded(result)) {
-        result = openOutput(line.ppmPath, streams.picture);
+        result = openOutput(line.picturePath, files.picture);
     }
-    if (succeeded(result) && line.maskPath != nullptr) {
-        result = openOutput(line.maskPath, streams.mask);
-        const bool bothStandard = isStandardStream(line.ppmPath) && isStandardStream(line.maskPath);
+    if (succeeded(result) && line.keyPlanePath != nullptr) {
+        result = openOutput(line.keyPlanePath, files.keyPlane);
+        const bool bothStandard =
+            isStandardStream(line.picturePath) && isStandardStream(line.keyPlanePath);
         if (succeeded(result) &&
-            (bothStandard || sameOutputTarget(streams.picture, streams.mask))) {
+            (bothStandard || sameOutputTarget(files.picture, files.keyPlane))) {
             result = failure(ErrorCode::sameOutputs);
         }
     }
     if (succeeded(result)) {
-        result = unfoldFrames(line, sizes, streams);
+        result = unfoldImages(line, sizes, files);
     }
-    OutputFile* const outputs[] = {&streams.picture, &streams.mask};
+    OutputFile* const outputs[] = {&files.picture, &files.keyPlane};
     return finishOutputs(outputs, 2, result);
 }
 
@@ -259,13 +260,13 @@ Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*
     if (!path.usable) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
     }
-    Streams streams;
-    Result result = openInputs(line, streams);
+    UnfoldFiles files;
+    Result result = openInputs(line, files);
     if (succeeded(result)) {
-        result = unfoldOpenInputs(line, streams);
+        result = unfoldOpenInputs(line, files);
     }
-    closeInput(streams.records.stream);
-    closeInput(streams.alpha.stream);
+    closeInput(files.records.stream);
+    closeInput(files.alpha.stream);
     return result;
 }
 

@@ -58,12 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
 
     const int argc = static_cast<int>(arguments.size());
-    const pixfold::ParsedCommandLine parsed = pixfold::parseCommandLine(argc, argv.data());
+    const pixfold::ParsedFoldCommandLine parsed = pixfold::parseFoldCommandLine(argc, argv.data());
     if (parsed.request != pixfold::ToolRequest::run) {
         return 0;
     }
     if (pixfold::succeeded(parsed.result)) {
-        const pixfold::CommandLine& line = parsed.commandLine;
+        const pixfold::FoldCommandLine& line = parsed.commandLine;
         require(line.inputPath != nullptr && line.outputPath != nullptr);
         bool inputFound = false;
         for (int i = 1; i + 1 < argc; ++i) {

@@ -95,7 +95,7 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     std::remove(paths.output.c_str());
     require(std::freopen(paths.alpha.c_str(), "wb", stdout) != nullptr);
 
-    pixfold::CommandLine line;
+    pixfold::FoldCommandLine line;
     line.settings.format = format;
     line.settings.keyEnabled = true;
     line.settings.transparencyKey = true;
@@ -104,7 +104,7 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     line.outputPath = paths.output.c_str();
     line.imageStream = imageStream;
     pixfold::Notices notices;
-    const pixfold::Result result = pixfold::runConversion(line, notices);
+    const pixfold::Result result = pixfold::runFold(line, notices);
     std::fflush(stdout);
 
     const bool exists = std::filesystem::exists(paths.output);
