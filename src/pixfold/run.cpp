@@ -47,8 +47,10 @@ struct FoldOutputs {
     bool alphaToStandardOutput = false;
 };
 
-Result inputFailure(ErrorCode code, const FoldCommandLine& line) {
-    return failure(code, line.inputPath);
+// A reader's failure, naming the input.
+Result inputFailure(Result result, const FoldCommandLine& line) {
+    result.subject = line.inputPath;
+    return result;
 }
 
 // Streams one image's raster block by block. With a second set of buffers,
@@ -74,15 +76,15 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
         while (filled.count < turnPixels && remaining > 0) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-            const PixelBlock block =
-                readRaster(input, raster, buffers.samples.data() + filled.count * 3,
-                           buffers.opacity.data() + filled.count, wanted);
-            if (block.error != ErrorCode::none) {
-                filled.result = inputFailure(block.error, line); // the outputs are dropped whole
+            std::size_t pixels = 0;
+            const Result got = readRaster(input, raster, buffers.samples.data() + filled.count * 3,
+                                          buffers.opacity.data() + filled.count, wanted, pixels);
+            if (!succeeded(got)) {
+                filled.result = inputFailure(got, line); // the outputs are dropped whole
                 return filled; // after the whole blocks before it are written
             }
-            remaining -= block.pixels;
-            filled.count += block.pixels;
+            remaining -= pixels;
+            filled.count += pixels;
         }
         filled.last = remaining == 0;
         return filled;
@@ -117,8 +119,8 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
 // then "P" and a digit 1 to 7. A pipe or a terminal is read no further.
 bool anotherImageFollows(InputStream& input) {
     bool found = false;
-    if (!isRegularFile(input.descriptor) || findNextImage(input, found) != ErrorCode::none ||
-        !found || readByte(input) != 'P') {
+    if (!isRegularFile(input.descriptor) || !succeeded(findNextImage(input, found)) || !found ||
+        readByte(input) != 'P') {
         return false;
     }
     const int digit = peekByte(input);
@@ -155,12 +157,12 @@ Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine
             return result;
         }
         bool another = false;
-        ErrorCode error = findNextImage(input, another);
-        if (error == ErrorCode::none && another) {
-            error = readPpmHeader(input, header);
+        Result next = findNextImage(input, another);
+        if (succeeded(next) && another) {
+            next = readPpmHeader(input, header);
         }
-        if (error != ErrorCode::none || !another) {
-            return error == ErrorCode::none ? Result{} : inputFailure(error, line);
+        if (!succeeded(next) || !another) {
+            return succeeded(next) ? Result{} : inputFailure(next, line);
         }
     }
 }
@@ -191,9 +193,9 @@ Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
 
 Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices& notices) {
     PpmHeader header;
-    const ErrorCode headerError = readPpmHeader(input, header);
-    if (headerError != ErrorCode::none) {
-        return inputFailure(headerError, line);
+    const Result headerRead = readPpmHeader(input, header);
+    if (!succeeded(headerRead)) {
+        return inputFailure(headerRead, line);
     }
     FoldOutputs outputs;
     const bool alpha = writesAlphaStream(line.settings.format);

@@ -69,7 +69,7 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
     Expectation result;
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::RasterReader raster;
-    result.headerGood = pixfold::readPpmHeader(stream, raster.header) == pixfold::ErrorCode::none;
+    result.headerGood = pixfold::succeeded(pixfold::readPpmHeader(stream, raster.header));
     if (result.headerGood) {
         result.pixels = pixfold::pixelCount(raster.header.width, raster.header.height);
         std::vector<std::uint8_t> samples(pixfold::blockPixels * 4);
@@ -78,12 +78,12 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
         while (remaining > 0) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
-            const pixfold::PixelBlock block =
-                pixfold::readRaster(stream, raster, samples.data(), opacity.data(), wanted);
-            if (block.error != pixfold::ErrorCode::none) {
+            std::size_t pixels = 0;
+            if (!pixfold::succeeded(pixfold::readRaster(stream, raster, samples.data(),
+                                                        opacity.data(), wanted, pixels))) {
                 break;
             }
-            remaining -= block.pixels;
+            remaining -= pixels;
         }
         result.complete = remaining == 0;
     }

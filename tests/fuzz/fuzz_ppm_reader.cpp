@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::RasterReader raster;
     const pixfold::PpmHeader& header = raster.header;
-    if (pixfold::readPpmHeader(stream, raster.header) == pixfold::ErrorCode::none) {
+    if (pixfold::succeeded(pixfold::readPpmHeader(stream, raster.header))) {
         require(header.width >= 0 && header.height >= 0);
         require(header.maxValue >= 1 && header.maxValue <= 255);
         require(header.samplesPerPixel >= 1 && header.samplesPerPixel <= 4);
@@ -32,22 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint8_t opacity[7];
         while (remaining > 0) {
             const std::size_t wanted = remaining < 7 ? static_cast<std::size_t>(remaining) : 7;
-            const pixfold::PixelBlock block =
-                pixfold::readRaster(stream, raster, samples, opacity, wanted);
-            require(block.pixels <= wanted);
-            for (std::size_t i = 0; i < block.pixels * 3; ++i) {
+            std::size_t pixels = 0;
+            const pixfold::Result block =
+                pixfold::readRaster(stream, raster, samples, opacity, wanted, pixels);
+            require(pixels <= wanted);
+            for (std::size_t i = 0; i < pixels * 3; ++i) {
                 require(samples[i] <= header.maxValue);
             }
-            for (std::size_t i = 0; header.hasOpacity && i < block.pixels; ++i) {
+            for (std::size_t i = 0; header.hasOpacity && i < pixels; ++i) {
                 require(opacity[i] <= header.maxValue);
             }
-            pixelsRead += block.pixels;
-            remaining -= block.pixels;
-            if (block.error != pixfold::ErrorCode::none) {
-                require(block.pixels < wanted);
+            pixelsRead += pixels;
+            remaining -= pixels;
+            if (!pixfold::succeeded(block)) {
+                require(pixels < wanted);
                 break;
             }
-            require(block.pixels == wanted);
+            require(pixels == wanted);
         }
         // Binary samples take a byte each, plain ones at least a byte, bitmaps a bit.
         const std::uint64_t bytesPerPixel =

@@ -15,6 +15,13 @@ namespace pixfold {
 
 namespace {
 
+// What a block read gave, inside the reader: the public functions return it
+// as a Result and a count.
+struct PixelBlock {
+    std::size_t pixels = 0;            // whole, valid pixels now in the buffer
+    ErrorCode error = ErrorCode::none; // why fewer than asked for, if so
+};
+
 // The next byte, from the stream's buffer without a call while it lasts: the
 // plain formats take their text a byte at a time.
 inline int takeByte(InputStream& input) {
@@ -457,23 +464,8 @@ PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* 
     return {pixelCount, ErrorCode::none};
 }
 
-} // namespace
-
-ErrorCode readPpmHeader(InputStream& input, PpmHeader& header) {
-    const ErrorCode result = checkHeader(input, header);
-    return input.failed ? ErrorCode::cantReadInput : result;
-}
-
-ErrorCode findNextImage(InputStream& input, bool& found) {
-    while (isWhitespace(peekByte(input))) {
-        readByte(input);
-    }
-    found = peekByte(input) >= 0;
-    return input.failed ? ErrorCode::cantReadInput : ErrorCode::none;
-}
-
-PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
-                      std::int32_t maxValue) {
+PixelBlock readRgb(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
+                   std::int32_t maxValue) {
     const std::size_t wanted = pixelCount * 3;
     const std::size_t got = readBytes(input, samples, wanted);
     PixelBlock block;
@@ -492,13 +484,13 @@ PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pix
     return block;
 }
 
-PixelBlock readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
-                      std::uint8_t* opacity, std::size_t pixelCount) {
+PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+                         std::uint8_t* opacity, std::size_t pixelCount) {
     const PpmHeader& header = raster.header;
     switch (header.kind) {
     case RasterKind::binary:
         return header.samplesPerPixel == 3
-                   ? readPixels(input, samples, pixelCount, header.maxValue)
+                   ? readRgb(input, samples, pixelCount, header.maxValue)
                    : readOtherBinary(input, header.samplesPerPixel, header.maxValue, samples,
                                      opacity, pixelCount);
     case RasterKind::bitmap:
@@ -506,6 +498,35 @@ PixelBlock readRaster(InputStream& input, RasterReader& raster, std::uint8_t* sa
     default:
         return readPlain(input, header, samples, pixelCount);
     }
+}
+
+} // namespace
+
+Result readPpmHeader(InputStream& input, PpmHeader& header) {
+    const ErrorCode result = checkHeader(input, header);
+    return failure(input.failed ? ErrorCode::cantReadInput : result);
+}
+
+Result findNextImage(InputStream& input, bool& found) {
+    while (isWhitespace(peekByte(input))) {
+        readByte(input);
+    }
+    found = peekByte(input) >= 0;
+    return failure(input.failed ? ErrorCode::cantReadInput : ErrorCode::none);
+}
+
+Result readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
+                  std::int32_t maxValue, std::size_t& pixels) {
+    const PixelBlock block = readRgb(input, samples, pixelCount, maxValue);
+    pixels = block.pixels;
+    return failure(block.error);
+}
+
+Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+                  std::uint8_t* opacity, std::size_t pixelCount, std::size_t& pixels) {
+    const PixelBlock block = readAnyRaster(input, raster, samples, opacity, pixelCount);
+    pixels = block.pixels;
+    return failure(block.error);
 }
 
 } // namespace pixfold

@@ -38,24 +38,23 @@ struct PpmHeader {
 // then take exactly one whitespace byte before the raster. P7 (PAM): lines of
 // WIDTH, HEIGHT, DEPTH, MAXVAL and TUPLTYPE, '#' comment lines, up to ENDHDR.
 // On success the stream stands at the first sample.
-ErrorCode readPpmHeader(InputStream& input, PpmHeader& header);
+Result readPpmHeader(InputStream& input, PpmHeader& header);
 
 // After an image's last sample: skips white space and tells whether another
 // image follows (found) or the input ends there. A read error is cantReadInput.
-ErrorCode findNextImage(InputStream& input, bool& found);
+Result findNextImage(InputStream& input, bool& found);
 
-struct PixelBlock {
-    std::size_t pixels = 0;            // whole, valid pixels now in the buffer
-    ErrorCode error = ErrorCode::none; // why fewer than asked for, if so
-};
+// Every reader returns the runs' Result (its subject, the path, is the
+// run's to add); the block readers also give the whole, valid pixels they
+// put in the buffer, which are fewer than asked for only with a failure.
 
 // The binary 3-sample raster (P6, PAM RGB): reads up to pixelCount pixels
 // (red, green, blue) into samples, never more bytes than those pixels. Stops
 // early at the end of the file (truncatedInput), on a read error
 // (cantReadInput) or before a pixel with a sample above maxValue
 // (sampleExceedsMax).
-PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
-                      std::int32_t maxValue);
+Result readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
+                  std::int32_t maxValue, std::size_t& pixels);
 
 // One image's raster as it is read: its header and, for P4, where the reader
 // stands in the current row and byte.
@@ -72,7 +71,7 @@ struct RasterReader {
 // samples has room for pixelCount * 4 bytes; opacity for pixelCount bytes.
 // Stops early as readPixels does; plain text that is not a sample where one
 // is due is wrongInputFormat.
-PixelBlock readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
-                      std::uint8_t* opacity, std::size_t pixelCount);
+Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+                  std::uint8_t* opacity, std::size_t pixelCount, std::size_t& pixels);
 
 } // namespace pixfold
