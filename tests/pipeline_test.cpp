@@ -140,6 +140,36 @@ TEST_F(Pipeline, DashIsTheStandardStreams) {
     EXPECT_EQ(runTool({"--", "-frame.ppm", "out.yuv"}, here).status, 0);
     EXPECT_EQ(readFile(output), readFile(reference));
 
+    // A standard output redirected to a file (>>) gets the records at its own
+    // position, whole, and nothing from a failed run; "-" and /dev/stdout alike.
+    const std::string appended = folder.path("appended.yuv");
+    Bytes broken = squareImage(4);
+    broken.resize(broken.size() - 1);
+    writeFile(folder.path("broken.ppm"), broken);
+    for (const std::string& path : {std::string("-"), std::string("/dev/stdout")}) {
+        writeFile(appended, bytesOf("prefix"));
+        ProcessSetup toAppended;
+        toAppended.standardOutputDescriptor = open(appended.c_str(), O_WRONLY | O_APPEND);
+        EXPECT_EQ(runTool({folder.path("broken.ppm"), path}, toAppended).status, 1);
+        EXPECT_EQ(readFile(appended), bytesOf("prefix")) << path;
+        EXPECT_EQ(runTool({input, path}, toAppended).status, 0);
+        close(toAppended.standardOutputDescriptor);
+        EXPECT_EQ(readFile(appended), concatenate({bytesOf("prefix"), readFile(reference)}));
+    }
+    // Without -s a pipe is read no further than the first image.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const Bytes twice = concatenate({readFile(input), readFile(input)});
+    ASSERT_EQ(write(pipeEnds[1], twice.data(), twice.size()), static_cast<ssize_t>(twice.size()));
+    close(pipeEnds[1]);
+    ProcessSetup fromPipe;
+    fromPipe.standardInputDescriptor = pipeEnds[0];
+    EXPECT_EQ(runTool({"-", output}, fromPipe).status, 0);
+    std::vector<std::uint8_t> left(twice.size());
+    EXPECT_EQ(read(pipeEnds[0], left.data(), left.size()),
+              static_cast<ssize_t>(readFile(input).size()));
+    close(pipeEnds[0]);
+
     // pixunfold: records from standard input, the picture to standard output.
     ProcessSetup records;
     records.standardInput = reference;

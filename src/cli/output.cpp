@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "cleanup.h"
+#include "core/text.h"
 #include "wide.h"
 
 #include <algorithm>
@@ -45,7 +46,9 @@ std::string temporaryNameFor(unsigned attempt, std::uint64_t salt) {
     return name;
 }
 
-bool copyAll(int from, int to); // bytes of from, from its start, over to; to is then cut to size
+// The bytes of from, from its start, to to: over it from its start, then cut
+// to size, or at to's own position.
+bool copyAll(int from, int to, bool atPosition);
 
 void abandon(OutputFile& output);
 
@@ -225,7 +228,7 @@ bool isDescriptorLink(const std::string& link) {
 #endif
 }
 
-enum class Resolution { missing, regular, inPlace, refused };
+enum class Resolution { missing, regular, inPlace, descriptor, refused };
 
 // Follows path's links one by one, as the kernel would, to the final target.
 Resolution resolveTarget(const char* path, std::string& target, struct stat& status) {
@@ -241,7 +244,8 @@ Resolution resolveTarget(const char* path, std::string& target, struct stat& sta
             return Resolution::refused;
         }
         if (isDescriptorLink(target)) {
-            return ::stat(target.c_str(), &status) == 0 ? Resolution::inPlace : Resolution::refused;
+            return ::stat(target.c_str(), &status) == 0 ? Resolution::descriptor
+                                                        : Resolution::refused;
         }
         std::string link(static_cast<std::size_t>(status.st_size) + 256, '\0');
         const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
@@ -325,29 +329,85 @@ void giveModeOf(int descriptor, bool exists, const struct stat& status) {
     ::fchmod(descriptor, mode);
 }
 
-// The existing file is written in place after the conversion, from a
-// complete copy in the temporary folder: TMPDIR, or /tmp when that is unset
-// or takes no file. O_CREAT lets the kernel apply its protected_regular rule,
-// as it would to a plain "> file".
-Result openCopyIn(const std::string& target, OutputFile& output) {
-    output.existing = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+// A temporary file for a copy-in: in TMPDIR, or /tmp when that is unset or
+// takes no file.
+bool createTemporaryElsewhere(OutputFile& output) {
     const char* variable = std::getenv("TMPDIR");
     for (const char* folder : {variable, "/tmp"}) {
-        if (output.existing < 0 || folder == nullptr || *folder == '\0') {
+        if (folder == nullptr || *folder == '\0') {
             continue;
         }
         output.temporaryFolder = openFolder(folder);
         if (output.temporaryFolder >= 0 &&
             createTemporary(output.temporaryFolder, O_RDWR, output)) {
             output.placement = OutputPlacement::copyIn;
-            return {};
+            return true;
         }
         if (output.temporaryFolder >= 0) {
             ::close(output.temporaryFolder);
             output.temporaryFolder = -1;
         }
     }
-    return failure(ErrorCode::cantOpenOutput, output.path);
+    return false;
+}
+
+// The existing file is written in place after the conversion, from a
+// complete copy in the temporary folder. O_CREAT lets the kernel apply its
+// protected_regular rule, as it would to a plain "> file".
+Result openCopyIn(const std::string& target, OutputFile& output) {
+    output.existing = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (output.existing < 0 || !createTemporaryElsewhere(output)) {
+        return failure(ErrorCode::cantOpenOutput, output.path);
+    }
+    return {};
+}
+
+// The descriptor number a /proc or /dev/fd link names, or -1.
+int descriptorNumber(const std::string& name) {
+    std::int32_t number = 0;
+    return readPositiveDecimal(name, number) || name == "0" ? number : -1;
+}
+
+bool sameObject(const FileIdentity& first, const FileIdentity& second) {
+    return first.known && second.known && first.device == second.device &&
+           first.inode == second.inode;
+}
+
+// An open descriptor of this process, named through /proc or /dev/fd: written
+// through a copy of it, so its position and append mode hold, as for "-".
+// Another process's descriptor is opened anew by its path.
+int openDescriptorLink(const char* path, const std::string& target, const FileIdentity& identity,
+                       bool& own) {
+    const int number = descriptorNumber(nameOf(target));
+    own = number >= 0 && sameObject(identifyDescriptor(number), identity);
+    if (own) {
+        return ::fcntl(number, F_DUPFD_CLOEXEC, 3);
+    }
+    int descriptor = -1;
+    do {
+        descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+}
+
+// A descriptor written in place. A regular file behind it (standard output
+// redirected to one) gets the bytes only at the end, from a complete
+// temporary file, at its own position (atPosition) or, for a descriptor
+// opened anew, over it; without a temporary folder it is written as the
+// bytes come.
+Result placeDescriptor(int descriptor, bool atPosition, OutputFile& output) {
+    if (isRegularFile(descriptor)) {
+        output.existing = descriptor;
+        output.atPosition = atPosition;
+        if (createTemporaryElsewhere(output)) {
+            return {};
+        }
+        output.existing = -1;
+        output.atPosition = false;
+    }
+    output.placement = OutputPlacement::inPlace;
+    output.descriptor = descriptor;
+    return {};
 }
 
 Result openPlaced(const char* path, OutputFile& output) {
@@ -366,6 +426,12 @@ Result openPlaced(const char* path, OutputFile& output) {
                 return failure(ErrorCode::cantOpenOutput, path);
             }
         }
+    }
+    if (resolution == Resolution::descriptor) {
+        bool own = false;
+        const int descriptor = openDescriptorLink(path, target, output.target, own);
+        return descriptor >= 0 ? placeDescriptor(descriptor, own, output)
+                               : failure(ErrorCode::cantOpenOutput, path);
     }
     if (resolution == Resolution::inPlace) {
         do {
@@ -428,8 +494,8 @@ bool cutTo(int descriptor, long long size) {
 }
 #endif
 
-bool copyAll(int from, int to) {
-    if (!rewind(from) || !rewind(to)) {
+bool copyAll(int from, int to, bool atPosition) {
+    if (!rewind(from) || (!atPosition && !rewind(to))) {
         return false;
     }
     std::vector<std::uint8_t> block(1 << 20);
@@ -443,7 +509,7 @@ bool copyAll(int from, int to) {
             return false;
         }
         if (got == 0) {
-            return cutTo(to, total);
+            return atPosition || cutTo(to, total);
         }
         if (!writeAll(to, block.data(), static_cast<std::size_t>(got))) {
             return false;
@@ -483,7 +549,8 @@ bool copyIntoPlace(OutputFile& output) {
     }
     const int from = output.placement == OutputPlacement::copyIn ? output.descriptor
                                                                  : openTemporaryForCopy(output);
-    const bool copied = output.existing >= 0 && from >= 0 && copyAll(from, output.existing);
+    const bool copied =
+        output.existing >= 0 && from >= 0 && copyAll(from, output.existing, output.atPosition);
     if (from >= 0 && from != output.descriptor) {
         closeDescriptor(from);
     }
@@ -500,13 +567,21 @@ Result openStandardOutput(OutputFile& output) {
     }
 #ifdef _WIN32
     output.descriptor = _dup(standardOutput);
-#else
-    output.descriptor = ::fcntl(standardOutput, F_DUPFD_CLOEXEC, 3);
-#endif
     return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, output.path);
+#else
+    const int descriptor = ::fcntl(standardOutput, F_DUPFD_CLOEXEC, 3);
+    return descriptor >= 0 ? placeDescriptor(descriptor, true, output)
+                           : failure(ErrorCode::cantOpenOutput, output.path);
+#endif
 }
 
 } // namespace
+
+// Standard output has a message of its own.
+Result writeFailure(const OutputFile& output) {
+    return output.path == "-" ? failure(ErrorCode::cantWriteStdout)
+                              : failure(ErrorCode::cantWriteOutput, output.path);
+}
 
 FileIdentity identifyOutput(const char* path) {
     return path[0] == '-' && path[1] == '\0' ? identifyDescriptor(standardOutput)
@@ -524,10 +599,7 @@ Result openOutput(const char* path, OutputFile& output) {
 }
 
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count) {
-    if (!writeAll(output.descriptor, bytes, count)) {
-        return failure(ErrorCode::cantWriteOutput, output.path);
-    }
-    return {};
+    return writeAll(output.descriptor, bytes, count) ? Result{} : writeFailure(output);
 }
 
 bool sameOutputTarget(const OutputFile& first, const OutputFile& second) {
@@ -554,7 +626,7 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
         const bool closed = closeDescriptor(output.descriptor) == 0;
         output.descriptor = -1;
         if (!closed && succeeded(runResult)) {
-            runResult = failure(ErrorCode::cantWriteOutput, output.path);
+            runResult = writeFailure(output);
         }
     }
     // Copies first: they are what can still fail half-way, and a failure then
@@ -575,7 +647,7 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
                 placed = copyIntoPlace(output); // the temporary file is removed below
             }
             if (!placed) {
-                runResult = failure(ErrorCode::cantWriteOutput, output.path);
+                runResult = writeFailure(output);
             }
         }
     }

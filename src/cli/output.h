@@ -8,8 +8,12 @@
 //   folder that takes no new file, a sticky folder that forbids the rename)
 //   is written to a temporary file elsewhere (TMPDIR, else /tmp) and copied
 //   over the file in place once complete: a failed run never touches it.
-// - A FIFO, a device, a socket or an open descriptor named through /proc
-//   (/dev/stdout, /dev/fd/1) is written in place; so is "-", standard output.
+// - A FIFO, a device or a socket is written in place; so is an open
+//   descriptor ("-" for standard output, /dev/stdout, /dev/fd/N), written
+//   through itself, at its own position. Where such a descriptor is a regular
+//   file (standard output redirected to one), the bytes go to a temporary
+//   file first and are copied to it at the end, so that a failed run adds
+//   nothing.
 // A failed or interrupted run removes its temporary files; the names are
 // short and fixed in form: .pixfold-<16 hex digits>.tmp.
 #pragma once
@@ -36,6 +40,7 @@ struct OutputFile {
     std::string temporaryName; // empty when written in place
     int descriptor = -1;       // where the bytes go
     int existing = -1;         // copyIn: the file itself, open for writing
+    bool atPosition = false;   // copyIn: written at existing's own position, not over it
     int cleanupSlot = -1;
 };
 
@@ -44,10 +49,12 @@ struct OutputFile {
 // the path untouched.
 Result openOutput(const char* path, OutputFile& output);
 
+Result writeFailure(const OutputFile& output);
+
 // What an output path names before it is opened: "-" is standard output.
 FileIdentity identifyOutput(const char* path);
 
-// Writes every byte or fails with cantWriteOutput.
+// Writes every byte or fails with cantWriteOutput (cantWriteStdout for "-").
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count);
 
 // True when both outputs end in one file: the same existing file, or the same

@@ -102,12 +102,8 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
                                      buffers.records.data(), alpha);
             }
             result = writeOutput(outputs.records, buffers.records.data(), pixels * bytesPerRecord);
-            if (succeeded(result) && outputs.alphaToFile) {
+            if (succeeded(result) && alpha != nullptr) {
                 result = writeOutput(outputs.alphaFile, alpha, pixels * 4);
-            }
-            if (succeeded(result) && outputs.alphaToStandardOutput &&
-                !writeAll(standardOutput, alpha, pixels * 4)) {
-                result = failure(ErrorCode::cantWriteStdout);
             }
         }
         return result;
@@ -193,9 +189,17 @@ Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
 
 Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices& notices) {
     PpmHeader header;
+    // Without -s, a pipe is read no further than the first image: its header a
+    // byte a read, a binary raster exactly. Text rasters are read buffered, as
+    // they can't be read to their end without a byte past it.
+    const bool exact = !line.imageStream && !isRegularFile(input.descriptor);
+    input.refillLimit = exact ? 1 : 0;
     const Result headerRead = readPpmHeader(input, header);
     if (!succeeded(headerRead)) {
         return inputFailure(headerRead, line);
+    }
+    if (header.kind != RasterKind::binary) {
+        input.refillLimit = 0;
     }
     FoldOutputs outputs;
     const bool alpha = writesAlphaStream(line.settings.format);
@@ -207,6 +211,13 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
     }
     if (succeeded(result) && outputs.alphaToFile) {
         result = openOutput(line.alphaPath, outputs.alphaFile);
+    }
+    if (succeeded(result) && outputs.alphaToStandardOutput) {
+        // Like "-a -": whole or not at all where standard output is a file.
+        result = openOutput("-", outputs.alphaFile);
+        if (!succeeded(result)) {
+            result = failure(ErrorCode::cantWriteStdout);
+        }
     }
     if (succeeded(result)) {
         result = checkOutputs(line, outputs);

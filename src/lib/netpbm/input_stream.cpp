@@ -80,7 +80,10 @@ int readByte(InputStream& stream) {
             return -1;
         }
         stream.position = 0;
-        stream.end = readOnce(stream, stream.buffer.data(), stream.buffer.size());
+        const std::size_t size = stream.buffer.size();
+        const std::size_t wanted =
+            stream.refillLimit == 0 ? size : std::min(size, stream.refillLimit);
+        stream.end = readOnce(stream, stream.buffer.data(), wanted);
         if (stream.end == 0) {
             return -1;
         }

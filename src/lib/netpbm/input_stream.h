@@ -22,6 +22,9 @@ struct InputStream {
     std::size_t end = 0;
     bool failed = false; // a read error (not the end of the file)
     bool ended = false;  // the end of the file was reached
+    // Bytes a buffer refill asks for; 0 for the whole buffer. 1 reads a header
+    // from a pipe without taking anything past it.
+    std::size_t refillLimit = 0;
 };
 
 // A stream over an open descriptor, which it owns from now on.
