@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decodeError == PIXFOLD_OK && keyPlane && !key.empty()) { // an empty one is no plane
         for (std::uint64_t row = 0; row < rows; ++row) {
             for (std::uint64_t x = 0; x < columns; ++x) {
-                const std::uint8_t value = key[row * keyStride + x];
+                const std::uint8_t value = key[static_cast<std::size_t>(row * keyStride + x)];
                 require(value == 0 || value == 255);
             }
         }
