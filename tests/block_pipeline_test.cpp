@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -79,8 +80,16 @@ TEST(BlockPipeline, BothWaysEmptyTheSameBlocksAndReportTheFirstFailure) {
     const Case cases[] = {{whole, blocksWithItems(40), ErrorCode::none},
                           {fillFails, blocksWithItems(18), ErrorCode::truncatedInput},
                           {emptyFails, blocksWithItems(12), ErrorCode::cantWriteOutput}};
+#if defined(__i386__) && defined(PIXFOLD_TEST_EMULATOR)
+    // qemu-i386 stalls threads that wait on each other (as it stalls FIFO
+    // waits); the tools build the second thread only with PIXFOLD_OVERLAP.
+    const bool threadsWork = false;
+    std::printf("[   NOTE   ] one thread only: qemu-i386 stalls waiting threads\n");
+#else
+    const bool threadsWork = true;
+#endif
     for (const Case& expected : cases) {
-        for (const bool overlap : {false, true}) {
+        for (const bool overlap : {false, threadsWork}) {
             // Many runs: the two threads interleave differently each time.
             for (int repeat = 0; repeat < (overlap ? 20 : 1); ++repeat) {
                 const Outcome outcome = run(expected.script, overlap);
