@@ -30,6 +30,19 @@ Bytes squareImage(int side) {
     return ppmImage(side, side, samples);
 }
 
+// Whether a temporary file appears in folder within ten seconds.
+bool waitForTemporaryFile(const std::string& folder) {
+    for (int wait = 0; wait < 1000; ++wait) {
+        for (const std::string& name : filesIn(folder)) {
+            if (name.find(".tmp") != std::string::npos) {
+                return true;
+            }
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
 class Pipeline : public testing::Test {
   protected:
     void SetUp() override {
@@ -207,13 +220,7 @@ TEST_F(Pipeline, KilledMidRasterLeavesTheOldOutputAndNoTemporaryFile) {
     ASSERT_EQ(write(writer, image.data(), image.size() / 2),
               static_cast<ssize_t>(image.size() / 2));
     // Wait until the half raster is converted into the temporary file.
-    bool temporarySeen = false;
-    for (int wait = 0; wait < 1000 && !temporarySeen; ++wait) {
-        for (const std::string& name : filesIn(folder.path(""))) {
-            temporarySeen = temporarySeen || name.find(".tmp") != std::string::npos;
-        }
-        usleep(10000);
-    }
+    const bool temporarySeen = waitForTemporaryFile(folder.path(""));
     EXPECT_TRUE(temporarySeen);
     kill(started.id, SIGTERM);
     const ProcessRun run = finishProcess(started);
@@ -569,13 +576,7 @@ TEST_F(Pipeline, EveryCatchableSignalRemovesTheTemporaryFile) {
         ASSERT_GE(writer, 0);
         ASSERT_EQ(write(writer, image.data(), image.size() / 2),
                   static_cast<ssize_t>(image.size() / 2));
-        bool temporarySeen = false;
-        for (int wait = 0; wait < 1000 && !temporarySeen; ++wait) {
-            for (const std::string& name : filesIn(folder.path(""))) {
-                temporarySeen = temporarySeen || name.find(".tmp") != std::string::npos;
-            }
-            usleep(10000);
-        }
+        waitForTemporaryFile(folder.path(""));
         kill(started.id, signalNumber);
         EXPECT_EQ(finishProcess(started).status, 128 + signalNumber);
         close(writer);

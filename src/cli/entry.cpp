@@ -20,11 +20,7 @@ ToolRequest requestOf(const char* argument) {
 void printNotices(const Notices& notices, const ToolTexts& texts) {
     for (const Result& notice : notices) {
         const std::string message = errorMessage(notice, texts.usage);
-#ifdef _WIN32
         writeText(stderr, message);
-#else
-        std::fputs(message.c_str(), stderr);
-#endif
     }
     std::fflush(stderr);
 }
@@ -36,11 +32,7 @@ int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result
     const std::string text = request == ToolRequest::help
                                  ? std::string(texts.help)
                                  : std::string(texts.name) + " " PIXFOLD_VERSION "\n";
-#ifdef _WIN32
     writeText(stdout, text);
-#else
-    std::fputs(text.c_str(), stdout);
-#endif
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         return reportFailure(failure(ErrorCode::cantWriteStdout), texts.usage);
     }

@@ -122,11 +122,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
 int reportFailure(const Result& result, std::string_view usageText) {
     const std::string message = errorMessage(result, usageText);
     std::FILE* stream = errorGoesToStandardOutput(result.code) ? stdout : stderr;
-#ifdef _WIN32
     writeText(stream, message);
-#else
-    std::fputs(message.c_str(), stream);
-#endif
     std::fflush(stream);
     return 1;
 }

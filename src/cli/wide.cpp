@@ -72,4 +72,12 @@ void writeText(std::FILE* stream, const std::string& text) {
 }
 
 } // namespace pixfold
+#else
+namespace pixfold {
+
+void writeText(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+}
+
+} // namespace pixfold
 #endif

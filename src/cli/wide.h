@@ -20,8 +20,16 @@ std::wstring fullPath(std::string_view utf8);
 // The arguments as UTF-8, whatever the console's code page.
 std::vector<std::string> utf8Arguments();
 
-// Writes text to stream; a console gets it as UTF-16, so that any name shows.
+} // namespace pixfold
+#endif
+
+#include <cstdio>
+#include <string>
+
+namespace pixfold {
+
+// Writes text to stream; on Windows a console gets it as UTF-16, so that any
+// name shows.
 void writeText(std::FILE* stream, const std::string& text);
 
 } // namespace pixfold
-#endif
