@@ -461,6 +461,45 @@ TEST_F(Pipeline, FailedRunsLeaveExistingFilesAsTheyWere) {
     EXPECT_EQ(filesIn(folder.path("")).size(), 6u);
 }
 
+// Standard output redirected to a file: at its end (> and >>) the records go
+// straight in, and a failure or a signal cuts the file back and puts the
+// shared position back; over bytes the file has (1<>), nothing is touched.
+TEST_F(Pipeline, StandardOutputFilesAreCutBackAfterAFailedRun) {
+    const std::string broken = folder.path("trunc.ppm");
+    writeFile(broken, truncatedImage());
+    const std::string target = folder.path("stdout.yuv");
+    for (const bool atEnd : {true, false}) {
+        SCOPED_TRACE(atEnd);
+        writeFile(target, bytesOf("0123456789"));
+        ProcessSetup toTarget;
+        toTarget.standardOutputDescriptor = open(target.c_str(), O_RDWR);
+        lseek(toTarget.standardOutputDescriptor, atEnd ? 10 : 2, SEEK_SET);
+        EXPECT_EQ(runTool({broken, "-"}, toTarget).status, 1);
+        EXPECT_EQ(lseek(toTarget.standardOutputDescriptor, 0, SEEK_CUR), atEnd ? 10 : 2);
+        close(toTarget.standardOutputDescriptor);
+        EXPECT_EQ(readFile(target), bytesOf("0123456789"));
+    }
+    writeFile(target, bytesOf("previous"));
+    const std::string fifo = folder.path("slow.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ProcessSetup toTarget;
+    toTarget.standardOutputDescriptor = open(target.c_str(), O_WRONLY | O_APPEND);
+    const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, "-"}, toTarget);
+    close(toTarget.standardOutputDescriptor);
+    const int writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    const Bytes image = squareImage(400); // half of it is more than one block
+    ASSERT_EQ(write(writer, image.data(), image.size() / 2),
+              static_cast<ssize_t>(image.size() / 2));
+    for (int wait = 0; wait < 1000 && readFile(target).size() <= 8; ++wait) {
+        usleep(10000);
+    }
+    kill(started.id, SIGTERM);
+    EXPECT_EQ(finishProcess(started).status, 128 + SIGTERM);
+    close(writer);
+    EXPECT_EQ(readFile(target), bytesOf("previous"));
+}
+
 TEST_F(Pipeline, FilesThatCantBeRenamedOverAreCopiedInWhole) {
     // A bind-mounted file, as a container volume is: the alpha file of a pair.
     const std::string records = folder.path("records.yuv");

@@ -21,11 +21,13 @@ namespace pixfold {
 namespace {
 
 // A signal handler can reach nothing but static storage, so the temporary
-// files it must remove are listed here: the tools' one process-wide state.
-// A slot is free (armed == 0) or armed; its fields are written only while it
-// is free, and a signal fence orders them before the flag.
+// files it must remove, and the files it must cut back, are listed here: the
+// tools' one process-wide state. A slot is free (armed == 0) or armed; its
+// fields are written only while it is free, and a signal fence orders them
+// before the flag.
 struct CleanupSlot {
-    int folder = -1;
+    int folder = -1;       // or the descriptor to cut back
+    long long length = -1; // the length to cut back to; -1: remove name
     char name[cleanupNameBytes] = {};
     volatile std::sig_atomic_t armed = 0;
 };
@@ -42,7 +44,15 @@ constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 
 void removeArmed() {
     for (CleanupSlot& slot : cleanupSlots) {
-        if (slot.armed != 0) {
+        if (slot.armed != 0 && slot.length >= 0) {
+#ifdef _WIN32
+            _chsize_s(slot.folder, slot.length);
+#else
+            // async-signal-safe; a handler has nothing more to try on failure
+            [[maybe_unused]] const int cut =
+                ::ftruncate(slot.folder, static_cast<off_t>(slot.length));
+#endif
+        } else if (slot.armed != 0) {
 #ifdef _WIN32
             // Windows removes no file that is open: the slot's folder field
             // holds the descriptor, closed first.
@@ -96,7 +106,8 @@ bool isClosedStandardDescriptor(int descriptor) {
 #endif
 }
 
-int armCleanup(int folderDescriptor, const char* name) {
+namespace {
+int armSlot(int descriptor, long long cutLength, const char* name) {
     const std::size_t length = std::strlen(name);
     if (length >= cleanupNameBytes) {
         return -1;
@@ -104,7 +115,8 @@ int armCleanup(int folderDescriptor, const char* name) {
     for (int index = 0; index < cleanupSlotCount; ++index) {
         CleanupSlot& slot = cleanupSlots[index];
         if (slot.armed == 0) {
-            slot.folder = folderDescriptor;
+            slot.folder = descriptor;
+            slot.length = cutLength;
             std::memcpy(slot.name, name, length + 1);
             std::atomic_signal_fence(std::memory_order_seq_cst);
             slot.armed = 1;
@@ -112,6 +124,15 @@ int armCleanup(int folderDescriptor, const char* name) {
         }
     }
     return -1;
+}
+} // namespace
+
+int armCleanup(int folderDescriptor, const char* name) {
+    return armSlot(folderDescriptor, -1, name);
+}
+
+int armCutBack(int descriptor, long long length) {
+    return armSlot(descriptor, length, "");
 }
 
 void disarmCleanup(int slot) {

@@ -22,7 +22,8 @@ constexpr std::size_t cleanupNameBytes = 40;
 //   SIGXFSZ too, so a write past the file-size limit is a write error;
 // - every other catchable signal that ends a process by default (INT, TERM,
 //   HUP, QUIT, USR1, USR2, ALRM, VTALRM, PROF, XCPU) removes the armed
-//   temporary files, then ends the process by that signal;
+//   temporary files and cuts back the armed files written at their end, then
+//   ends the process by that signal;
 // - on Windows, standard input and output are put in binary mode.
 void prepareProcess();
 
@@ -35,6 +36,10 @@ bool isClosedStandardDescriptor(int descriptor);
 // descriptor given is the file's own, closed first). Returns the slot, or -1
 // when all are in use or the name does not fit.
 int armCleanup(int folderDescriptor, const char* name);
+
+// Arms a slot: the regular file open as descriptor is cut back to length if a
+// signal ends the process. Returns the slot, or -1 when all are in use.
+int armCutBack(int descriptor, long long length);
 
 // The file is renamed, removed or kept: the slot no longer removes it.
 void disarmCleanup(int slot);

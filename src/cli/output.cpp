@@ -165,6 +165,10 @@ bool rewind(int descriptor) {
 bool cutTo(int descriptor, long long size) {
     return _chsize_s(descriptor, size) == 0;
 }
+
+bool putBack(int descriptor, long long position) {
+    return _lseeki64(descriptor, position, SEEK_SET) == position;
+}
 #else
 // ------------------------------------------------------------------ POSIX
 int closeDescriptor(int descriptor) {
@@ -390,13 +394,45 @@ int openDescriptorLink(const char* path, const std::string& target, const FileId
     return descriptor;
 }
 
+// A regular file written at its own position, where that adds bytes past
+// its end (> and >>): straight through, with a second descriptor kept to cut
+// it back on failure or a signal. Copying through a temporary file instead
+// would double the bytes moved.
+bool placeAppended(int descriptor, OutputFile& output) {
+    struct stat status {};
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
+    if (::fstat(descriptor, &status) != 0 || flags < 0 || position < 0 ||
+        ((flags & O_APPEND) == 0 && position < status.st_size)) {
+        return false;
+    }
+    const int keeper = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+    if (keeper < 0) {
+        return false;
+    }
+    output.cleanupSlot = armCutBack(keeper, status.st_size);
+    if (output.cleanupSlot < 0) {
+        ::close(keeper);
+        return false;
+    }
+    output.placement = OutputPlacement::appended;
+    output.descriptor = descriptor;
+    output.existing = keeper;
+    output.keptLength = status.st_size;
+    output.keptPosition = position;
+    return true;
+}
+
 // A descriptor written in place. A regular file behind it (standard output
-// redirected to one) gets the bytes only at the end, from a complete
-// temporary file, at its own position (atPosition) or, for a descriptor
-// opened anew, over it; without a temporary folder it is written as the
-// bytes come.
+// redirected to one) is written at its end as above; otherwise it gets the
+// bytes only at the end, from a complete temporary file, at its own position
+// (atPosition) or, for a descriptor opened anew, over it; without a temporary
+// folder it is written as the bytes come.
 Result placeDescriptor(int descriptor, bool atPosition, OutputFile& output) {
     if (isRegularFile(descriptor)) {
+        if (atPosition && placeAppended(descriptor, output)) {
+            return {};
+        }
         output.existing = descriptor;
         output.atPosition = atPosition;
         if (createTemporaryElsewhere(output)) {
@@ -492,6 +528,10 @@ bool rewind(int descriptor) {
 bool cutTo(int descriptor, long long size) {
     return ::ftruncate(descriptor, static_cast<off_t>(size)) == 0;
 }
+
+bool putBack(int descriptor, long long position) {
+    return ::lseek(descriptor, static_cast<off_t>(position), SEEK_SET) == position;
+}
 #endif
 
 bool copyAll(int from, int to, bool atPosition) {
@@ -518,8 +558,16 @@ bool copyAll(int from, int to, bool atPosition) {
     }
 }
 
-// Closes what is still open and removes the temporary file.
+// Cuts back what a failed run appended, closes what is still open and
+// removes the temporary file.
 void abandon(OutputFile& output) {
+    if (output.keptLength >= 0 && output.existing >= 0) {
+        cutTo(output.existing, output.keptLength);
+        putBack(output.existing, output.keptPosition);
+        output.keptLength = -1;
+        disarmCleanup(output.cleanupSlot); // before the descriptor it names is closed
+        output.cleanupSlot = -1;
+    }
     for (int* descriptor : {&output.descriptor, &output.existing}) {
         if (*descriptor >= 0) {
             closeDescriptor(*descriptor);
@@ -652,6 +700,11 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
+        if (succeeded(runResult)) {
+            outputs[i]->keptLength = -1; // what was appended stays
+            disarmCleanup(outputs[i]->cleanupSlot);
+            outputs[i]->cleanupSlot = -1;
+        }
         abandon(*outputs[i]);
     }
     return runResult;

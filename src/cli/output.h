@@ -11,9 +11,11 @@
 // - A FIFO, a device or a socket is written in place; so is an open
 //   descriptor ("-" for standard output, /dev/stdout, /dev/fd/N), written
 //   through itself, at its own position. Where such a descriptor is a regular
-//   file (standard output redirected to one), the bytes go to a temporary
-//   file first and are copied to it at the end, so that a failed run adds
-//   nothing.
+//   file (standard output redirected to one), a failed run adds nothing:
+//   written at the file's end (> and >>), the bytes go straight in and a
+//   failure cuts the file back to its old length and the position back to
+//   where it was; written over bytes the file has (1<>), they go to a
+//   temporary file first and are copied to it at the end.
 // A failed or interrupted run removes its temporary files; the names are
 // short and fixed in form: .pixfold-<16 hex digits>.tmp.
 #pragma once
@@ -27,7 +29,7 @@
 
 namespace pixfold {
 
-enum class OutputPlacement { inPlace, replace, copyIn };
+enum class OutputPlacement { inPlace, replace, copyIn, appended };
 
 struct OutputFile {
     std::string path; // as the user gave it; messages name it
@@ -37,10 +39,12 @@ struct OutputFile {
     std::string name;      // the final target's name in its folder
     int folder = -1;       // the final target's folder (replace)
     int temporaryFolder = -1;
-    std::string temporaryName; // empty when written in place
-    int descriptor = -1;       // where the bytes go
-    int existing = -1;         // copyIn: the file itself, open for writing
-    bool atPosition = false;   // copyIn: written at existing's own position, not over it
+    std::string temporaryName;   // empty when written in place
+    int descriptor = -1;         // where the bytes go
+    int existing = -1;           // copyIn: the file itself, open for writing
+    bool atPosition = false;     // copyIn: written at existing's own position, not over it
+    long long keptLength = -1;   // appended: the length a failure cuts the file back to
+    long long keptPosition = -1; // appended: the position a failure puts back
     int cleanupSlot = -1;
 };
 
