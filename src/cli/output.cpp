@@ -700,7 +700,7 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
-        if (succeeded(runResult)) {
+        if (succeeded(runResult) && outputs[i]->placement == OutputPlacement::appended) {
             outputs[i]->keptLength = -1; // what was appended stays
             disarmCleanup(outputs[i]->cleanupSlot);
             outputs[i]->cleanupSlot = -1;
