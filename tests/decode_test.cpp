@@ -102,6 +102,30 @@ TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
     }
 }
 
+// The vector loops store whole vectors where the next group overwrites the
+// excess: no count may let a store reach past the last sample.
+TEST(Decoder, NoPathWritesPastTheLastSample) {
+    for (const OutputFormat format : {OutputFormat::e888, OutputFormat::e655}) {
+        for (const DecodePath path : allDecodePaths) {
+            if (!decodePathAvailable(path)) {
+                continue;
+            }
+            const DecodePlan plan = makeDecodePlan(format, path);
+            std::vector<std::uint8_t> records(std::size_t{80} * 4);
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                records[i] = static_cast<std::uint8_t>(i * 37 + 11);
+            }
+            for (std::size_t pixels = 0; pixels <= 80; ++pixels) {
+                std::vector<std::uint8_t> samples(pixels * 3 + 64, 0xA5);
+                EXPECT_EQ(firstMismatch(records, pixels, plan, samples), -1);
+                EXPECT_TRUE(std::all_of(samples.begin() + static_cast<long>(pixels * 3),
+                                        samples.end(), [](std::uint8_t b) { return b == 0xA5; }))
+                    << formatName(format) << ", " << decodePathName(path) << ", " << pixels;
+            }
+        }
+    }
+}
+
 TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormat) {
     const std::uint32_t values[] = {0u, 0x0000FFFFu, 0x1234FFFFu, 0x00000001u};
     std::vector<std::uint8_t> keys(std::size_t{4} * 4);
