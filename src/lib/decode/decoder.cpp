@@ -7,6 +7,7 @@
 #include "format/records.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -225,38 +226,42 @@ PIXFOLD_DECODE_AVX512 inline __m512i sample16(__m512i estimate, __mmask16& near)
                             _mm512_set1_epi32(255));
 }
 
-// The codes of 16 records.
+// The codes of 16 records. For e655 and e655Z, valueIndex (valueIndex16)
+// moves each record's first two bytes, swapped, into the low half of its lane.
 template <OutputFormat format>
-PIXFOLD_DECODE_AVX512 inline void codes16(const std::uint8_t* records, __m512i& y, __m512i& cr,
-                                          __m512i& cb) {
-    const __m512i byteMask = _mm512_set1_epi32(0xFF);
+PIXFOLD_DECODE_AVX512 inline void codes16(const std::uint8_t* records, __m512i valueIndex,
+                                          __m512i& y, __m512i& cr, __m512i& cb) {
     if constexpr (usesLayout888(format)) {
+        const __m512i byteMask = _mm512_set1_epi32(0xFF);
         const __m512i words = _mm512_loadu_si512(records);
         y = _mm512_and_si512(words, byteMask);
         cr = _mm512_and_si512(_mm512_srli_epi32(words, 8), byteMask);
         cb = _mm512_and_si512(_mm512_srli_epi32(words, 16), byteMask);
     } else {
-        const __m512i words =
+        const __m512i bytes =
             format == OutputFormat::e655
-                ? _mm512_cvtepu16_epi32(_mm256_loadu_si256(
+                ? _mm512_zextsi256_si512(_mm256_loadu_si256(
                       reinterpret_cast<const __m256i*>(static_cast<const void*>(records))))
                 : _mm512_loadu_si512(records);
-        // The 6-5-5 value from the record's first two bytes, as unpackWord
-        // fills the dropped bits.
-        const __m512i value =
-            _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(words, byteMask), 8),
-                            _mm512_and_si512(_mm512_srli_epi32(words, 8), byteMask));
-        y = _mm512_or_si512(
-            _mm512_slli_epi32(
-                _mm512_and_si512(_mm512_srli_epi32(value, 10), _mm512_set1_epi32(0x3F)), 2),
-            _mm512_set1_epi32(2));
-        cr = _mm512_or_si512(
-            _mm512_slli_epi32(
-                _mm512_and_si512(_mm512_srli_epi32(value, 5), _mm512_set1_epi32(0x1F)), 3),
-            _mm512_set1_epi32(4));
-        cb = _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(value, _mm512_set1_epi32(0x1F)), 3),
-                             _mm512_set1_epi32(4));
+        const __m512i value = _mm512_maskz_permutexvar_epi8(0x3333333333333333u, valueIndex, bytes);
+        // The codes as unpackWord fills the dropped bits; 0xEA is (a & b) | c.
+        y = _mm512_ternarylogic_epi32(_mm512_srli_epi32(value, 8), _mm512_set1_epi32(0xFC),
+                                      _mm512_set1_epi32(2), 0xEA);
+        cr = _mm512_ternarylogic_epi32(_mm512_srli_epi32(value, 2), _mm512_set1_epi32(0xF8),
+                                       _mm512_set1_epi32(4), 0xEA);
+        cb = _mm512_ternarylogic_epi32(_mm512_slli_epi32(value, 3), _mm512_set1_epi32(0xF8),
+                                       _mm512_set1_epi32(4), 0xEA);
     }
+}
+
+// Byte indices of that permute: lane i takes record i's bytes 1 and 0.
+template <OutputFormat format> std::array<std::uint8_t, 64> valueIndex16() {
+    std::array<std::uint8_t, 64> order{};
+    for (std::size_t lane = 0; lane < 16; ++lane) {
+        order[lane * 4] = static_cast<std::uint8_t>(lane * recordBytes(format) + 1);
+        order[lane * 4 + 1] = static_cast<std::uint8_t>(lane * recordBytes(format));
+    }
+    return order;
 }
 
 // The formula's samples for the pixels of a group flagged in near.
@@ -289,6 +294,8 @@ PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::
         order[i] = static_cast<std::uint8_t>(i / 3 * 4 + i % 3);
     }
     const __m512i pack = _mm512_load_si512(order);
+    const std::array<std::uint8_t, 64> valueOrder = valueIndex16<format>();
+    const __m512i valueIndex = _mm512_loadu_si512(valueOrder.data());
     constexpr std::size_t size = recordBytes(format);
     constexpr std::size_t groupsPerSpan = spanPixels / 16;
     // Whole groups; those but the last store 64 bytes, the last only its 48.
@@ -303,7 +310,7 @@ PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::
             __m512i y;
             __m512i cr;
             __m512i cb;
-            codes16<format>(records + i * size, y, cr, cb);
+            codes16<format>(records + i * size, valueIndex, y, cr, cb);
             __mmask16 near = 0;
             const __m512i red = sample16(estimate16(plan.channels[0], y, cr, cb), near);
             const __m512i green = sample16(estimate16(plan.channels[1], y, cr, cb), near);
