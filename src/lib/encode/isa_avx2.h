@@ -57,7 +57,10 @@ struct Avx2 {
 
     // Pixels 0 to 3 to the low 128-bit half, 4 to 7 to the high: two loads,
     // not one and a cross-half permute, which would queue on the shuffle port.
-    PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants) {
+    static constexpr std::size_t readPixels = 10; // vectorEnd keeps every step inside
+
+    PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
+                                        bool /*inside: always*/) {
         const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 12),
                                                 reinterpret_cast<const __m128i*>(in));
         return {_mm256_shuffle_epi8(raw, constants.rgOrder),
