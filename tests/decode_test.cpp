@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -32,18 +33,41 @@ long firstMismatch(const std::vector<std::uint8_t>& records, std::size_t pixels,
     return -1;
 }
 
-// The formula's samples for every code triple, once for all paths: working
-// them out is most of the test's time.
+// The formula as written, with its divisions and std::round.
+RgbPixel writtenFormula(int y, int cr, int cb) {
+    const double components[3] = {static_cast<double>(y - 16) / 219.0,
+                                  static_cast<double>(cr - 128) / 224.0,
+                                  static_cast<double>(cb - 128) / 224.0};
+    std::uint8_t samples[3] = {};
+    for (int channel = 0; channel < 3; ++channel) {
+        double sum = 0.0;
+        for (int component = 0; component < 3; ++component) {
+            sum += inverseCoefficient(channel, component) * components[component];
+        }
+        samples[channel] =
+            static_cast<std::uint8_t>(std::clamp(std::round(sum * 255.0), 0.0, 255.0));
+    }
+    return {samples[0], samples[1], samples[2]};
+}
+
+// The formula's samples for every code triple, once for all paths (working
+// them out is most of the test's time); codesToRgb, which the paths call for
+// the pixels they can't settle, must give them too.
 std::vector<std::uint8_t> formulaSamples() {
     std::vector<std::uint8_t> samples(std::size_t{3} << 24);
+    std::size_t differing = 0;
     for (std::size_t codes = 0; codes < (std::size_t{1} << 24); ++codes) {
-        const RgbPixel pixel = codesToRgb({static_cast<std::int32_t>(codes >> 16),
-                                           static_cast<std::int32_t>((codes >> 8) & 0xFF),
-                                           static_cast<std::int32_t>(codes & 0xFF)});
+        const auto y = static_cast<std::int32_t>(codes >> 16);
+        const auto cr = static_cast<std::int32_t>((codes >> 8) & 0xFF);
+        const auto cb = static_cast<std::int32_t>(codes & 0xFF);
+        const RgbPixel pixel = writtenFormula(y, cr, cb);
+        const RgbPixel quick = codesToRgb({y, cr, cb});
+        differing += quick.r != pixel.r || quick.g != pixel.g || quick.b != pixel.b;
         samples[codes * 3] = pixel.r;
         samples[codes * 3 + 1] = pixel.g;
         samples[codes * 3 + 2] = pixel.b;
     }
+    EXPECT_EQ(differing, 0u) << "code triples where codesToRgb differs from the formula";
     return samples;
 }
 

@@ -6,9 +6,10 @@
 
 namespace pixfold {
 
-// Codes to normalised luma and colour differences, then through the inverse of
-// the conversion's coefficient matrix, rounded to the nearest sample and
-// clamped to 0..255.
+// 8-bit codes to normalised luma and colour differences ((y - 16) / 219,
+// (cr - 128) / 224, (cb - 128) / 224), then through the inverse of the
+// conversion's coefficient matrix, rounded to the nearest sample (halves away
+// from zero) and clamped to 0..255.
 RgbPixel codesToRgb(YCrCbCodes codes);
 
 // The entry of that inverse matrix that weights component (0 luma, 1 red
