@@ -214,16 +214,16 @@ PIXFOLD_DECODE_AVX512 inline __m512i estimate16(const ChannelEstimate& estimate,
 }
 
 // The sample of each estimate, 0 to 255, and a flag where it is near a boundary.
-PIXFOLD_DECODE_AVX512 inline __m512i sample16(__m512i estimate, __mmask16& near) {
+PIXFOLD_DECODE_AVX512 inline __m128i sample16(__m512i estimate, __mmask16& near) {
     // Fractional bits below 2 * decodeGuard, a power of two: none of the bits
     // from it up to the binary point set, one test instead of a mask and a compare.
     static_assert((2 * decodeGuard & (2 * decodeGuard - 1)) == 0, "a power of two");
     near |= _mm512_testn_epi32_mask(
         estimate, _mm512_set1_epi32(static_cast<int>(fractionMask & ~(2 * decodeGuard - 1))));
-    const __m512i sample = _mm512_sub_epi32(_mm512_srli_epi32(estimate, decodeFractionBits),
-                                            _mm512_set1_epi32(decodeOffset));
-    return _mm512_min_epi32(_mm512_max_epi32(sample, _mm512_setzero_si512()),
-                            _mm512_set1_epi32(255));
+    // T >> 21 is below 2^16, so a 16-bit saturating subtraction takes the
+    // offset off and stops at 0, and the narrowing to bytes stops at 255.
+    return _mm512_cvtusepi32_epi8(_mm512_subs_epu16(_mm512_srli_epi32(estimate, decodeFractionBits),
+                                                    _mm512_set1_epi32(decodeOffset)));
 }
 
 // The codes of 16 records. For e655 and e655Z, valueIndex (valueIndex16)
@@ -288,10 +288,11 @@ void settleNearPixels(const std::uint8_t* records, unsigned near, std::uint8_t* 
 template <OutputFormat format>
 PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::size_t pixelCount,
                                               const DecodePlan& plan, std::uint8_t* samples) {
-    // Bytes 0, 1, 2 of each 32-bit lane, packed into the first 48 bytes.
+    // Red, green and blue of pixel i: byte i and 16 + i of the first source,
+    // byte i of the second (64 + i), interleaved into the first 48 bytes.
     alignas(64) std::uint8_t order[64] = {};
     for (std::size_t i = 0; i < 48; ++i) {
-        order[i] = static_cast<std::uint8_t>(i / 3 * 4 + i % 3);
+        order[i] = static_cast<std::uint8_t>(i % 3 == 2 ? 64 + i / 3 : i % 3 * 16 + i / 3);
     }
     const __m512i pack = _mm512_load_si512(order);
     const std::array<std::uint8_t, 64> valueOrder = valueIndex16<format>();
@@ -312,12 +313,12 @@ PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::
             __m512i cb;
             codes16<format>(records + i * size, valueIndex, y, cr, cb);
             __mmask16 near = 0;
-            const __m512i red = sample16(estimate16(plan.channels[0], y, cr, cb), near);
-            const __m512i green = sample16(estimate16(plan.channels[1], y, cr, cb), near);
-            const __m512i blue = sample16(estimate16(plan.channels[2], y, cr, cb), near);
-            const __m512i rgb = _mm512_permutexvar_epi8(
-                pack, _mm512_or_si512(red, _mm512_or_si512(_mm512_slli_epi32(green, 8),
-                                                           _mm512_slli_epi32(blue, 16))));
+            const __m128i red = sample16(estimate16(plan.channels[0], y, cr, cb), near);
+            const __m128i green = sample16(estimate16(plan.channels[1], y, cr, cb), near);
+            const __m128i blue = sample16(estimate16(plan.channels[2], y, cr, cb), near);
+            const __m512i rgb =
+                _mm512_permutex2var_epi8(_mm512_inserti32x4(_mm512_castsi128_si512(red), green, 1),
+                                         pack, _mm512_castsi128_si512(blue));
             if (group + g + 1 < groups) {
                 _mm512_storeu_si512(samples + i * 3, rgb);
             } else {
