@@ -348,8 +348,11 @@ int main(int argc, char** argv) {
     const std::string pixels = std::to_string(options.width * options.height);
     const std::string records888 = folder + "records.e888";
     const std::string records655 = folder + "records.e655";
+    const std::string records655Z = folder + "records.e655Z";
     if (runOnce({pixfold, "-f", "e888", image, records888}, discard).status != 0 ||
-        runOnce({pixfold, "-f", "e655", image, records655}, discard).status != 0) {
+        runOnce({pixfold, "-f", "e655", image, records655}, discard).status != 0 ||
+        runOnce({pixfold, "-f", "e655Z", "-m", "ff00ff", "-1", "ff", image, records655Z}, discard)
+                .status != 0) {
         std::fputs("can't write the records pixunfold reads\n", stderr);
         return 1;
     }
@@ -409,6 +412,28 @@ int main(int argc, char** argv) {
          discard,
          7,
          7,
+         {},
+         {}},
+        {"pixunfold e655Z",
+         {pixunfold, "-f", "e655Z", width, height, records655Z, output},
+         discard,
+         6,
+         6,
+         {},
+         {}},
+        // The key plane, 1 byte a pixel, to standard output beside the picture.
+        {"raw 4 B to 3+1 B",
+         {copy, "--raw", "--mask", "--records", "4", "--pixels", pixels, records655Z, output},
+         alpha,
+         15,
+         15,
+         {},
+         {}},
+        {"pixunfold e655Z -k",
+         {pixunfold, "-f", "e655Z", "-k", "-", width, height, records655Z, output},
+         alpha,
+         15,
+         15,
          {},
          {}},
     };

@@ -6,10 +6,10 @@
  * read and write in blocks of 65536 pixels, with no stdio and no per-pixel
  * work at all: the I/O limit. --records N --pixels P (with --raw) reads a
  * headerless file of N bytes a pixel and writes 3 bytes a pixel: pixunfold's
- * volumes.
+ * volumes; with --mask also 1 byte a pixel to standard output, its key plane.
  *
  *   plain_copy [--bytes 2|4] [--alpha] [--raw] ppmfile outfile
- *   plain_copy --raw --records 2|4 --pixels P recordfile outfile
+ *   plain_copy --raw [--mask] --records 2|4 --pixels P recordfile outfile
  */
 #include <fcntl.h>
 #include <stdio.h>
@@ -33,9 +33,9 @@ static long long readFully(int source, unsigned char* into, size_t count) {
 }
 
 /* pixels of bytesIn bytes from source, bytesOut bytes a pixel to outputPath
- * (and with alpha 4 more to standard output), 65536 pixels a block. */
+ * and side bytes a pixel (0, 1 or 4) to standard output, 65536 pixels a block. */
 static int rawCopy(int source, const char* outputPath, long long pixels, int bytesIn, int bytesOut,
-                   int alpha) {
+                   int side) {
     static unsigned char in[rawBlockPixels * 4];
     static unsigned char out[rawBlockPixels * 4];
     int target = open(outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -49,7 +49,7 @@ static int rawCopy(int source, const char* outputPath, long long pixels, int byt
         if (readFully(source, in, count * (size_t)bytesIn) !=
                 (long long)(count * (size_t)bytesIn) ||
             write(target, out, outBytes) != (ssize_t)outBytes ||
-            (alpha && write(1, out, count * 4) != (ssize_t)(count * 4))) {
+            (side > 0 && write(1, out, count * (size_t)side) != (ssize_t)(count * (size_t)side))) {
             return 1;
         }
         pixels -= (long long)count;
@@ -60,6 +60,7 @@ static int rawCopy(int source, const char* outputPath, long long pixels, int byt
 int main(int argc, char** argv) {
     int bytesOut = 4;
     int alpha = 0;
+    int mask = 0;
     int raw = 0;
     int recordBytes = 0;
     long long recordPixels = 0;
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
     for (; i < argc - 2; ++i) {
         if (strcmp(argv[i], "--alpha") == 0) {
             alpha = 1;
+        } else if (strcmp(argv[i], "--mask") == 0) {
+            mask = 1;
         } else if (strcmp(argv[i], "--raw") == 0) {
             raw = 1;
         } else if (strcmp(argv[i], "--bytes") == 0 && i + 1 < argc - 2) {
@@ -81,13 +84,13 @@ int main(int argc, char** argv) {
     }
     if (argc - i != 2) {
         fputs("usage: plain_copy [--bytes 2|4] [--alpha] [--raw] ppmfile outfile\n"
-              "       plain_copy --raw --records 2|4 --pixels P recordfile outfile\n",
+              "       plain_copy --raw [--mask] --records 2|4 --pixels P recordfile outfile\n",
               stderr);
         return 1;
     }
     if (raw && recordBytes != 0) {
         int source = open(argv[i], O_RDONLY);
-        return source < 0 ? 1 : rawCopy(source, argv[i + 1], recordPixels, recordBytes, 3, 0);
+        return source < 0 ? 1 : rawCopy(source, argv[i + 1], recordPixels, recordBytes, 3, mask);
     }
     FILE* input = fopen(argv[i], "rb");
     int width = 0, height = 0, maxValue = 0;
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
         int source = fileno(input);
         return lseek(source, offset, SEEK_SET) != offset
                    ? 1
-                   : rawCopy(source, argv[i + 1], rasterBytes / 3, 3, bytesOut, alpha);
+                   : rawCopy(source, argv[i + 1], rasterBytes / 3, 3, bytesOut, alpha ? 4 : 0);
     }
     FILE* output = fopen(argv[i + 1], "wb");
     if (output == NULL) {
