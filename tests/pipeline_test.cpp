@@ -461,43 +461,61 @@ TEST_F(Pipeline, FailedRunsLeaveExistingFilesAsTheyWere) {
     EXPECT_EQ(filesIn(folder.path("")).size(), 6u);
 }
 
-// Standard output redirected to a file: at its end (> and >>) the records go
-// straight in, and a failure or a signal cuts the file back and puts the
-// shared position back; over bytes the file has (1<>), nothing is touched.
+// Standard output redirected to a file: an empty one (> file) gets the
+// records straight in, and a failure or a signal cuts it back to nothing and
+// puts the shared position back; one with bytes (1<>) or open for appending
+// (>>) is left as it was, with what other writers added meanwhile.
 TEST_F(Pipeline, StandardOutputFilesAreCutBackAfterAFailedRun) {
     const std::string broken = folder.path("trunc.ppm");
     writeFile(broken, truncatedImage());
     const std::string target = folder.path("stdout.yuv");
-    for (const bool atEnd : {true, false}) {
-        SCOPED_TRACE(atEnd);
-        writeFile(target, bytesOf("0123456789"));
+    for (const auto& [old, position] :
+         {std::pair<std::string, off_t>{"", 0}, {"0123456789", 10}, {"0123456789", 2}}) {
+        SCOPED_TRACE(old + " at " + std::to_string(position));
+        writeFile(target, bytesOf(old));
         ProcessSetup toTarget;
         toTarget.standardOutputDescriptor = open(target.c_str(), O_RDWR);
-        lseek(toTarget.standardOutputDescriptor, atEnd ? 10 : 2, SEEK_SET);
+        lseek(toTarget.standardOutputDescriptor, position, SEEK_SET);
         EXPECT_EQ(runTool({broken, "-"}, toTarget).status, 1);
-        EXPECT_EQ(lseek(toTarget.standardOutputDescriptor, 0, SEEK_CUR), atEnd ? 10 : 2);
+        EXPECT_EQ(lseek(toTarget.standardOutputDescriptor, 0, SEEK_CUR), position);
         close(toTarget.standardOutputDescriptor);
-        EXPECT_EQ(readFile(target), bytesOf("0123456789"));
+        EXPECT_EQ(readFile(target), bytesOf(old));
     }
-    writeFile(target, bytesOf("previous"));
     const std::string fifo = folder.path("slow.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ProcessSetup toTarget;
-    toTarget.standardOutputDescriptor = open(target.c_str(), O_WRONLY | O_APPEND);
-    const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, "-"}, toTarget);
-    close(toTarget.standardOutputDescriptor);
-    const int writer = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
     const Bytes image = squareImage(400); // half of it is more than one block
-    ASSERT_EQ(write(writer, image.data(), image.size() / 2),
-              static_cast<ssize_t>(image.size() / 2));
-    for (int wait = 0; wait < 1000 && readFile(target).size() <= 8; ++wait) {
-        usleep(10000);
+    for (const bool append : {false, true}) {
+        SCOPED_TRACE(append);
+        writeFile(target, {});
+        ProcessSetup toTarget;
+        toTarget.standardOutputDescriptor =
+            open(target.c_str(), O_WRONLY | (append ? O_APPEND : 0));
+        toTarget.runAs = {"env", "TMPDIR=" + folder.path("")};
+        const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, "-"}, toTarget);
+        const int writer = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(write(writer, image.data(), image.size() / 2),
+                  static_cast<ssize_t>(image.size() / 2));
+        if (append) { // the records wait in a temporary file
+            EXPECT_TRUE(waitForTemporaryFile(folder.path("")));
+        }
+        for (int wait = 0; wait < 1000 && !append && readFile(target).empty(); ++wait) {
+            usleep(10000);
+        }
+        if (append) { // another writer on the same log
+            writeFile(folder.path("other"), bytesOf("other"));
+            EXPECT_EQ(
+                runProcess("/bin/sh", {"-c", "cat \"$0\" >> \"$1\"", folder.path("other"), target})
+                    .status,
+                0);
+        }
+        kill(started.id, SIGTERM);
+        EXPECT_EQ(finishProcess(started).status, 128 + SIGTERM);
+        close(writer);
+        EXPECT_EQ(lseek(toTarget.standardOutputDescriptor, 0, SEEK_CUR), 0);
+        close(toTarget.standardOutputDescriptor);
+        EXPECT_EQ(readFile(target), bytesOf(append ? "other" : ""));
     }
-    kill(started.id, SIGTERM);
-    EXPECT_EQ(finishProcess(started).status, 128 + SIGTERM);
-    close(writer);
-    EXPECT_EQ(readFile(target), bytesOf("previous"));
 }
 
 TEST_F(Pipeline, FilesThatCantBeRenamedOverAreCopiedInWhole) {

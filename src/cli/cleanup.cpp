@@ -26,8 +26,9 @@ namespace {
 // fields are written only while it is free, and a signal fence orders them
 // before the flag.
 struct CleanupSlot {
-    int folder = -1;       // or the descriptor to cut back
-    long long length = -1; // the length to cut back to; -1: remove name
+    int folder = -1;         // or the descriptor to cut back
+    long long length = -1;   // the length to cut back to; -1: remove name
+    long long position = -1; // with length: where the descriptor's position goes back to
     char name[cleanupNameBytes] = {};
     volatile std::sig_atomic_t armed = 0;
 };
@@ -44,15 +45,13 @@ constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 
 void removeArmed() {
     for (CleanupSlot& slot : cleanupSlots) {
+#ifndef _WIN32
         if (slot.armed != 0 && slot.length >= 0) {
-#ifdef _WIN32
-            _chsize_s(slot.folder, slot.length);
-#else
-            // async-signal-safe; a handler has nothing more to try on failure
-            [[maybe_unused]] const int cut =
-                ::ftruncate(slot.folder, static_cast<off_t>(slot.length));
+            cutBack(slot.folder, slot.length, slot.position); // nothing more to try on failure
+            continue;
+        }
 #endif
-        } else if (slot.armed != 0) {
+        if (slot.armed != 0) {
 #ifdef _WIN32
             // Windows removes no file that is open: the slot's folder field
             // holds the descriptor, closed first.
@@ -107,7 +106,7 @@ bool isClosedStandardDescriptor(int descriptor) {
 }
 
 namespace {
-int armSlot(int descriptor, long long cutLength, const char* name) {
+int armSlot(int descriptor, long long cutLength, long long position, const char* name) {
     const std::size_t length = std::strlen(name);
     if (length >= cleanupNameBytes) {
         return -1;
@@ -117,6 +116,7 @@ int armSlot(int descriptor, long long cutLength, const char* name) {
         if (slot.armed == 0) {
             slot.folder = descriptor;
             slot.length = cutLength;
+            slot.position = position;
             std::memcpy(slot.name, name, length + 1);
             std::atomic_signal_fence(std::memory_order_seq_cst);
             slot.armed = 1;
@@ -128,12 +128,24 @@ int armSlot(int descriptor, long long cutLength, const char* name) {
 } // namespace
 
 int armCleanup(int folderDescriptor, const char* name) {
-    return armSlot(folderDescriptor, -1, name);
+    return armSlot(folderDescriptor, -1, -1, name);
 }
 
-int armCutBack(int descriptor, long long length) {
-    return armSlot(descriptor, length, "");
+#ifndef _WIN32
+int armCutBack(int descriptor, long long length, long long position) {
+    return armSlot(descriptor, length, position, "");
 }
+
+// fstat, ftruncate and lseek are async-signal-safe. Only a file that grew
+// is cut: one another program emptied meanwhile is not filled back with zeros.
+bool cutBack(int descriptor, long long length, long long position) {
+    struct stat status {};
+    const bool cut =
+        ::fstat(descriptor, &status) == 0 &&
+        (status.st_size <= length || ::ftruncate(descriptor, static_cast<off_t>(length)) == 0);
+    return ::lseek(descriptor, static_cast<off_t>(position), SEEK_SET) == position && cut;
+}
+#endif
 
 void disarmCleanup(int slot) {
     if (slot >= 0 && slot < cleanupSlotCount) {

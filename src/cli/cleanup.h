@@ -37,9 +37,16 @@ bool isClosedStandardDescriptor(int descriptor);
 // when all are in use or the name does not fit.
 int armCleanup(int folderDescriptor, const char* name);
 
-// Arms a slot: the regular file open as descriptor is cut back to length if a
-// signal ends the process. Returns the slot, or -1 when all are in use.
-int armCutBack(int descriptor, long long length);
+#ifndef _WIN32
+// Arms a slot: if a signal ends the process, the regular file open as
+// descriptor is cut back to length and the descriptor's position put back to
+// position, as cutBack does. Returns the slot, or -1 when all are in use.
+int armCutBack(int descriptor, long long length, long long position);
+
+// Cuts the file back to length where it has grown past it, and puts the
+// position back; async-signal-safe. False when either fails.
+bool cutBack(int descriptor, long long length, long long position);
+#endif
 
 // The file is renamed, removed or kept: the slot no longer removes it.
 void disarmCleanup(int slot);

@@ -165,10 +165,6 @@ bool rewind(int descriptor) {
 bool cutTo(int descriptor, long long size) {
     return _chsize_s(descriptor, size) == 0;
 }
-
-bool putBack(int descriptor, long long position) {
-    return _lseeki64(descriptor, position, SEEK_SET) == position;
-}
 #else
 // ------------------------------------------------------------------ POSIX
 int closeDescriptor(int descriptor) {
@@ -394,23 +390,31 @@ int openDescriptorLink(const char* path, const std::string& target, const FileId
     return descriptor;
 }
 
-// A regular file written at its own position, where that adds bytes past
-// its end (> and >>): straight through, with a second descriptor kept to cut
-// it back on failure or a signal. Copying through a temporary file instead
-// would double the bytes moved.
+// An empty regular file written at its own position, as "> file" gives:
+// straight through, with a second descriptor kept to cut it back to nothing on
+// failure or a signal (copying through a temporary file would double the
+// bytes moved). Not a file with bytes in it, nor one open for appending
+// (>>): other writers may add to it meanwhile, and a SIGKILL would leave
+// part of the records after its bytes.
 bool placeAppended(int descriptor, OutputFile& output) {
     struct stat status {};
     const int flags = ::fcntl(descriptor, F_GETFL);
     const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
-    if (::fstat(descriptor, &status) != 0 || flags < 0 || position < 0 ||
-        ((flags & O_APPEND) == 0 && position < status.st_size)) {
+    if (::fstat(descriptor, &status) != 0 || flags < 0 || position < 0 || (flags & O_APPEND) != 0 ||
+        status.st_size != 0) {
         return false;
     }
+#ifdef F_GET_SEALS
+    const int seals = ::fcntl(descriptor, F_GET_SEALS); // a memfd that may not shrink
+    if (seals > 0 && (seals & (F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE)) != 0) {
+        return false;
+    }
+#endif
     const int keeper = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
     if (keeper < 0) {
         return false;
     }
-    output.cleanupSlot = armCutBack(keeper, status.st_size);
+    output.cleanupSlot = armCutBack(keeper, status.st_size, position);
     if (output.cleanupSlot < 0) {
         ::close(keeper);
         return false;
@@ -424,10 +428,10 @@ bool placeAppended(int descriptor, OutputFile& output) {
 }
 
 // A descriptor written in place. A regular file behind it (standard output
-// redirected to one) is written at its end as above; otherwise it gets the
-// bytes only at the end, from a complete temporary file, at its own position
-// (atPosition) or, for a descriptor opened anew, over it; without a temporary
-// folder it is written as the bytes come.
+// redirected to one) is written straight through if empty, as above;
+// otherwise it gets the bytes only at the end, from a complete temporary
+// file, at its own position (atPosition) or, for a descriptor opened anew,
+// over it; without a temporary folder it is written as the bytes come.
 Result placeDescriptor(int descriptor, bool atPosition, OutputFile& output) {
     if (isRegularFile(descriptor)) {
         if (atPosition && placeAppended(descriptor, output)) {
@@ -528,10 +532,6 @@ bool rewind(int descriptor) {
 bool cutTo(int descriptor, long long size) {
     return ::ftruncate(descriptor, static_cast<off_t>(size)) == 0;
 }
-
-bool putBack(int descriptor, long long position) {
-    return ::lseek(descriptor, static_cast<off_t>(position), SEEK_SET) == position;
-}
 #endif
 
 bool copyAll(int from, int to, bool atPosition) {
@@ -561,13 +561,14 @@ bool copyAll(int from, int to, bool atPosition) {
 // Cuts back what a failed run appended, closes what is still open and
 // removes the temporary file.
 void abandon(OutputFile& output) {
+#ifndef _WIN32
     if (output.keptLength >= 0 && output.existing >= 0) {
-        cutTo(output.existing, output.keptLength);
-        putBack(output.existing, output.keptPosition);
+        cutBack(output.existing, output.keptLength, output.keptPosition);
         output.keptLength = -1;
         disarmCleanup(output.cleanupSlot); // before the descriptor it names is closed
         output.cleanupSlot = -1;
     }
+#endif
     for (int* descriptor : {&output.descriptor, &output.existing}) {
         if (*descriptor >= 0) {
             closeDescriptor(*descriptor);

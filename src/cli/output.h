@@ -11,11 +11,11 @@
 // - A FIFO, a device or a socket is written in place; so is an open
 //   descriptor ("-" for standard output, /dev/stdout, /dev/fd/N), written
 //   through itself, at its own position. Where such a descriptor is a regular
-//   file (standard output redirected to one), a failed run adds nothing:
-//   written at the file's end (> and >>), the bytes go straight in and a
-//   failure cuts the file back to its old length and the position back to
-//   where it was; written over bytes the file has (1<>), they go to a
-//   temporary file first and are copied to it at the end.
+//   file (standard output redirected to one), a failed run adds nothing: an
+//   empty one (> file) gets the bytes straight in, and a failure or a signal
+//   cuts it back to nothing and puts the position back; one with bytes in it
+//   or open for appending (>>, 1<>) gets them from a temporary file at the
+//   end, so that its bytes and other writers' stay as they are.
 // A failed or interrupted run removes its temporary files; the names are
 // short and fixed in form: .pixfold-<16 hex digits>.tmp.
 #pragma once
