@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -124,6 +126,16 @@ TEST_F(ToolConversion, EmptyImageGivesEmptyOutput) {
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(std::filesystem::exists(output));
     EXPECT_TRUE(readFile(output).empty());
+}
+
+// A file past 2 GiB (here an image followed by a hole) opens on every host,
+// 32-bit ones included.
+TEST_F(ToolConversion, InputsPastTwoGigabytesOpen) {
+    const Bytes image = ppmImage(1, 1, {1, 2, 3});
+    writeFile(input, image);
+    ASSERT_EQ(truncate(input.c_str(), (off_t{1} << 31) + 16), 0);
+    EXPECT_EQ(runTool({input, output}).status, 0);
+    EXPECT_EQ(readFile(output).size(), 4u);
 }
 
 // Failures: one line on the right stream, status 1, files as promised.
