@@ -504,10 +504,12 @@ TEST_F(Pipeline, StandardOutputFilesAreCutBackAfterAFailedRun) {
         }
         if (append) { // another writer on the same log
             writeFile(folder.path("other"), bytesOf("other"));
-            EXPECT_EQ(
-                runProcess("/bin/sh", {"-c", "cat \"$0\" >> \"$1\"", folder.path("other"), target})
-                    .status,
-                0);
+            ProcessSetup host;
+            host.useEmulator = false;
+            EXPECT_EQ(runProcess("/bin/sh",
+                                 {"-c", "cat \"$0\" >> \"$1\"", folder.path("other"), target}, host)
+                          .status,
+                      0);
         }
         kill(started.id, SIGTERM);
         EXPECT_EQ(finishProcess(started).status, 128 + SIGTERM);

@@ -64,7 +64,16 @@ void removeArmed() {
     }
 }
 
-extern "C" void removeTemporariesAndEnd(int signalNumber) {
+// 32-bit x86 code keeps 64-bit values in SSE registers and spills them with
+// aligned stores; qemu's i386 emulation enters handlers on a stack aligned to
+// 4 bytes only, so the handler realigns its own.
+#if defined(__i386__) && (defined(__GNUC__) || defined(__clang__))
+#define PIXFOLD_REALIGNED_STACK __attribute__((force_align_arg_pointer))
+#else
+#define PIXFOLD_REALIGNED_STACK
+#endif
+
+extern "C" PIXFOLD_REALIGNED_STACK void removeTemporariesAndEnd(int signalNumber) {
     removeArmed();
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
@@ -136,13 +145,12 @@ int armCutBack(int descriptor, long long length, long long position) {
     return armSlot(descriptor, length, position, "");
 }
 
-// fstat, ftruncate and lseek are async-signal-safe. Only a file that grew
-// is cut: one another program emptied meanwhile is not filled back with zeros.
+// lseek and ftruncate are async-signal-safe. Only a file that grew is cut:
+// one another program emptied meanwhile is not filled back with zeros.
 bool cutBack(int descriptor, long long length, long long position) {
-    struct stat status {};
+    const off_t size = ::lseek(descriptor, 0, SEEK_END);
     const bool cut =
-        ::fstat(descriptor, &status) == 0 &&
-        (status.st_size <= length || ::ftruncate(descriptor, static_cast<off_t>(length)) == 0);
+        size >= 0 && (size <= length || ::ftruncate(descriptor, static_cast<off_t>(length)) == 0);
     return ::lseek(descriptor, static_cast<off_t>(position), SEEK_SET) == position && cut;
 }
 #endif
