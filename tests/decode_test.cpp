@@ -150,25 +150,41 @@ TEST(Decoder, NoPathWritesPastTheLastSample) {
     }
 }
 
-TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormat) {
+TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormatOnEveryPath) {
+    // 40 keys: two whole vector steps and a tail, each step holding all four.
     const std::uint32_t values[] = {0u, 0x0000FFFFu, 0x1234FFFFu, 0x00000001u};
-    std::vector<std::uint8_t> keys(std::size_t{4} * 4);
-    for (std::size_t i = 0; i < 4; ++i) {
-        storeBigEndian32(&keys[i * 4], values[i]);
+    std::vector<std::uint8_t> keys(std::size_t{40} * 4);
+    for (std::size_t i = 0; i < 40; ++i) {
+        storeBigEndian32(&keys[i * 4], values[i % 4]);
     }
-    std::uint8_t mask[4] = {};
-    decodeKeyPlane(keys.data(), 4, OutputFormat::e888Alpha, {true, 0}, mask);
-    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 255, 255}));
-    decodeKeyPlane(keys.data(), 4, OutputFormat::e888Alpha, {false, 0x0000FFFFu}, mask);
-    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 0, 0}));
-    // e655Z kept only the low 16 bits of the value it was given.
-    decodeKeyPlane(keys.data(), 4, OutputFormat::e655Z, {false, 0xABCDFFFFu}, mask);
-    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 255, 255, 0}));
-    // Formats with no key value hold 0 in every pixel.
-    decodeKeyPlane(nullptr, 4, OutputFormat::e888, {false, 0}, mask);
-    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{255, 255, 255, 255}));
-    decodeKeyPlane(nullptr, 4, OutputFormat::e655, {true, 0}, mask);
-    EXPECT_EQ((std::vector<int>(mask, mask + 4)), (std::vector<int>{0, 0, 0, 0}));
+    const auto expect = [](const std::vector<std::uint8_t>& mask, std::vector<int> four) {
+        for (std::size_t i = 0; i < mask.size(); ++i) {
+            EXPECT_EQ(mask[i], four[i % 4]) << "pixel " << i;
+        }
+    };
+    for (const DecodePath path : allDecodePaths) {
+        if (!decodePathAvailable(path)) {
+            continue;
+        }
+        SCOPED_TRACE(decodePathName(path));
+        std::vector<std::uint8_t> mask(40);
+        decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {true, 0}, mask.data(), path);
+        expect(mask, {0, 255, 255, 255});
+        decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {false, 0x0000FFFFu}, mask.data(),
+                       path);
+        expect(mask, {0, 255, 0, 0});
+        // e655Z kept only the low 16 bits of the value it was given.
+        decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {false, 0xABCDFFFFu}, mask.data(),
+                       path);
+        expect(mask, {0, 255, 255, 0});
+        decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {true, 0}, mask.data(), path);
+        expect(mask, {0, 255, 255, 255});
+        // Formats with no key value hold 0 in every pixel.
+        decodeKeyPlane(nullptr, 40, OutputFormat::e888, {false, 0}, mask.data(), path);
+        expect(mask, {255, 255, 255, 255});
+        decodeKeyPlane(nullptr, 40, OutputFormat::e655, {true, 0}, mask.data(), path);
+        expect(mask, {0, 0, 0, 0});
+    }
 }
 
 } // namespace

@@ -141,7 +141,8 @@ void decodeBlock(const UnfoldCommandLine& line, const DecodePlan& plan, std::siz
         const std::uint8_t* keys = line.format == OutputFormat::e888Alpha ? buffers.alpha.data()
                                    : line.format == OutputFormat::e655Z   ? buffers.records.data()
                                                                           : nullptr;
-        decodeKeyPlane(keys, pixels, line.format, keyPlaneTest(line), buffers.keyPlane.data());
+        decodeKeyPlane(keys, pixels, line.format, keyPlaneTest(line), buffers.keyPlane.data(),
+                       plan.path);
     }
 }
 

@@ -397,7 +397,7 @@ pixfold_error pixfold_decode(const uint8_t* src_records, size_t src_records_size
                       dst_rgb + row * dst_rgb_stride);
         if (keyPlane) {
             const std::uint8_t* keys = alpha ? src_alpha + first * 4 : src_records + first * 4;
-            decodeKeyPlane(keys, rowPixels, known, test, dst_key + row * dst_key_stride);
+            decodeKeyPlane(keys, rowPixels, known, test, dst_key + row * dst_key_stride, plan.path);
         }
     }
     return PIXFOLD_OK;

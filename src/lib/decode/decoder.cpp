@@ -483,22 +483,78 @@ void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const De
     decodePortable(records, pixelCount, plan, samples);
 }
 
+namespace {
+
+// The 32-bit word whose bytes in memory are value, most significant first.
+std::uint32_t asStored(std::uint32_t value) {
+    std::uint8_t bytes[4];
+    storeBigEndian32(bytes, value);
+    std::uint32_t word = 0;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
+std::uint32_t loadStored32(const std::uint8_t* bytes) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
+#if PIXFOLD_HAS_X86_DECODE_PATHS
+// 16 keys a step: a test or compare to a mask, the mask to bytes. Returns the
+// pixels done, whole steps only.
+PIXFOLD_DECODE_AVX512 std::size_t keyPlaneAvx512(const std::uint8_t* keys, std::size_t pixelCount,
+                                                 std::uint32_t kept, std::uint32_t wanted,
+                                                 bool anyNonZero, std::uint8_t* mask) {
+    const __m512i keptBits = _mm512_set1_epi32(static_cast<int>(kept));
+    const __m512i wantedBits = _mm512_set1_epi32(static_cast<int>(wanted));
+    std::size_t i = 0;
+    for (; i + 16 <= pixelCount; i += 16) {
+        const __m512i words = _mm512_loadu_si512(keys + i * 4);
+        const __mmask16 matches =
+            anyNonZero ? _mm512_test_epi32_mask(words, keptBits)
+                       : _mm512_cmpeq_epi32_mask(_mm512_and_si512(words, keptBits), wantedBits);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(static_cast<void*>(mask + i)),
+                         _mm_movm_epi8(matches));
+    }
+    return i;
+}
+#endif
+
+} // namespace
+
 void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
-                    const KeyPlaneTest& test, std::uint8_t* mask) {
+                    const KeyPlaneTest& test, std::uint8_t* mask, DecodePath path) {
     if (keys == nullptr) {
         const bool zeroMatches = !test.anyNonZero && test.wanted == 0;
         std::memset(mask, zeroMatches ? 255 : 0, pixelCount);
         return;
     }
-    // e655Z keeps the key value's low 16 bits, after the 6-5-5 value.
-    const std::uint32_t kept = format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu;
-    const std::uint32_t wanted = test.wanted & kept;
-    const std::uint32_t anyNonZero = test.anyNonZero ? 1 : 0;
-    for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint32_t value = loadBigEndian32(keys + i * 4) & kept;
-        const std::uint32_t matches = anyNonZero != 0 ? static_cast<std::uint32_t>(value != 0)
-                                                      : static_cast<std::uint32_t>(value == wanted);
-        mask[i] = static_cast<std::uint8_t>(0u - matches);
+    // e655Z keeps the key value's low 16 bits, after the 6-5-5 value. The
+    // records are compared as stored, with the kept bits and the wanted value
+    // put in their byte order once: loops without a swap a record, which
+    // compilers vectorise.
+    const std::uint32_t kept = asStored(format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu);
+    const std::uint32_t wanted = asStored(test.wanted) & kept;
+    std::size_t done = 0;
+#if PIXFOLD_HAS_X86_DECODE_PATHS
+    if (path == DecodePath::avx512 && decodePathAvailable(path)) {
+        done = keyPlaneAvx512(keys, pixelCount, kept, wanted, test.anyNonZero, mask);
+    }
+#else
+    (void)path;
+#endif
+    keys += done * 4;
+    mask += done;
+    pixelCount -= done;
+    if (test.anyNonZero) {
+        for (std::size_t i = 0; i < pixelCount; ++i) {
+            mask[i] = (loadStored32(keys + i * 4) & kept) != 0 ? 255 : 0;
+        }
+    } else {
+        for (std::size_t i = 0; i < pixelCount; ++i) {
+            mask[i] = (loadStored32(keys + i * 4) & kept) == wanted ? 255 : 0;
+        }
     }
 }
 

@@ -74,8 +74,10 @@ struct KeyPlaneTest {
 };
 
 // keys: e655Z's records, or e888Alpha's alpha stream, pixelCount * 4 bytes;
-// null for the formats with no key value, whose pixels all hold 0.
+// null for the formats with no key value, whose pixels all hold 0. On the
+// AVX-512 path 16 keys a step; every path gives the same mask.
 void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
-                    const KeyPlaneTest& test, std::uint8_t* mask);
+                    const KeyPlaneTest& test, std::uint8_t* mask,
+                    DecodePath path = fastestDecodePath());
 
 } // namespace pixfold
