@@ -62,7 +62,9 @@ std::vector<std::uint8_t> formulaSamples() {
         const auto cb = static_cast<std::int32_t>(codes & 0xFF);
         const RgbPixel pixel = writtenFormula(y, cr, cb);
         const RgbPixel quick = codesToRgb({y, cr, cb});
-        differing += quick.r != pixel.r || quick.g != pixel.g || quick.b != pixel.b;
+        if (quick.r != pixel.r || quick.g != pixel.g || quick.b != pixel.b) {
+            ++differing;
+        }
         samples[codes * 3] = pixel.r;
         samples[codes * 3 + 1] = pixel.g;
         samples[codes * 3 + 2] = pixel.b;
