@@ -93,6 +93,15 @@ std::uint64_t nextRandom(std::uint64_t& state) {
     return state >> 32;
 }
 
+// count random bytes from seed, for the loops timed in memory.
+std::vector<std::uint8_t> randomBytes(std::size_t count, std::uint64_t seed) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::uint8_t& byte : bytes) {
+        byte = static_cast<std::uint8_t>(nextRandom(seed));
+    }
+    return bytes;
+}
+
 // The same random samples as another Netpbm type: binary types take samples
 // bytes a pixel after their header; plain ones (P2, P3) are decimal text, a
 // line a row. Written again unless a binary file has the right size.
@@ -200,11 +209,7 @@ template <class Step> double nsAPixel(int rounds, std::size_t pixels, Step&& ste
 // as the tools call it, and through the C API from RGB24 and RGBA32 pixels.
 void timeLoopsInMemory(int rounds) {
     constexpr std::size_t pixels = 65536;
-    std::vector<std::uint8_t> samples(pixels * 3);
-    std::uint64_t state = 12345;
-    for (std::uint8_t& sample : samples) {
-        sample = static_cast<std::uint8_t>(nextRandom(state));
-    }
+    const std::vector<std::uint8_t> samples = randomBytes(pixels * 3, 12345);
     std::vector<std::uint8_t> records(pixels * 4);
     std::vector<std::uint8_t> alpha(pixels * 4);
     std::printf("\npixel loops in memory, random pixels, ns a pixel (median of %d)\n\n", rounds);
@@ -253,11 +258,7 @@ void timeLoopsInMemory(int rounds) {
 // ns a pixel of each runnable decode loop, in memory, e888, and e655's table.
 void timeDecodeInMemory(int rounds) {
     constexpr std::size_t pixels = 65536;
-    std::vector<std::uint8_t> records(pixels * 4);
-    std::uint64_t state = 54321;
-    for (std::uint8_t& byte : records) {
-        byte = static_cast<std::uint8_t>(nextRandom(state));
-    }
+    const std::vector<std::uint8_t> records = randomBytes(pixels * 4, 54321);
     std::vector<std::uint8_t> samples(pixels * 3);
     std::printf("\ndecode loops in memory, random records, ns a pixel (median of %d)\n\n", rounds);
     std::printf("| %-16s | %-9s | %8s |\n|------------------|-----------|----------|\n", "loop",

@@ -255,7 +255,7 @@ PIXFOLD_DECODE_AVX512 inline void codes16(const std::uint8_t* records, __m512i v
 }
 
 // Byte indices of that permute: lane i takes record i's bytes 1 and 0.
-template <OutputFormat format> std::array<std::uint8_t, 64> valueIndex16() {
+template <OutputFormat format> constexpr std::array<std::uint8_t, 64> valueIndex16() {
     std::array<std::uint8_t, 64> order{};
     for (std::size_t lane = 0; lane < 16; ++lane) {
         order[lane * 4] = static_cast<std::uint8_t>(lane * recordBytes(format) + 1);
@@ -296,7 +296,7 @@ PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::
         order[i] = static_cast<std::uint8_t>(i % 3 == 2 ? 64 + i / 3 : i % 3 * 16 + i / 3);
     }
     const __m512i pack = _mm512_load_si512(order);
-    const std::array<std::uint8_t, 64> valueOrder = valueIndex16<format>();
+    static constexpr std::array<std::uint8_t, 64> valueOrder = valueIndex16<format>();
     const __m512i valueIndex = _mm512_loadu_si512(valueOrder.data());
     constexpr std::size_t size = recordBytes(format);
     constexpr std::size_t groupsPerSpan = spanPixels / 16;
