@@ -232,7 +232,7 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
 } // namespace
 
 Result runFold(const FoldCommandLine& line, Notices& notices) {
-    const EncodePathChoice& path = encodePathChoice();
+    const PathChoice& path = pathChoice();
     if (!path.usable) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
     }

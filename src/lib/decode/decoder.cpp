@@ -1,7 +1,6 @@
 #include "decode/decoder.h"
 
 #include "colour/inverse.h"
-#include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/pack.h"
 #include "format/records.h"
@@ -12,17 +11,15 @@
 #include <cstring>
 #include <vector>
 
-// The x86 paths, where the compiler takes per-function targets: the portable
-// loop compiled for AVX2, and for AVX-512 a loop with intrinsics.
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define PIXFOLD_HAS_X86_DECODE_PATHS 1
+// On x86 the portable loop is compiled for AVX2 too, and AVX-512 has a loop
+// with intrinsics: the shared steps are inlined into each.
+#if PIXFOLD_HAS_X86_PATHS
 #define PIXFOLD_DECODE_INLINE inline __attribute__((always_inline))
 #else
-#define PIXFOLD_HAS_X86_DECODE_PATHS 0
 #define PIXFOLD_DECODE_INLINE inline
 #endif
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 #include <immintrin.h>
 #endif
 
@@ -180,7 +177,7 @@ void decodePortable(const std::uint8_t* records, std::size_t pixelCount, const D
     decodeBody<OutputFormat::e888>(records, pixelCount, plan, samples);
 }
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 __attribute__((target("avx2"))) void decodeAvx2(const std::uint8_t* records, std::size_t pixelCount,
                                                 const DecodePlan& plan, std::uint8_t* samples) {
     decodeBody<OutputFormat::e888>(records, pixelCount, plan, samples);
@@ -396,65 +393,16 @@ const std::uint32_t* sharedTable655(const DecodePlan& plan) {
 
 } // namespace
 
-namespace {
-
-bool detectDecodePath(DecodePath path) {
-    if (path == DecodePath::portable) {
-        return true;
-    }
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    __builtin_cpu_init();
-    if (path == DecodePath::avx2) {
-        return __builtin_cpu_supports("avx2");
-    }
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
-
-} // namespace
-
-// The processor is asked once (a function-local static: thread-safe).
-bool decodePathAvailable(DecodePath path) {
-    static const bool available[] = {detectDecodePath(DecodePath::portable),
-                                     detectDecodePath(DecodePath::avx2),
-                                     detectDecodePath(DecodePath::avx512)};
-    return available[static_cast<std::size_t>(path)];
-}
-
-// PIXFOLD_FORCE_PATH, read once with the encoder's choice, names the decode
-// path too; otherwise the fastest the processor has.
-DecodePath fastestDecodePath() {
-    const EncodePathChoice& choice = encodePathChoice();
-    const auto forced = static_cast<DecodePath>(choice.path);
-    if (choice.forcedName[0] != '\0' && choice.usable && decodePathAvailable(forced)) {
-        return forced;
-    }
-    for (const DecodePath path : {DecodePath::avx512, DecodePath::avx2}) {
-        if (decodePathAvailable(path)) {
-            return path;
-        }
-    }
-    return DecodePath::portable;
-}
-
-const char* decodePathName(DecodePath path) {
-    constexpr const char* names[] = {"portable", "avx2", "avx512"};
-    return names[static_cast<std::size_t>(path)];
-}
-
-DecodePlan makeDecodePlan(OutputFormat format, DecodePath path) {
+DecodePlan makeDecodePlan(OutputFormat format, Path path) {
     DecodePlan plan;
     plan.format = format;
-    plan.path = decodePathAvailable(path) ? path : DecodePath::portable;
+    plan.path = runnablePath(path);
     for (int channel = 0; channel < 3; ++channel) {
         plan.channels[channel] = makeChannelEstimate(channel);
     }
     // e655's table: one lookup a pixel, 0.9 ns on random values; only the
     // AVX-512 loop is faster (0.6 ns; AVX2 1.3 ns, portable SSE2 6 ns).
-    if (!usesLayout888(format) && plan.path != DecodePath::avx512) {
+    if (!usesLayout888(format) && plan.path != Path::avx512) {
         plan.table655 = sharedTable655(plan);
     }
     return plan;
@@ -470,12 +418,12 @@ void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const De
         }
         return;
     }
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    if (plan.path == DecodePath::avx512) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (plan.path == Path::avx512) {
         decodeAvx512(records, pixelCount, plan, samples);
         return;
     }
-    if (plan.path == DecodePath::avx2) {
+    if (plan.path == Path::avx2) {
         decodeAvx2(records, pixelCount, plan, samples);
         return;
     }
@@ -500,7 +448,7 @@ std::uint32_t loadStored32(const std::uint8_t* bytes) {
     return word;
 }
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 // 16 keys a step: a test or compare to a mask, the mask to bytes. Returns the
 // pixels done, whole steps only.
 PIXFOLD_DECODE_AVX512 std::size_t keyPlaneAvx512(const std::uint8_t* keys, std::size_t pixelCount,
@@ -524,7 +472,7 @@ PIXFOLD_DECODE_AVX512 std::size_t keyPlaneAvx512(const std::uint8_t* keys, std::
 } // namespace
 
 void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
-                    const KeyPlaneTest& test, std::uint8_t* mask, DecodePath path) {
+                    const KeyPlaneTest& test, std::uint8_t* mask, Path path) {
     if (keys == nullptr) {
         const bool zeroMatches = !test.anyNonZero && test.wanted == 0;
         std::memset(mask, zeroMatches ? 255 : 0, pixelCount);
@@ -537,8 +485,8 @@ void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputForm
     const std::uint32_t kept = asStored(format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu);
     const std::uint32_t wanted = asStored(test.wanted) & kept;
     std::size_t done = 0;
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    if (path == DecodePath::avx512 && decodePathAvailable(path)) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (runnablePath(path) == Path::avx512) {
         done = keyPlaneAvx512(keys, pixelCount, kept, wanted, test.anyNonZero, mask);
     }
 #else

@@ -5,7 +5,6 @@
 #include "encode/pixel_store.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace pixfold {
@@ -134,86 +133,10 @@ void encodePortable(const std::uint8_t* samples, std::size_t pixelCount, const E
 
 } // namespace
 
-namespace {
-
-struct ProcessorPaths {
-    bool avx2 = false;
-    bool avx512 = false;
-};
-
-ProcessorPaths askProcessor() {
-    ProcessorPaths paths;
-#if PIXFOLD_HAS_X86_PATHS
-    __builtin_cpu_init();
-    paths.avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    paths.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                   __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#endif
-    return paths;
-}
-
-// Set once, by whichever thread comes first (a function's static is
-// initialised exactly once, the others wait), then only read.
-const ProcessorPaths& processorPaths() {
-    static const ProcessorPaths paths = askProcessor();
-    return paths;
-}
-
-EncodePath fastestAvailable() {
-    for (const EncodePath path : {EncodePath::avx512, EncodePath::avx2}) {
-        if (encodePathAvailable(path)) {
-            return path;
-        }
-    }
-    return EncodePath::portable;
-}
-
-EncodePathChoice choosePath() {
-    EncodePathChoice choice;
-    choice.path = fastestAvailable();
-    const char* forced = std::getenv("PIXFOLD_FORCE_PATH");
-    if (forced == nullptr || *forced == '\0') {
-        return choice;
-    }
-    std::strncpy(choice.forcedName, forced, sizeof choice.forcedName - 1);
-    choice.usable = false;
-    for (const EncodePath path : allEncodePaths) {
-        if (std::strcmp(forced, encodePathName(path)) == 0 && encodePathAvailable(path)) {
-            choice.path = path;
-            choice.usable = true;
-        }
-    }
-    return choice;
-}
-
-} // namespace
-
-bool encodePathAvailable(EncodePath path) {
-    const ProcessorPaths& paths = processorPaths();
-    return path == EncodePath::portable || (path == EncodePath::avx2 && paths.avx2) ||
-           (path == EncodePath::avx512 && paths.avx512);
-}
-
-const EncodePathChoice& encodePathChoice() {
-    static const EncodePathChoice choice = choosePath();
-    return choice;
-}
-
-EncodePath fastestEncodePath() {
-    const EncodePathChoice& choice = encodePathChoice();
-    return choice.usable ? choice.path : fastestAvailable();
-}
-
-const char* encodePathName(EncodePath path) {
-    constexpr const char* names[] = {"portable", "avx2", "avx512"};
-    return names[static_cast<std::size_t>(path)];
-}
-
-EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
-                          EncodePath path) {
+EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue, Path path) {
     EncodePlan plan;
     plan.format = settings.format;
-    plan.path = encodePathAvailable(path) ? path : EncodePath::portable;
+    plan.path = runnablePath(path);
     plan.scale = makeConversionScale(maxValue);
     plan.estimate = makeEstimateScale(maxValue);
     plan.key = makeKeyTest(settings);
@@ -223,11 +146,11 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
 #if PIXFOLD_HAS_X86_PATHS
-    if (plan.path == EncodePath::avx512) {
+    if (plan.path == Path::avx512) {
         encodeWith<Avx512>(samples, pixelCount, plan, records, alpha);
         return;
     }
-    if (plan.path == EncodePath::avx2) {
+    if (plan.path == Path::avx2) {
         encodeWith<Avx2>(samples, pixelCount, plan, records, alpha);
         return;
     }
