@@ -1,5 +1,6 @@
 #include "decode/decoder.h"
 
+#include "colour/coefficients.h"
 #include "colour/inverse.h"
 #include "format/formats.h"
 #include "format/pack.h"
@@ -45,15 +46,16 @@ std::uint32_t fixedPoint(double value) {
 ChannelEstimate makeChannelEstimate(int channel) {
     // The sample before rounding is 255 (a (y - 16) / 219 + b (cr - 128) / 224
     // + c (cb - 128) / 224).
-    const double luma = 255.0 * inverseCoefficient(channel, 0) / 219.0;
-    const double red = 255.0 * inverseCoefficient(channel, 1) / 224.0;
-    const double blue = 255.0 * inverseCoefficient(channel, 2) / 224.0;
+    const double luma = 255.0 * inverseCoefficient(channel, 0) / lumaRange;
+    const double red = 255.0 * inverseCoefficient(channel, 1) / differenceRange;
+    const double blue = 255.0 * inverseCoefficient(channel, 2) / differenceRange;
     ChannelEstimate estimate;
     estimate.luma = fixedPoint(luma);
     estimate.red = fixedPoint(red);
     estimate.blue = fixedPoint(blue);
-    estimate.bias =
-        fixedPoint(decodeOffset + 0.5 - 16.0 * luma - 128.0 * red - 128.0 * blue) + decodeGuard;
+    estimate.bias = fixedPoint(decodeOffset + 0.5 - lumaOffset * luma - differenceOffset * red -
+                               differenceOffset * blue) +
+                    decodeGuard;
     return estimate;
 }
 
@@ -73,23 +75,6 @@ PIXFOLD_DECODE_INLINE std::uint32_t nearSampleBoundary(std::uint32_t estimate) {
     return static_cast<std::uint32_t>((estimate & fractionMask) < 2 * decodeGuard);
 }
 
-// The codes of the record whose bytes, loaded as a little-endian word, are
-// word (the first two bytes only for e655).
-template <OutputFormat format> PIXFOLD_DECODE_INLINE YCrCbCodes codesOf(std::uint32_t word) {
-    if constexpr (usesLayout888(format)) {
-        return {static_cast<std::int32_t>(word & 0xFFu),
-                static_cast<std::int32_t>((word >> 8) & 0xFFu),
-                static_cast<std::int32_t>((word >> 16) & 0xFFu)};
-    } else {
-        // The 6-5-5 value, most significant byte first, fills the first two
-        // bytes; the dropped bits come back as in unpackWord.
-        const std::uint32_t value = ((word & 0xFFu) << 8) | ((word >> 8) & 0xFFu);
-        return {static_cast<std::int32_t>((((value >> 10) & 0x3Fu) << 2) | 0x2u),
-                static_cast<std::int32_t>((((value >> 5) & 0x1Fu) << 3) | 0x4u),
-                static_cast<std::int32_t>(((value & 0x1Fu) << 3) | 0x4u)};
-    }
-}
-
 // A span of records, into words holding the bytes red, green, blue, 0 in
 // memory. Branch-free loops over 32-bit lanes, which compilers vectorise; a
 // pixel near a sample boundary is redone by the formula after the span.
@@ -105,7 +90,8 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
         std::uint16_t values[spanPixels];
         std::memcpy(values, records, pixelCount * 2);
         for (std::size_t i = 0; i < pixelCount; ++i) {
-            raw[i] = values[i];
+            // The record's two bytes first in memory order, as in the longer records.
+            raw[i] = hostIsBigEndian ? std::uint32_t{values[i]} << 16 : values[i];
         }
     } else {
         std::memcpy(raw, records, pixelCount * 4);
@@ -116,9 +102,7 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
     std::uint32_t near[spanPixels];
     std::uint32_t anyNear = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint32_t word = hostIsBigEndian ? byteSwap32(raw[i]) : raw[i];
-        const YCrCbCodes codes =
-            codesOf<format>(format == OutputFormat::e655 && hostIsBigEndian ? word >> 16 : word);
+        const YCrCbCodes codes = codesOfRecord(raw[i], format);
         const auto y = static_cast<std::uint32_t>(codes.y);
         const auto cr = static_cast<std::uint32_t>(codes.cr);
         const auto cb = static_cast<std::uint32_t>(codes.cb);
@@ -154,10 +138,9 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
 PIXFOLD_DECODE_INLINE void storeSamples(const std::uint32_t* words, std::size_t pixelCount,
                                         std::uint8_t* samples) {
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint32_t word = hostIsBigEndian ? byteSwap32(words[i]) : words[i];
-        samples[i * 3] = static_cast<std::uint8_t>(word);
-        samples[i * 3 + 1] = static_cast<std::uint8_t>(word >> 8);
-        samples[i * 3 + 2] = static_cast<std::uint8_t>(word >> 16);
+        samples[i * 3] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 0));
+        samples[i * 3 + 1] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 1));
+        samples[i * 3 + 2] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 2));
     }
 }
 
