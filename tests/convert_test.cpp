@@ -2,6 +2,7 @@
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/pack.h"
+#include "support/formula.h"
 #include "support/known_colours.h"
 #include "support/paths.h"
 
@@ -13,31 +14,6 @@
 
 namespace pixfold {
 namespace {
-
-// The conversion written out step by step, kept apart from the library's own
-// copy so a change to either is caught.
-YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
-    const double rn = r / static_cast<double>(maxValue);
-    const double gn = g / static_cast<double>(maxValue);
-    const double bn = b / static_cast<double>(maxValue);
-    double y = (0.299 * rn + 0.587 * gn) + 0.114 * bn;
-    double cr = (0.5 * rn - 0.419 * gn) - 0.081 * bn;
-    double cb = (-0.169 * rn - 0.331 * gn) + 0.5 * bn;
-    y = y > 1.0 ? 1.0 : y;
-    y = y < 0.0 ? 0.0 : y;
-    cr = cr > 0.5 ? 0.5 : cr;
-    cr = cr < -0.5 ? -0.5 : cr;
-    cb = cb > 0.5 ? 0.5 : cb;
-    cb = cb < -0.5 ? -0.5 : cb;
-    const double yScaled = y * 219.0;
-    const double crScaled = cr * 224.0;
-    const double cbScaled = cb * 224.0;
-    const double yShifted = yScaled + 0.5;
-    const double crShifted = crScaled + 0.5;
-    const double cbShifted = cbScaled + 0.5;
-    return {static_cast<int>(yShifted) + 16, static_cast<int>(crShifted) + 128,
-            static_cast<int>(cbShifted) + 128};
-}
 
 // Encodes pixels through encodePixels, the path the tool runs, in e888.
 std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int32_t maxValue,
@@ -168,7 +144,7 @@ void checkEveryColour(int maxValue, Path path) {
         for (std::size_t i = 0; i < pixels; ++i) {
             const int g = samples[i * 3 + 1];
             const int b = samples[i * 3 + 2];
-            const YCrCbCodes want = plainSteps(r, g, b, maxValue);
+            const YCrCbCodes want = testing_support::plainSteps(r, g, b, maxValue);
             const ExpectedRecords expected = expectedRecords(want, r == 1 && g == 2 && b == 3);
             const bool same = std::memcmp(&records[2][i * 4], expected.e888, 4) == 0 &&
                               std::memcmp(&records[0][i * 2], expected.e655, 2) == 0 &&
