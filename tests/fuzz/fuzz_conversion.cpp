@@ -72,15 +72,16 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
     result.headerGood = pixfold::succeeded(pixfold::readPpmHeader(stream, raster.header));
     if (result.headerGood) {
         result.pixels = pixfold::pixelCount(raster.header.width, raster.header.height);
-        std::vector<std::uint8_t> samples(pixfold::blockPixels * 4);
+        std::vector<std::uint16_t> room(pixfold::blockPixels * 4); // 8 bytes a pixel
+        auto* samples = reinterpret_cast<std::uint8_t*>(room.data());
         std::vector<std::uint8_t> opacity(pixfold::blockPixels);
         std::uint64_t remaining = result.pixels;
         while (remaining > 0) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
             std::size_t pixels = 0;
-            if (!pixfold::succeeded(pixfold::readRaster(stream, raster, samples.data(),
-                                                        opacity.data(), wanted, pixels))) {
+            if (!pixfold::succeeded(
+                    pixfold::readRaster(stream, raster, samples, opacity.data(), wanted, pixels))) {
                 break;
             }
             remaining -= pixels;
