@@ -3,11 +3,13 @@
 #include "format/formats.h"
 #include "format/pack.h"
 #include "support/formula.h"
+#include "support/guarded.h"
 #include "support/known_colours.h"
 #include "support/paths.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -176,9 +178,9 @@ TEST_P(ConversionOnPath, EveryColourOfSmallerMaximumsMatchesTheFormula) {
     }
 }
 
-// Runs of every length from 0 to 70 in buffers of exactly their size (the
-// sanitizer build catches a loop reading or writing past its run), in every
-// format, give the portable loop's bytes.
+// Runs of every length from 0 to 70, each in buffers that end right before a
+// page no one may touch (a loop reading or writing one byte past its run
+// faults), in every format, give the portable loop's bytes.
 TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
     std::uint64_t state = 7;
     for (const OutputFormat format :
@@ -194,14 +196,38 @@ TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
             std::vector<std::uint8_t> wantAlpha(pixels * 4);
             encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, Path::portable),
                          want.data(), wantAlpha.data());
-            std::vector<std::uint8_t> records(want.size());
-            std::vector<std::uint8_t> alpha(wantAlpha.size());
-            encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, path()),
-                         records.data(), alpha.data());
-            EXPECT_EQ(records, want) << pixels << " pixels";
+            testing_support::GuardedBuffer in(samples.size());
+            testing_support::GuardedBuffer records(want.size());
+            testing_support::GuardedBuffer alpha(wantAlpha.size());
+            in.fill(samples.data());
+            encodePixels(in.data(), pixels, makeEncodePlan(settings, 255, path()), records.data(),
+                         alpha.data());
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), records.data())) << pixels;
             if (writesAlphaStream(format)) {
-                EXPECT_EQ(alpha, wantAlpha) << pixels << " pixels";
+                EXPECT_TRUE(std::equal(wantAlpha.begin(), wantAlpha.end(), alpha.data())) << pixels;
             }
+        }
+    }
+}
+
+// -t gives the match value to every pixel whose opacity is 0, the last of a
+// run too, whatever the run's length (the pass tests 8 at a time).
+TEST(Transparency, KeysEveryTransparentPixelUpToTheLast) {
+    ConversionSettings settings = keyedSettings(OutputFormat::e888Alpha, 0x808080);
+    settings.keyEnabled = false;
+    const EncodePlan plan = makeEncodePlan(settings, 255);
+    for (std::size_t pixels = 1; pixels <= 20; ++pixels) {
+        std::vector<std::uint8_t> samples(pixels * 3, 9);
+        std::vector<std::uint8_t> opacity(pixels, 255);
+        opacity[pixels - 1] = 0;
+        opacity[0] = pixels % 3 == 0 ? 0 : 1;
+        std::vector<std::uint8_t> records(pixels * 4);
+        std::vector<std::uint8_t> alpha(pixels * 4);
+        encodePixels(samples.data(), pixels, plan, records.data(), alpha.data());
+        keyTransparentPixels(opacity.data(), pixels, plan, records.data(), alpha.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const bool keyed = opacity[i] == 0;
+            EXPECT_EQ(alpha[i * 4], keyed ? 0x0A : 0x0D) << pixels << " pixels, pixel " << i;
         }
     }
 }
