@@ -73,13 +73,13 @@ TEST_F(Pipeline, ArgumentsAfterTheOutputPathAreRefused) {
              {input, output, "-f", "e655"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.standardError.rfind(usagePrefix, 0), 0u);
+        EXPECT_NE(run.standardError.find(usagePrefix), std::string::npos);
     }
     EXPECT_EQ(readFile(second), before);
     EXPECT_FALSE(std::filesystem::exists(output));
     const ToolRun unfold = runUnfold({"4", "4", input, output, folder.path("extra")});
     EXPECT_EQ(unfold.status, 1);
-    EXPECT_EQ(unfold.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    EXPECT_NE(unfold.standardError.find("\nUsage: pixunfold "), std::string::npos);
 }
 
 TEST_F(Pipeline, HelpAndVersionPrintOnStandardOutput) {
@@ -127,9 +127,9 @@ TEST_F(Pipeline, MistypedOptionsAreNeverPassedOverInSilence) {
              {"--stream", input, single}, {"--format=e655", input, single}}) {
         run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.standardError.rfind(usagePrefix, 0), 0u);
+        EXPECT_EQ(run.standardError.rfind("Unknown long option '" + arguments[0] + "'\n", 0), 0u);
         run = runUnfold({arguments[0], "4", "4", output, single});
-        EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+        EXPECT_EQ(run.standardError.rfind("Unknown long option '" + arguments[0] + "'\n", 0), 0u);
     }
 }
 
@@ -191,7 +191,7 @@ TEST_F(Pipeline, DashIsTheStandardStreams) {
     EXPECT_EQ(std::string(back.standardOutput.begin(), back.standardOutput.begin() + 11),
               "P6\n4 4\n255\n");
     run = runUnfold({"-f", "e888Alpha", "-a", "-", "-k", "k.pgm", "4", "4", "-", "p.ppm"}, records);
-    EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    EXPECT_EQ(run.status, 1);
     run = runUnfold({"-f", "e655Z", "-k", "-", "4", "4", reference, "-"});
     EXPECT_EQ(run.standardError, "Output files are the same file\n");
 }

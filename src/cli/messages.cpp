@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include "format/formats.h"
 #include "wide.h"
 
 #include <cstdio>
@@ -49,19 +50,63 @@ std::string sizeMessage(std::string_view file, const Result& result, std::string
            " bytes, " + std::string(expectedLabel) + std::to_string(result.expectedBytes) + "\n";
 }
 
+// The formats as a user may type them: "e655, e655Z, e888 or e888Alpha".
+std::string formatNames() {
+    std::string names;
+    for (std::size_t i = 0; i < formatCount; ++i) {
+        names += i == 0 ? "" : i + 1 == formatCount ? " or " : ", ";
+        names += formatTable[i].name;
+    }
+    return names;
+}
+
+// The line that says what was wrong with the arguments, or empty.
+std::string argumentProblem(const Result& result) {
+    const std::string_view subject = result.subject;
+    switch (result.code) {
+    case ErrorCode::unexpectedArgument:
+        return quoted("Unexpected argument ", subject, " after the output path");
+    case ErrorCode::unknownLongOption:
+        return quoted("Unknown long option ", subject, "");
+    case ErrorCode::unknownOption:
+        return quoted("Unknown option ", subject, "");
+    case ErrorCode::optionNeedsValue:
+        return std::string("Option -") + result.option + " needs a value";
+    case ErrorCode::missingPaths:
+        return "Missing " + result.detail;
+    case ErrorCode::standardInputTwice:
+        return "The record file and the alpha file can't both be standard input";
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 // One case per code and no default, so the compiler names any code left
 // without its message.
-std::string errorMessage(const Result& result, std::string_view usageText) {
+std::string errorMessage(const Result& result, const ToolTexts& texts) {
     const std::string_view subject = result.subject;
     switch (result.code) {
     case ErrorCode::none:
         return {};
     case ErrorCode::usage:
-        return std::string(usageText);
+        return std::string(texts.usage);
+    case ErrorCode::unexpectedArgument:
+    case ErrorCode::unknownLongOption:
+    case ErrorCode::unknownOption:
+    case ErrorCode::optionNeedsValue:
+    case ErrorCode::missingPaths:
+    case ErrorCode::standardInputTwice:
+        return argumentProblem(result) + "\n" + std::string(texts.usage) + std::string(texts.name) +
+               " --help lists every option\n";
     case ErrorCode::unknownFormat:
-        return "Unknown format\n";
+        // -fe655 is -f, and its value the next argument: say so when it was typed so.
+        return quoted("Unknown format ", subject, ": ") + formatNames() +
+               (result.detail.size() > 2
+                    ? quoted(" (", result.detail, " takes its value from the next argument)")
+                    : "") +
+               "\n";
     case ErrorCode::invalidHexValue:
         return quoted("Invalid hex value ", subject, " for -") + result.option + "\n";
     case ErrorCode::cantOpenInput:
@@ -111,7 +156,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     case ErrorCode::forcedPathUnavailable:
         return quoted("PIXFOLD_FORCE_PATH=", subject,
                       ": not portable, avx2 or avx512, or not on this processor\n");
-    case ErrorCode::unknownOption:
+    case ErrorCode::ignoredOption:
         return quoted("Ignoring unknown option ", subject, "\n");
     case ErrorCode::onlyFirstImage:
         return "Only the first image was converted; -s converts every image\n";
@@ -119,11 +164,9 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     return {};
 }
 
-int reportFailure(const Result& result, std::string_view usageText) {
-    const std::string message = errorMessage(result, usageText);
-    std::FILE* stream = errorGoesToStandardOutput(result.code) ? stdout : stderr;
-    writeText(stream, message);
-    std::fflush(stream);
+int reportFailure(const Result& result, const ToolTexts& texts) {
+    writeText(stderr, errorMessage(result, texts));
+    std::fflush(stderr);
     return 1;
 }
 

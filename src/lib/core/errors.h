@@ -12,8 +12,14 @@ namespace pixfold {
 
 enum class ErrorCode {
     none,
-    usage,           // too few arguments, an extra one, or a value missing
-    unknownFormat,   // -f with a name that is not a format
+    usage,              // fewer than two arguments: the usage text alone
+    unexpectedArgument, // an argument after the last path
+    unknownLongOption,  // a long option other than --help, --version and --
+    unknownOption,      // pixunfold: an option it does not know
+    optionNeedsValue,   // an option that takes a value is the last argument
+    missingPaths,       // fewer paths (or pixunfold arguments) than the tool takes
+    standardInputTwice, // pixunfold: records and alpha stream both from standard input
+    unknownFormat,      // -f with a name that is not a format
     invalidHexValue, // a hexadecimal option value with no digit
     cantOpenInput,
     cantReadInput,       // a read error that is not the end of the file
@@ -36,7 +42,7 @@ enum class ErrorCode {
     alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
     forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
     // Notices: lines that report something and do not fail the run.
-    unknownOption, // an unknown short option, passed over
+    ignoredOption, // pixfold: an unknown short option, passed over
     onlyFirstImage // another image follows the first, and -s was not given
 };
 
@@ -44,6 +50,7 @@ enum class ErrorCode {
 struct Result {
     ErrorCode code = ErrorCode::none;
     std::string subject;             // the path or option value the message names
+    std::string detail;              // a second word it names: a missing path, an option as typed
     char option = 0;                 // invalidHexValue: the option, as typed
     std::uint64_t actualBytes = 0;   // size messages: what the file holds...
     bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
