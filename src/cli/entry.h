@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cleanup.h"
-#include "core/errors.h"
+#include "errors.h"
 #include "messages.h"
 #include "wide.h"
 

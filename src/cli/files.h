@@ -2,7 +2,7 @@
 // input), whole writes, and file identity for same-file checks.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "netpbm/input_stream.h"
 
 #include <cstddef>

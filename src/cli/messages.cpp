@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include "core/texts.h"
 #include "format/formats.h"
 #include "wide.h"
 
@@ -128,7 +129,7 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::truncatedInput:
         return quoted("Input file ", subject, " is truncated\n");
     case ErrorCode::sampleExceedsMax:
-        return "Sample value exceeds maximum value\n";
+        return std::string(sampleAboveMaximumText) + "\n";
     case ErrorCode::cantWriteOutput:
         return quoted("Can't write output file ", subject, "\n");
     case ErrorCode::cantWriteStdout:
@@ -154,8 +155,7 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
     case ErrorCode::forcedPathUnavailable:
-        return quoted("PIXFOLD_FORCE_PATH=", subject,
-                      ": not portable, avx2 or avx512, or not on this processor\n");
+        return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
     case ErrorCode::ignoredOption:
         return quoted("Ignoring unknown option ", subject, "\n");
     case ErrorCode::onlyFirstImage:

@@ -1,7 +1,7 @@
 // The one line that reports each failure or notice, and where it goes.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 
 #include <string>
 #include <string_view>

@@ -20,7 +20,7 @@
 // short and fixed in form: .pixfold-<16 hex digits>.tmp.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "files.h"
 
 #include <cstddef>

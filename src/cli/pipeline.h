@@ -12,7 +12,7 @@
 // is the one returned.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 
 #include <cstddef>
 #include <cstdint>

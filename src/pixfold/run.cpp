@@ -56,9 +56,8 @@ struct FoldOutputs {
 };
 
 // A reader's failure, naming the input.
-Result inputFailure(Result result, const FoldCommandLine& line) {
-    result.subject = line.inputPath;
-    return result;
+Result inputFailure(Status status, const FoldCommandLine& line) {
+    return failure(status, line.inputPath);
 }
 
 // Streams one image's raster block by block. With a second set of buffers,
@@ -86,9 +85,9 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
             std::size_t pixels = 0;
-            const Result got = readRaster(input, raster, sampleBytesAt(buffers, filled.count, wide),
+            const Status got = readRaster(input, raster, sampleBytesAt(buffers, filled.count, wide),
                                           buffers.opacity.data() + filled.count, wanted, pixels);
-            if (!succeeded(got)) {
+            if (got != Status::ok) {
                 filled.result = inputFailure(got, line); // the outputs are dropped whole
                 return filled; // after the whole blocks before it are written
             }
@@ -129,7 +128,7 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
 // then "P" and a digit 1 to 7. A pipe or a terminal is read no further.
 bool anotherImageFollows(InputStream& input) {
     bool found = false;
-    if (!isRegularFile(input.descriptor) || !succeeded(findNextImage(input, found)) || !found ||
+    if (!isRegularFile(input.descriptor) || findNextImage(input, found) != Status::ok || !found ||
         readByte(input) != 'P') {
         return false;
     }
@@ -167,12 +166,12 @@ Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine
             return result;
         }
         bool another = false;
-        Result next = findNextImage(input, another);
-        if (succeeded(next) && another) {
+        Status next = findNextImage(input, another);
+        if (next == Status::ok && another) {
             next = readPpmHeader(input, header);
         }
-        if (!succeeded(next) || !another) {
-            return succeeded(next) ? Result{} : inputFailure(next, line);
+        if (next != Status::ok || !another) {
+            return inputFailure(next, line);
         }
     }
 }
@@ -208,8 +207,8 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
     // buffered, as they can't be read to their end without a byte past it.
     const bool exact = !line.imageStream && !isRegularFile(input.descriptor);
     input.refillLimit = exact ? 1 : 0;
-    const Result headerRead = readPpmHeader(input, header);
-    if (!succeeded(headerRead)) {
+    const Status headerRead = readPpmHeader(input, header);
+    if (headerRead != Status::ok) {
         return inputFailure(headerRead, line);
     }
     if (header.kind != RasterKind::binary && header.kind != RasterKind::bitmap) {
@@ -246,9 +245,8 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
 } // namespace
 
 Result runFold(const FoldCommandLine& line, Notices& notices) {
-    const PathChoice& path = pathChoice();
-    if (!path.usable) {
-        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    if (pathStatus() != Status::ok) {
+        return failure(pathStatus(), pathChoice().forcedName);
     }
     InputStream input;
     Result result = openInput(line.inputPath, input);

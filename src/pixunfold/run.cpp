@@ -257,9 +257,8 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
 } // namespace
 
 Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
-    const PathChoice& path = pathChoice(); // PIXFOLD_FORCE_PATH names both ways
-    if (!path.usable) {
-        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    if (pathStatus() != Status::ok) { // PIXFOLD_FORCE_PATH names both ways
+        return failure(pathStatus(), pathChoice().forcedName);
     }
     UnfoldFiles files;
     Result result = openInputs(line, files);

@@ -69,7 +69,7 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
     Expectation result;
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::RasterReader raster;
-    result.headerGood = pixfold::succeeded(pixfold::readPpmHeader(stream, raster.header));
+    result.headerGood = pixfold::readPpmHeader(stream, raster.header) == pixfold::Status::ok;
     if (result.headerGood) {
         result.pixels = pixfold::pixelCount(raster.header.width, raster.header.height);
         std::vector<std::uint16_t> room(pixfold::blockPixels * 4); // 8 bytes a pixel
@@ -80,8 +80,8 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
             std::size_t pixels = 0;
-            if (!pixfold::succeeded(
-                    pixfold::readRaster(stream, raster, samples, opacity.data(), wanted, pixels))) {
+            if (pixfold::readRaster(stream, raster, samples, opacity.data(), wanted, pixels) !=
+                pixfold::Status::ok) {
                 break;
             }
             remaining -= pixels;

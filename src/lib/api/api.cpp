@@ -2,12 +2,14 @@
 // the pixels to the same encode and decode loops the tools run.
 #include "api/api_paths.h"
 
+#include "core/texts.h"
 #include "decode/decoder.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/records.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -252,6 +254,23 @@ pixfold_error encodeOnPath(Path path, const std::uint8_t* src, std::size_t src_s
 
 using namespace pixfold;
 
+namespace {
+
+// The tools say PIXFOLD_FORCE_PATH='<value>': and the same.
+constexpr auto pathUnavailableMessage = [] {
+    constexpr char prefix[] = "PIXFOLD_FORCE_PATH: ";
+    std::array<char, sizeof prefix + sizeof pathUnavailableText - 1> text{};
+    for (std::size_t i = 0; i + 1 < sizeof prefix; ++i) {
+        text[i] = prefix[i];
+    }
+    for (std::size_t i = 0; i < sizeof pathUnavailableText; ++i) {
+        text[sizeof prefix - 1 + i] = pathUnavailableText[i];
+    }
+    return text;
+}();
+
+} // namespace
+
 extern "C" {
 
 const char* pixfold_version(void) {
@@ -269,7 +288,7 @@ const char* pixfold_strerror(pixfold_error error) {
     case PIXFOLD_ERROR_MAX_VALUE:
         return "the maximum value is not 1 to 255";
     case PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX:
-        return "a sample is above the maximum value";
+        return sampleAboveMaximumText;
     case PIXFOLD_ERROR_UNKNOWN_LAYOUT:
         return "unknown pixel layout";
     case PIXFOLD_ERROR_UNKNOWN_FORMAT:
@@ -283,8 +302,7 @@ const char* pixfold_strerror(pixfold_error error) {
     case PIXFOLD_ERROR_NO_KEY_VALUE:
         return "a key plane needs a format with a key value: e655Z or e888Alpha";
     case PIXFOLD_ERROR_PATH_UNAVAILABLE:
-        return "PIXFOLD_FORCE_PATH names no pixel loop this processor runs (portable, avx2, "
-               "avx512)";
+        return pathUnavailableMessage.data();
     default:
         return "unknown error";
     }

@@ -1,7 +1,9 @@
 // Every way a run of either tool can fail, and the one shape a failure takes.
-// Runs return a Result (readers the ErrorCode that becomes one); only a
-// tool's entry turns it into a message, once (see the tools' messages.h).
+// Runs return a Result (the library's readers a Status, which becomes one);
+// only a tool's entry turns it into a message, once (messages.h).
 #pragma once
+
+#include "core/status.h"
 
 #include <cstdint>
 #include <string>
@@ -20,7 +22,7 @@ enum class ErrorCode {
     missingPaths,       // fewer paths (or pixunfold arguments) than the tool takes
     standardInputTwice, // pixunfold: records and alpha stream both from standard input
     unknownFormat,      // -f with a name that is not a format
-    invalidHexValue, // a hexadecimal option value with no digit
+    invalidHexValue,    // a hexadecimal option value with no digit
     cantOpenInput,
     cantReadInput,       // a read error that is not the end of the file
     wrongInputFormat,    // not a binary PPM header we can read
@@ -71,6 +73,31 @@ inline Result sizeFailure(ErrorCode code, std::string_view path, std::uint64_t a
     result.expectedBytes = expectedBytes;
     result.actualIsLowerBound = actualIsLowerBound;
     return result;
+}
+
+// The tools' code for what the library reports.
+constexpr ErrorCode errorOf(Status status) {
+    switch (status) {
+    case Status::ok:
+        return ErrorCode::none;
+    case Status::cantRead:
+        return ErrorCode::cantReadInput;
+    case Status::wrongInputFormat:
+        return ErrorCode::wrongInputFormat;
+    case Status::maxValueTooLarge:
+        return ErrorCode::maxValueTooLarge;
+    case Status::truncated:
+        return ErrorCode::truncatedInput;
+    case Status::sampleExceedsMax:
+        return ErrorCode::sampleExceedsMax;
+    case Status::pathUnavailable:
+        return ErrorCode::forcedPathUnavailable;
+    }
+    return ErrorCode::wrongInputFormat;
+}
+
+inline Result failure(Status status, std::string_view subject = {}) {
+    return failure(errorOf(status), subject);
 }
 
 inline bool succeeded(const Result& result) {
