@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
-#include <utility>
 
 namespace pixfold {
 
@@ -125,16 +124,21 @@ encodeFlaggedGroups(const std::uint8_t* samples, std::size_t first, std::size_t 
 
 // Calls kernel with the format as a compile-time constant, so that each path's
 // loop is compiled once per format.
-template <class Kernel, std::size_t... formats>
-inline void withFormatOf(std::size_t format, Kernel& kernel, std::index_sequence<formats...>) {
-    ((format == formats
-          ? kernel(std::integral_constant<OutputFormat, static_cast<OutputFormat>(formats)>{})
-          : void()),
-     ...);
-}
-
 template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& kernel) {
-    withFormatOf(static_cast<std::size_t>(format), kernel, std::make_index_sequence<formatCount>{});
+    switch (format) {
+    case OutputFormat::e655:
+        kernel(std::integral_constant<OutputFormat, OutputFormat::e655>{});
+        break;
+    case OutputFormat::e655Z:
+        kernel(std::integral_constant<OutputFormat, OutputFormat::e655Z>{});
+        break;
+    case OutputFormat::e888:
+        kernel(std::integral_constant<OutputFormat, OutputFormat::e888>{});
+        break;
+    case OutputFormat::e888Alpha:
+        kernel(std::integral_constant<OutputFormat, OutputFormat::e888Alpha>{});
+        break;
+    }
 }
 
 } // namespace pixfold
