@@ -33,7 +33,7 @@ std::int64_t wrongOutsideTheBand(std::int32_t maxValue, bool difference) {
         const double estimate =
             estimateWide(static_cast<double>(sum), difference ? scale.difference : scale.luma,
                          difference ? differenceWideBias : lumaWideBias);
-        if (nearWideBoundary(estimate) || (difference && sum > half)) {
+        if (nearWideBoundary(estimate) != 0 || (difference && sum > half)) {
             continue;
         }
         const std::int64_t numerator = 2 * range * sum + bias; // always positive

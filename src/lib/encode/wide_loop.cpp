@@ -46,9 +46,7 @@ PIXFOLD_WIDE_INLINE void encodeWideSpan(const std::uint16_t* samples, std::size_
                                        scale.difference, differenceWideBias);
         const double cb = estimateWide(weighInDouble(blueDifferenceWeights, r, g, b),
                                        scale.difference, differenceWideBias);
-        near[i] = static_cast<std::int32_t>(nearWideBoundary(y)) |
-                  static_cast<std::int32_t>(nearWideBoundary(cr)) |
-                  static_cast<std::int32_t>(nearWideBoundary(cb));
+        near[i] = nearWideBoundary(y) | nearWideBoundary(cr) | nearWideBoundary(cb);
         anyNear |= near[i];
         luma[i] = static_cast<std::int32_t>(y);
         // The formula truncates toward zero: a negative difference rounds up.
