@@ -25,7 +25,7 @@ std::int64_t wrongOutsideTheBand(std::int32_t maxValue, bool difference) {
     const WideScale scale = makeWideScale(maxValue);
     const std::int64_t divisor = 2000 * std::int64_t{maxValue};
     const std::int64_t range = difference ? 224 : 219;
-    const std::int64_t bias = (difference ? 257 : 33) * 1000 * std::int64_t{maxValue};
+    const std::int64_t bias = std::int64_t{difference ? 257 : 33} * 1000 * maxValue;
     const std::int64_t half = 500 * std::int64_t{maxValue};
     std::int64_t wrong = 0;
     for (std::int64_t sum = difference ? -half : 0; sum <= 2 * half;
