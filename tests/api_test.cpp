@@ -1,6 +1,8 @@
 // The C API against the tools' own encoder: every colour in each layout's
 // load on every path, the key by alpha, short rows, and the argument checks.
 #include "api/api_paths.h"
+#include "api/sized.h"
+#include "decode/decoder.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "pixfold/pixfold.h"
@@ -229,10 +231,24 @@ struct EncodeCall {
     bool nullRecords = false;
     bool nullAlpha = false;
     bool nullSettings = false;
+    bool recordsOverSource = false;
+
+    // 4 x 2 pixels of RGBA64 below a maximum value, in the same 64 bytes.
+    void wide(std::int32_t maximum) {
+        layout = PIXFOLD_LAYOUT_RGBA64;
+        width = 4;
+        recordsSize = alphaSize = 32;
+        maxValue = maximum;
+        for (std::size_t i = 0; i < 32; ++i) {
+            const std::uint16_t sample = 999;
+            std::memcpy(&source[i * 2], &sample, 2);
+        }
+    }
 
     pixfold_error run() {
+        std::uint8_t* recordsAt = recordsOverSource ? source.data() + 60 : records.data();
         return pixfold_encode(nullSource ? nullptr : source.data(), stride, sourceSize, layout,
-                              nullRecords ? nullptr : records.data(), recordsSize,
+                              nullRecords ? nullptr : recordsAt, recordsSize,
                               nullAlpha ? nullptr : alpha.data(), alphaSize, width, height,
                               maxValue, nullSettings ? nullptr : &settings);
     }
@@ -282,6 +298,40 @@ TEST(Api, EncodeRefusesBadArgumentsBeforeWriting) {
         {"format 4", [](EncodeCall& c) { c.settings.format = outOfRange<pixfold_format>(4); },
          PIXFOLD_ERROR_UNKNOWN_FORMAT},
         {"negative height", [](EncodeCall& c) { c.height = -1; }, PIXFOLD_ERROR_DIMENSIONS},
+        {"negative width", [](EncodeCall& c) { c.width = -1; }, PIXFOLD_ERROR_DIMENSIONS},
+        {"layout -1", [](EncodeCall& c) { c.layout = outOfRange<pixfold_layout>(-1); },
+         PIXFOLD_ERROR_UNKNOWN_LAYOUT},
+        {"layout INT_MIN", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_ENUM_MIN; },
+         PIXFOLD_ERROR_UNKNOWN_LAYOUT},
+        {"format -1", [](EncodeCall& c) { c.settings.format = outOfRange<pixfold_format>(-1); },
+         PIXFOLD_ERROR_UNKNOWN_FORMAT},
+        {"format INT_MIN", [](EncodeCall& c) { c.settings.format = PIXFOLD_FORMAT_ENUM_MIN; },
+         PIXFOLD_ERROR_UNKNOWN_FORMAT},
+        {"settings of no size", [](EncodeCall& c) { c.settings.size = 0; },
+         PIXFOLD_ERROR_SETTINGS_SIZE},
+        {"settings a byte short", [](EncodeCall& c) { --c.settings.size; },
+         PIXFOLD_ERROR_SETTINGS_SIZE},
+        {"records over the source", [](EncodeCall& c) { c.recordsOverSource = true; },
+         PIXFOLD_ERROR_OVERLAP},
+        {"maximum 65535 for 8-bit samples", [](EncodeCall& c) { c.maxValue = 65535; },
+         PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, maximum 65535", [](EncodeCall& c) { c.wide(65535); }, PIXFOLD_OK},
+        {"RGBA64, maximum 65536", [](EncodeCall& c) { c.wide(65536); }, PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, maximum 0", [](EncodeCall& c) { c.wide(0); }, PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, the last blue above the maximum",
+         [](EncodeCall& c) {
+             c.wide(1000);
+             const std::uint16_t above = 1001;
+             std::memcpy(&c.source[16 + 3 * 8 + 4], &above, 2);
+         },
+         PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {"RGBA64, alpha above the maximum",
+         [](EncodeCall& c) {
+             c.wide(1000);
+             const std::uint16_t above = 1001;
+             std::memcpy(&c.source[16 + 3 * 8 + 6], &above, 2);
+         },
+         PIXFOLD_OK},
         {"key by alpha without alpha", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_RGB24; },
          PIXFOLD_ERROR_NO_ALPHA_IN_LAYOUT},
         {"no pixels, no buffers",
@@ -367,6 +417,246 @@ TEST(Api, FormatsByNameAndSize) {
     EXPECT_EQ(pixfold_record_size(PIXFOLD_FORMAT_ENUM_MAX), 0u);
     EXPECT_STREQ(pixfold_version(), PIXFOLD_VERSION_STRING);
     EXPECT_STREQ(pixfold_strerror(outOfRange<pixfold_error>(99)), "unknown error");
+}
+
+} // namespace
+} // namespace pixfold
+
+namespace pixfold {
+namespace {
+
+// The maximum-value check reads every colour sample of every row, and only
+// those: padding between rows and alpha bytes may hold anything.
+TEST(Api, EverySampleOfEveryRowIsHeldToTheMaximum) {
+    struct Case {
+        pixfold_layout layout;
+        std::size_t at; // of a byte set to 9, in 3 rows of 4 pixels, stride 4 pixels + 2
+        pixfold_error error;
+    };
+    const std::size_t rgbStride = 14;
+    const std::size_t rgbaStride = 18;
+    const Case cases[] = {
+        {PIXFOLD_LAYOUT_RGB24, 0, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, 2 * rgbStride + 11, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, rgbStride + 7, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, rgbStride + 12, PIXFOLD_OK}, // padding
+        {PIXFOLD_LAYOUT_BGR24, 2 * rgbStride + 10, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_GRAY8, 2 * 6 + 3, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_GRAY8, 6 + 4, PIXFOLD_OK}, // padding
+        {PIXFOLD_LAYOUT_RGBA32, 2 * rgbaStride + 14, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGBA32, 2 * rgbaStride + 15, PIXFOLD_OK}, // alpha
+        {PIXFOLD_LAYOUT_BGRA32, rgbaStride + 8, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+    };
+    for (const Case& c : cases) {
+        const std::size_t pixelSize = pixfold_layout_pixel_size(c.layout);
+        const std::size_t stride = 4 * pixelSize + 2;
+        std::vector<std::uint8_t> pixels(3 * stride, 8);
+        pixels[c.at] = 9;
+        std::vector<std::uint8_t> records(48);
+        pixfold_settings settings;
+        pixfold_settings_init(&settings);
+        EXPECT_EQ(pixfold_encode(pixels.data(), stride, pixels.size(), c.layout, records.data(),
+                                 records.size(), nullptr, 0, 4, 3, 8, &settings),
+                  c.error)
+            << "layout " << c.layout << ", byte " << c.at;
+    }
+}
+
+TEST(Api, SizesAtTheirEdges) {
+    constexpr std::uint64_t most = SIZE_MAX;
+    struct Case {
+        const char* what;
+        pixfold_error (*size)(std::int32_t, std::int32_t, size_t*);
+        std::int32_t width, height;
+        std::uint64_t bytes; // fits in size_t where it is at most SIZE_MAX
+        pixfold_error error;
+    };
+    const auto e888 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_records_size(PIXFOLD_FORMAT_E888, w, h, b);
+    };
+    const auto e655 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_records_size(PIXFOLD_FORMAT_E655, w, h, b);
+    };
+    const auto alpha = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_alpha_size(PIXFOLD_FORMAT_E888ALPHA, w, h, b);
+    };
+    const auto noAlpha = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_alpha_size(PIXFOLD_FORMAT_E655Z, w, h, b);
+    };
+    const auto rgba64 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_pixels_size(PIXFOLD_LAYOUT_RGBA64, w, h, 0, b);
+    };
+    const auto padded = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, w, h, SIZE_MAX / 2, b);
+    };
+    const std::int32_t big = INT32_MAX;
+    const Case cases[] = {
+        {"e888 3 x 2", e888, 3, 2, 24, PIXFOLD_OK},
+        {"e655 3 x 2", e655, 3, 2, 12, PIXFOLD_OK},
+        {"e888 0 x 5", e888, 0, 5, 0, PIXFOLD_OK},
+        {"e888 65536 x 16384", e888, 65536, 16384, std::uint64_t{1} << 32, PIXFOLD_OK},
+        {"e888 65535 x 16384", e888, 65535, 16384, (std::uint64_t{1} << 32) - 65536, PIXFOLD_OK},
+        {"e888 largest", e888, big, big, std::uint64_t{big} * big * 4, PIXFOLD_OK},
+        {"e888 negative width", e888, -1, 2, 0, PIXFOLD_ERROR_DIMENSIONS},
+        {"e888 negative height", e888, 2, INT32_MIN, 0, PIXFOLD_ERROR_DIMENSIONS},
+        {"alpha 3 x 2", alpha, 3, 2, 24, PIXFOLD_OK},
+        {"no alpha", noAlpha, big, big, 0, PIXFOLD_OK},
+        {"RGBA64 3 x 2", rgba64, 3, 2, 48, PIXFOLD_OK},
+        {"RGBA64 largest: past 64 bits", rgba64, big, big, 0, PIXFOLD_ERROR_TOO_LARGE},
+        {"RGBA64 2^31 - 1 x 2^30", rgba64, big, 1 << 30, std::uint64_t{big} << 33, PIXFOLD_OK},
+        {"a stride of half of size_t, 2 rows", padded, 1, 2, most / 2 + 3, PIXFOLD_OK},
+        {"a stride of half of size_t, 3 rows", padded, 1, 3, 0, PIXFOLD_ERROR_TOO_LARGE},
+    };
+    for (const Case& c : cases) {
+        size_t bytes = 7;
+        pixfold_error wanted = c.error;
+        if (wanted == PIXFOLD_OK && c.bytes > most) {
+            wanted = PIXFOLD_ERROR_TOO_LARGE; // a 32-bit host
+        }
+        EXPECT_EQ(c.size(c.width, c.height, &bytes), wanted) << c.what;
+        EXPECT_EQ(bytes, wanted == PIXFOLD_OK ? c.bytes : 7u) << c.what;
+    }
+    size_t bytes = 0;
+    EXPECT_EQ(pixfold_records_size(PIXFOLD_FORMAT_E888, 1, 1, nullptr), PIXFOLD_ERROR_NULL_POINTER);
+    EXPECT_EQ(pixfold_records_size(PIXFOLD_FORMAT_ENUM_MIN, 1, 1, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    EXPECT_EQ(pixfold_alpha_size(outOfRange<pixfold_format>(4), 1, 1, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    EXPECT_EQ(pixfold_pixels_size(outOfRange<pixfold_layout>(-1), 1, 1, 0, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, 4, 2, 11, &bytes), PIXFOLD_ERROR_STRIDE);
+    EXPECT_EQ(pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, 4, 1, 11, &bytes), PIXFOLD_OK);
+    EXPECT_EQ(bytes, 12u);
+}
+
+// A later library adds fields at the end of pixfold_settings. Here this one
+// is the older party: a struct grown by a field, read from a caller that
+// knows only the fields before it, keeps the new field's default; and a
+// newer caller's struct is read when its new fields ask for nothing.
+TEST(Api, SettingsGrowWithoutBreakingOlderOrNewerCallers) {
+    struct Grown {
+        pixfold_settings known;
+        std::uint32_t added;
+    };
+    Grown ours{};
+    ours.added = 77; // the default of the added field
+    pixfold_settings older;
+    pixfold_settings_init(&older);
+    older.format = PIXFOLD_FORMAT_E655Z;
+    ASSERT_TRUE(readSized(&older, older.size, &ours, sizeof ours, sizeof older));
+    EXPECT_EQ(ours.known.format, PIXFOLD_FORMAT_E655Z);
+    EXPECT_EQ(ours.added, 77u);
+    EXPECT_FALSE(readSized(&older, sizeof older - 1, &ours, sizeof ours, sizeof older));
+
+    std::vector<std::uint8_t> pixel = {200, 100, 50};
+    std::vector<std::uint8_t> record(4);
+    struct Newer {
+        pixfold_settings known;
+        std::uint64_t later;
+    };
+    Newer newer{};
+    pixfold_settings_init_sized(&newer.known, sizeof newer);
+    EXPECT_EQ(newer.known.size, sizeof newer);
+    EXPECT_EQ(newer.known.format, PIXFOLD_FORMAT_E888);
+    EXPECT_EQ(pixfold_encode(pixel.data(), 3, 3, PIXFOLD_LAYOUT_RGB24, record.data(), 4, nullptr, 0,
+                             1, 1, 255, &newer.known),
+              PIXFOLD_OK);
+    EXPECT_EQ(record, (std::vector<std::uint8_t>{0x7B, 0xAF, 0x5C, 0}));
+    newer.later = 1; // something this library can't do
+    EXPECT_EQ(pixfold_encode(pixel.data(), 3, 3, PIXFOLD_LAYOUT_RGB24, record.data(), 4, nullptr, 0,
+                             1, 1, 255, &newer.known),
+              PIXFOLD_ERROR_SETTINGS_SIZE);
+}
+
+TEST(Api, EveryErrorHasItsOwnText) {
+    std::vector<std::string> texts;
+    for (int error = PIXFOLD_OK; error <= PIXFOLD_ERROR_OVERLAP; ++error) {
+        texts.emplace_back(pixfold_strerror(outOfRange<pixfold_error>(error)));
+        EXPECT_NE(texts.back(), "unknown error") << error;
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
+    for (const int unknown : {-1, INT_MIN, PIXFOLD_ERROR_OVERLAP + 1, INT_MAX}) {
+        EXPECT_STREQ(pixfold_strerror(outOfRange<pixfold_error>(unknown)), "unknown error");
+    }
+}
+
+// Decoding to each layout gives RGB24's samples in the layout's order, and
+// for RGBA32 and BGRA32 the key plane as alpha (255 where the format has no
+// key values), on every path.
+class ApiDecodeOnPath : public testing_support::OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(ApiDecodeOnPath);
+
+TEST_P(ApiDecodeOnPath, EachLayoutHoldsTheSamplesAndKeyPlane) {
+    constexpr std::size_t pixels = 4103; // vector steps and a tail
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::vector<std::uint8_t> alpha(pixels * 4);
+    std::uint64_t state = 5;
+    for (std::uint8_t* bytes : {records.data(), alpha.data()}) {
+        for (std::size_t i = 0; i < pixels * 4; ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            bytes[i] = static_cast<std::uint8_t>(i % 12 < 4 ? 0 : state >> 56); // some keys 0
+        }
+    }
+    for (const OutputFormat format : allFormats) {
+        const bool keyed = isKeyedFormat(format);
+        const std::uint8_t* keys =
+            format == OutputFormat::e888Alpha ? alpha.data() : records.data();
+        for (const bool matchGiven : {false, true}) {
+            KeyPlaneTest test{!matchGiven, 0x00000000u};
+            std::vector<std::uint8_t> rgb(pixels * 3);
+            std::vector<std::uint8_t> key(pixels, 255);
+            decodeRecords(records.data(), pixels, makeDecodePlan(format, Path::portable),
+                          rgb.data());
+            if (keyed) {
+                decodeKeyPlane(keys, pixels, format, test, key.data(), Path::portable);
+            }
+            for (const PixelLayout layout : {PixelLayout::rgb24, PixelLayout::bgr24,
+                                             PixelLayout::rgba32, PixelLayout::bgra32}) {
+                const std::size_t size = pixelBytes(layout);
+                std::vector<std::uint8_t> out(pixels * size);
+                decodeRecords(records.data(), pixels, makeDecodePlan(format, path(), layout, test),
+                              out.data(), keyed ? keys : nullptr);
+                std::size_t wrong = 0;
+                for (std::size_t i = 0; i < pixels; ++i) {
+                    const std::uint8_t* pixel = &out[i * size];
+                    wrong += static_cast<std::size_t>(
+                        pixel[redByte(layout)] != rgb[i * 3] ||
+                        pixel[greenByte(layout)] != rgb[i * 3 + 1] ||
+                        pixel[blueByte(layout)] != rgb[i * 3 + 2] ||
+                        (hasAlpha(layout) && pixel[alphaByte(layout)] != key[i]));
+                }
+                EXPECT_EQ(wrong, 0u) << formatName(format) << ", layout "
+                                     << static_cast<int>(layout) << (matchGiven ? ", -1 0" : "");
+            }
+        }
+    }
+}
+
+TEST(Api, DecodeToRefusesLayoutsItDoesNotWrite) {
+    std::vector<std::uint8_t> records(16);
+    std::vector<std::uint8_t> out(64, 0xEE);
+    const auto decode = [&](pixfold_format format, pixfold_layout layout, const std::uint8_t* alpha,
+                            std::uint8_t* into) {
+        return pixfold_decode_to(records.data(), records.size(), alpha, 16, format, into, layout, 8,
+                                 32, nullptr, 0, 0, 2, 2, 0, 0);
+    };
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_GRAY8, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_RGB48, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, outOfRange<pixfold_layout>(-7), nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_ENUM_MIN, PIXFOLD_LAYOUT_RGBA32, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    // RGBA32 of e888Alpha takes its alpha from the alpha values.
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888ALPHA, PIXFOLD_LAYOUT_RGBA32, nullptr, out.data()),
+              PIXFOLD_ERROR_NULL_POINTER);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_RGBA32, records.data(), records.data()),
+              PIXFOLD_ERROR_OVERLAP);
+    EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE));
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_BGRA32, nullptr, out.data()), PIXFOLD_OK);
+    EXPECT_EQ(out[3], 255); // no key values: opaque
 }
 
 } // namespace

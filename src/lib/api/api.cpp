@@ -18,6 +18,21 @@
 
 namespace pixfold {
 
+bool readSized(const void* given, std::size_t givenSize, void* ours, std::size_t ourSize,
+               std::size_t minimum) {
+    if (givenSize < minimum) {
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(given);
+    for (std::size_t i = ourSize; i < givenSize; ++i) {
+        if (bytes[i] != 0) {
+            return false;
+        }
+    }
+    std::memcpy(ours, given, std::min(givenSize, ourSize));
+    return true;
+}
+
 namespace {
 
 static_assert(PIXFOLD_FORMAT_E655 == static_cast<int>(OutputFormat::e655) &&
@@ -213,7 +228,10 @@ bool samplesWithin(const EncodeJob& job) {
     case PixelLayout::rgba64:
         scan(LayoutConstant<PixelLayout::rgba64>{});
         break;
-    default: // RGB24, BGR24, GRAY8: every byte a sample
+    case PixelLayout::gray8:
+        scan(LayoutConstant<PixelLayout::gray8>{});
+        break;
+    default: // RGB24, BGR24: every byte a sample
         scan(LayoutConstant<PixelLayout::rgb24>{});
         break;
     }

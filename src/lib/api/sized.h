@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 namespace pixfold {
 
@@ -14,19 +12,7 @@ namespace pixfold {
 // defaults of the rest; one built against a newer header (larger) may only
 // leave its fields past ours zero, that is asking for nothing this library
 // lacks. False, ours unchanged, otherwise.
-inline bool readSized(const void* given, std::size_t givenSize, void* ours, std::size_t ourSize,
-                      std::size_t minimum) {
-    if (givenSize < minimum) {
-        return false;
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(given);
-    for (std::size_t i = ourSize; i < givenSize; ++i) {
-        if (bytes[i] != 0) {
-            return false;
-        }
-    }
-    std::memcpy(ours, given, givenSize < ourSize ? givenSize : ourSize);
-    return true;
-}
+bool readSized(const void* given, std::size_t givenSize, void* ours, std::size_t ourSize,
+               std::size_t minimum);
 
 } // namespace pixfold
