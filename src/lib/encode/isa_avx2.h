@@ -32,14 +32,20 @@ struct Avx2 {
         __m256i negativeBelow; // 128 in each 16-bit half
     };
 
+    // Where the high 128-bit half's first pixel lies in it: 3-byte pixels
+    // are loaded from byte 8 of the step, so pixel 4 starts at its byte 4.
+    static constexpr std::size_t highHalf(PixelLayout layout) {
+        return pixelBytes(layout) == 3 ? 4 : 0;
+    }
+
     template <PixelLayout layout> PIXFOLD_AVX2 static Constants constants(const EncodePlan& plan) {
         // Hidden from the optimiser: GCC rewrites a compare with a known 128
         // as a min and an equality test, one instruction more a step.
         __m256i negativeBelow = _mm256_set1_epi16(128);
         __asm__("" : "+x"(negativeBelow));
-        // In each 128-bit half: its 4 pixels from byte 0 (loadPairs).
-        static constexpr std::array<std::int8_t, 32> rg = redGreenOrder<32>(layout, true);
-        static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, true);
+        // In each 128-bit half: its 4 pixels (loadPairs).
+        static constexpr std::array<std::int8_t, 32> rg = redGreenOrder<32>(layout, highHalf(layout));
+        static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, highHalf(layout));
         return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rg.data())),
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data())),
                 _mm256_set1_epi32(plan.keyTransparent ? -1 : 0),
@@ -52,20 +58,18 @@ struct Avx2 {
                 negativeBelow};
     }
 
-    // A step of 3-byte pixels reads 28 bytes: its 8 pixels and 4 bytes of the
-    // next, so it reads into 10 pixels; the others read their 8 alone.
-    static constexpr std::size_t readPixels(PixelLayout layout) {
-        return pixelBytes(layout) == 3 ? 10 : 8;
+    // A step reads its 8 pixels and no byte more.
+    static constexpr std::size_t readPixels(PixelLayout /*layout*/) { return 8; }
+
+    static constexpr std::size_t vectorEnd(PixelLayout /*layout*/, std::size_t pixelCount) {
+        return pixelCount - pixelCount % 8;
     }
 
-    // The last step starts readPixels or more before the end.
-    static constexpr std::size_t vectorEnd(PixelLayout layout, std::size_t pixelCount) {
-        return pixelCount < readPixels(layout) ? 0 : (pixelCount - readPixels(layout)) / 8 * 8 + 8;
-    }
-
-    // 3-byte pixels 0 to 3 to the low 128-bit half, 4 to 7 to the high: two
-    // loads, not one and a cross-half permute, which would queue on the
-    // shuffle port. 4-byte pixels fill the halves so; greys widen to lanes.
+    // 3-byte pixels 0 to 3 to the low 128-bit half (bytes 0 to 11 of the
+    // step) and 4 to 7 to the high (bytes 8 to 23, the pixels from its byte
+    // 4 on): two loads, not one and a cross-half permute, which would queue
+    // on the shuffle port, and none past the step's last pixel. 4-byte pixels
+    // fill the halves so; greys widen to lanes.
     template <PixelLayout layout>
     PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
                                         bool /*inside: always*/) {
@@ -76,7 +80,7 @@ struct Avx2 {
                     _mm256_setzero_si256()};
         } else {
             const __m256i raw = pixelBytes(layout) == 3
-                                    ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 12),
+                                    ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 8),
                                                           reinterpret_cast<const __m128i*>(in))
                                     : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
             __m256i transparent = _mm256_setzero_si256();

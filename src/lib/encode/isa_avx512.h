@@ -61,8 +61,8 @@ struct Avx512 {
     // masks leave out are zero.
     template <PixelLayout layout>
     PIXFOLD_AVX512 static Constants constants(const EncodePlan& plan) {
-        static constexpr std::array<std::int8_t, 64> rg = redGreenOrder<64>(layout, false);
-        static constexpr std::array<std::int8_t, 64> b = blueOrder<64>(layout, false);
+        static constexpr std::array<std::int8_t, 64> rg = redGreenOrder<64>(layout, 0);
+        static constexpr std::array<std::int8_t, 64> b = blueOrder<64>(layout, 0);
         return {_mm512_loadu_si512(rg.data()),
                 _mm512_loadu_si512(b.data()),
                 static_cast<__mmask16>(plan.keyTransparent ? 0xFFFFu : 0u),

@@ -42,22 +42,24 @@ inline void encodeWith(const std::uint8_t* pixels, std::size_t pixelCount, const
     });
 }
 
-// Byte indices of a byte shuffle that puts, in 32-bit lane i of a group of
-// `lanes`, the samples first and second (-1: none) of pixel i as 16-bit values,
-// the pixels `bytes` apart; the rest are zero (-1). A 256-bit shuffle works
-// within each 128-bit half, so with halves set, lane i of each half takes
-// pixel i of that half.
+// Byte indices of a byte shuffle that puts, in 32-bit lane i, the samples
+// first and second (-1: none) of pixel i as 16-bit values, the pixels
+// `bytes` apart; the rest are zero (-1). A 256-bit shuffle (size 32) works
+// within each 128-bit half: lane i of each half takes pixel i of that half,
+// the high half's pixels from its byte highStart on.
 template <std::size_t size>
 constexpr std::array<std::int8_t, size> pairOrder(std::size_t bytes, std::size_t first, int second,
-                                                  bool halves) {
+                                                  std::size_t highStart) {
     std::array<std::int8_t, size> order{};
     for (std::size_t lane = 0; lane < size / 4; ++lane) {
+        const bool halves = size == 32;
         const std::size_t pixel = halves ? lane % 4 : lane;
-        order[lane * 4] = static_cast<std::int8_t>(pixel * bytes + first);
+        const std::size_t start = (halves && lane >= 4 ? highStart : 0) + pixel * bytes;
+        order[lane * 4] = static_cast<std::int8_t>(start + first);
         order[lane * 4 + 1] = -1;
         order[lane * 4 + 2] =
             second < 0 ? std::int8_t{-1}
-                       : static_cast<std::int8_t>(pixel * bytes + static_cast<std::size_t>(second));
+                       : static_cast<std::int8_t>(start + static_cast<std::size_t>(second));
         order[lane * 4 + 3] = -1;
     }
     return order;
@@ -65,14 +67,14 @@ constexpr std::array<std::int8_t, size> pairOrder(std::size_t bytes, std::size_t
 
 // The (red, green) and (blue, none) orders of a layout.
 template <std::size_t size>
-constexpr std::array<std::int8_t, size> redGreenOrder(PixelLayout layout, bool halves) {
+constexpr std::array<std::int8_t, size> redGreenOrder(PixelLayout layout, std::size_t highStart) {
     return pairOrder<size>(pixelBytes(layout), redByte(layout), static_cast<int>(greenByte(layout)),
-                           halves);
+                           highStart);
 }
 
 template <std::size_t size>
-constexpr std::array<std::int8_t, size> blueOrder(PixelLayout layout, bool halves) {
-    return pairOrder<size>(pixelBytes(layout), blueByte(layout), -1, halves);
+constexpr std::array<std::int8_t, size> blueOrder(PixelLayout layout, std::size_t highStart) {
+    return pairOrder<size>(pixelBytes(layout), blueByte(layout), -1, highStart);
 }
 
 // Tail pixels are copied to a buffer padded with zeros to this many whole
