@@ -44,7 +44,8 @@ struct Avx2 {
         __m256i negativeBelow = _mm256_set1_epi16(128);
         __asm__("" : "+x"(negativeBelow));
         // In each 128-bit half: its 4 pixels (loadPairs).
-        static constexpr std::array<std::int8_t, 32> rg = redGreenOrder<32>(layout, highHalf(layout));
+        static constexpr std::array<std::int8_t, 32> rg =
+            redGreenOrder<32>(layout, highHalf(layout));
         static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, highHalf(layout));
         return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rg.data())),
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data())),
