@@ -7,6 +7,7 @@
 #include "format/formats.h"
 #include "pixfold/pixfold.h"
 #include "support/paths.h"
+#include "support/sampling.h"
 
 #include <gtest/gtest.h>
 
@@ -62,13 +63,6 @@ void putPixel(std::uint8_t* at, pixfold_layout layout, std::uint8_t r, std::uint
     }
 }
 
-// Under an emulator every colour takes minutes: there the tests take every
-// 15th red (and so still every green and blue in every lane).
-#ifdef PIXFOLD_TEST_EMULATOR
-constexpr int redStep = 15;
-#else
-constexpr int redStep = 1;
-#endif
 
 // Each layout's own load on each path: every colour (every grey for GRAY8)
 // in rows of 4096 pixels, padded, with a key colour, and for RGBA32 alpha 0
@@ -128,7 +122,7 @@ TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
         const std::size_t rows = (count + width - 1) / width;
         const std::size_t across = std::min(width, count);
         const pixfold_settings settings = keyedSettings(c.format, c.keyTransparent);
-        for (int red = 0; red < (grey ? 1 : 256); red += redStep) {
+        for (int red = 0; red < (grey ? 1 : 256); red += testing_support::sampleStride()) {
             for (std::size_t i = 0; i < count; ++i) {
                 const auto g = static_cast<std::uint8_t>(grey ? i : i / 256);
                 const auto b = static_cast<std::uint8_t>(grey ? i : i % 256);
