@@ -250,7 +250,8 @@ TEST_F(Pipeline, RunsWritingOnePathAtOnceLeaveOneWholeOutput) {
                                     setup));
     }
     for (const StartedProcess& started : runs) {
-        EXPECT_EQ(finishProcess(started).status, 0);
+        const ProcessRun run = finishProcess(started);
+        EXPECT_EQ(run.status, 0) << run.standardError;
     }
     const Bytes result = readFile(output);
     EXPECT_NE(std::find(valid.begin(), valid.end(), result), valid.end());
@@ -497,7 +498,7 @@ TEST_F(Pipeline, StandardOutputFilesAreCutBackAfterAFailedRun) {
         ASSERT_EQ(write(writer, image.data(), image.size() / 2),
                   static_cast<ssize_t>(image.size() / 2));
         if (append) { // the records wait in a temporary file
-            EXPECT_TRUE(waitForTemporaryFile(folder.path("")));
+            EXPECT_TRUE(waitForOpenTemporaryFile(started.id));
         }
         for (int wait = 0; wait < 1000 && !append && readFile(target).empty(); ++wait) {
             usleep(10000);

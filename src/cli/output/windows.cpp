@@ -1,0 +1,3 @@
+// The transaction's steps on Windows.
+#ifdef _WIN32
+#endif
