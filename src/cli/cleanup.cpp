@@ -207,6 +207,9 @@ CleanupSignalsBlocked::CleanupSignalsBlocked() {
 }
 
 CleanupSignalsBlocked::~CleanupSignalsBlocked() {
+    if (!release) {
+        return; // the depth stays above 0: a signal is noted and never acted on
+    }
     blockDepth = blockDepth - 1;
     const int signalNumber = deferredSignal;
     if (blockDepth == 0 && signalNumber != 0) {
@@ -244,7 +247,9 @@ CleanupSignalsBlocked::CleanupSignalsBlocked() : before() {
 }
 
 CleanupSignalsBlocked::~CleanupSignalsBlocked() {
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (release) {
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
 }
 
 bool cleanupSignalPending() {

@@ -63,6 +63,11 @@ struct CleanupSignalsBlocked {
     ~CleanupSignalsBlocked();
     CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
     CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+    // Keeps them blocked when the block ends, until the process exits: once
+    // the outputs are committed the run is over, and a signal that comes later
+    // changes neither them nor the exit status.
+    void holdToTheEnd() { release = false; }
+    bool release = true;
 #ifndef _WIN32
     sigset_t before;
 #endif

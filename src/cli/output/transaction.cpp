@@ -226,9 +226,9 @@ Result commit(OutputFile* const* outputs, std::size_t count) {
 } // namespace
 
 Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runResult) {
-    // A signal now waits until every target is new, or old again, and every
-    // cleanup slot disarmed.
-    const CleanupSignalsBlocked blocked;
+    // A signal now waits until every target is old again, or, once every one
+    // is new, until the process exits: the exit status then says they are.
+    CleanupSignalsBlocked blocked;
     if (succeeded(runResult)) {
         std::vector<FolderLock> locks = lockFolders(outputs, count);
         runResult = commit(outputs, count);
@@ -250,6 +250,9 @@ Result finishOutputs(OutputFile* const* outputs, std::size_t count, Result runRe
     }
     for (std::size_t i = 0; i < count; ++i) {
         release(*outputs[i]);
+    }
+    if (succeeded(runResult)) {
+        blocked.holdToTheEnd();
     }
     return runResult;
 }
