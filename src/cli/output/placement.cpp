@@ -4,6 +4,7 @@
 #include "output/output.h"
 
 #include "cleanup.h"
+#include "wide.h"
 
 #include <chrono>
 #include <cstdio>
@@ -52,6 +53,10 @@ OutputRoute routeOf(const Target& target) {
         if (target.descriptor < 0) { // another process's: opened anew, written over
             return OutputRoute::copyIn;
         }
+#ifdef _WIN32
+        return OutputRoute::atPosition; // no cut-back on a signal there: always from a temporary
+                                        // file
+#endif
         // > file: nothing to keep, and a failure or a signal cuts it back.
         return fileLength(target.descriptor) == 0 && !isAppending(target.descriptor) &&
                        mayShrink(target.descriptor)
@@ -166,6 +171,9 @@ Result prepareOutput(OutputFile& output) {
         output.inPlace.descriptor = takeDescriptor(target);
         return openTemporaryElsewhere(output);
     case OutputRoute::straight: {
+#ifdef _WIN32
+        break; // not taken there
+#else
         InPlaceState& state = output.inPlace;
         output.descriptor = takeDescriptor(target);
         state.descriptor = duplicate(output.descriptor); // cuts back, after the writer is closed
@@ -175,6 +183,7 @@ Result prepareOutput(OutputFile& output) {
                                 ? -1
                                 : armCutBack(state.descriptor, state.oldLength, state.position);
         return state.cleanupSlot >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, output.path);
+#endif
     }
     }
     return failure(ErrorCode::cantOpenOutput, output.path);

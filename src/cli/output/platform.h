@@ -34,7 +34,9 @@ struct Target {
     int descriptor = -1;           // descriptor: a copy of it; -1 to be opened by name
 #ifdef _WIN32
     std::wstring folderPath; // the full path of the final folder
-    void* folder = nullptr;  // a handle on it, held so it can't be moved meanwhile
+    std::wstring fullPath;   // and of the target
+    void* folder = nullptr;  // a handle on the folder, held so it can't be moved meanwhile
+    void* held = nullptr;    // on the existing target: its identity can't be reused
 #else
     int folder = -1; // the final folder (O_PATH)
     int held = -1;   // the existing target (O_PATH): its identity can't be reused
