@@ -89,6 +89,15 @@ Result openTemporaryElsewhere(OutputFile& output) {
     return {};
 }
 
+// The commit saves the bytes an in-place write overwrites, to put them back:
+// a file whose bytes can't be read back is refused before converting.
+bool canReadBack(int descriptor) {
+    int reader = openForReading(descriptor);
+    const bool readable = reader >= 0;
+    closeChecked(reader);
+    return readable;
+}
+
 int takeDescriptor(Target& target) {
     const int descriptor = target.descriptor;
     target.descriptor = -1;
@@ -161,15 +170,22 @@ Result prepareOutput(OutputFile& output) {
         [[fallthrough]];
     case OutputRoute::copyIn:
         output.inPlace.descriptor = takeDescriptor(target);
-        if (output.inPlace.descriptor < 0) {
+        if (output.inPlace.descriptor < 0 || !canReadBack(output.inPlace.descriptor)) {
             return failure(ErrorCode::cantOpenOutput, output.path);
         }
         return openTemporaryElsewhere(output);
     case OutputRoute::create:
         return openTemporaryElsewhere(output);
-    case OutputRoute::atPosition:
-        output.inPlace.descriptor = takeDescriptor(target);
+    case OutputRoute::atPosition: {
+        const int descriptor = takeDescriptor(target);
+        output.inPlace.descriptor = descriptor;
+        const bool overwrites =
+            !isAppending(descriptor) && currentPosition(descriptor) < fileLength(descriptor);
+        if (overwrites && !canReadBack(descriptor)) {
+            return failure(ErrorCode::cantOpenOutput, output.path);
+        }
         return openTemporaryElsewhere(output);
+    }
     case OutputRoute::straight: {
 #ifdef _WIN32
         break; // not taken there
