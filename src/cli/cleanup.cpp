@@ -2,11 +2,13 @@
 
 #include "wide.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -258,12 +260,9 @@ bool cleanupSignalPending() {
     if (::sigpending(&pending) != 0) {
         return false;
     }
-    for (const int signalNumber : cleanupSignals) {
-        if (sigismember(&pending, signalNumber) == 1) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(
+        std::begin(cleanupSignals), std::end(cleanupSignals),
+        [&pending](int signalNumber) { return sigismember(&pending, signalNumber) == 1; });
 }
 
 void prepareProcess() {

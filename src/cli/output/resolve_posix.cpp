@@ -48,6 +48,14 @@ bool sameObject(const FileIdentity& first, const FileIdentity& second) {
            first.inode == second.inode;
 }
 
+// The root folder, reached through /proc where it can be: an emulator that
+// runs the tools with a prefix for the guest's own files (qemu-user's -L)
+// hands "/" itself over to that prefix.
+int openRoot() {
+    const int root = ::open("/proc/self/root", folderFlags);
+    return root >= 0 ? root : ::open("/", folderFlags);
+}
+
 void replaceFolder(int& folder, int next) {
     if (folder >= 0) {
         ::close(folder);
@@ -90,7 +98,8 @@ bool kernelWouldOpen(int folder, const struct stat& file) {
     if (level == 0 || ::geteuid() == 0 || ::fstat(folder, &status) != 0) {
         return true;
     }
-    const bool open = (status.st_mode & S_IWOTH) != 0 || (level >= 2 && (status.st_mode & S_IWGRP));
+    const bool open =
+        (status.st_mode & S_IWOTH) != 0 || (level >= 2 && (status.st_mode & S_IWGRP) != 0);
     return (status.st_mode & S_ISVTX) == 0 || !open || file.st_uid == ::geteuid() ||
            file.st_uid == status.st_uid;
 }
@@ -238,7 +247,7 @@ Result resolveTarget(const char* path, Target& target) {
     if (text.empty()) {
         return failure(ErrorCode::cantOpenOutput, path);
     }
-    int folder = ::open(text[0] == '/' ? "/" : ".", folderFlags);
+    int folder = text[0] == '/' ? openRoot() : ::open(".", folderFlags);
     std::vector<std::string> pending;
     pushComponents(text, pending);
     int links = 0;
@@ -290,7 +299,7 @@ Result resolveTarget(const char* path, Target& target) {
                 break;
             }
             if (link[0] == '/') {
-                replaceFolder(folder, ::open("/", folderFlags));
+                replaceFolder(folder, openRoot());
             }
             pushComponents(link, pending);
             continue;
