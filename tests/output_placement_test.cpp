@@ -224,8 +224,9 @@ TEST_F(Placement, TheSameSocketAsStandardInputAndOutputIsAllowed) {
 }
 
 // Item: what is checked is what is opened. A FIFO output swapped for a link
-// to another file after the run has looked at it is not followed.
-TEST_F(Placement, AFifoSwappedForALinkIsNotFollowed) {
+// to another file, or for that file itself, after the run has looked at it is
+// not written.
+TEST_F(Placement, AFifoSwappedAfterTheLookIsNotWritten) {
 #ifdef PIXFOLD_TEST_EMULATOR
     GTEST_SKIP() << "strace would trace the emulator";
 #endif
@@ -254,34 +255,45 @@ TEST_F(Placement, AFifoSwappedForALinkIsNotFollowed) {
         }
     }
     ASSERT_GT(writing, 0);
-    writeFile(precious, bytesOf("precious"));
-    ProcessSetup held;
-    held.runAs = {"strace", "-f",
-                  "-o",     "/dev/null",
-                  "-e",     "inject=openat:delay_enter=3000000:when=" + std::to_string(writing)};
-    const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {input, fifo}, held);
-    // The run waits in that openat: its thread shows the call in /proc.
-    bool waiting = false;
-    const std::string children =
-        "/proc/" + std::to_string(started.id) + "/task/" + std::to_string(started.id) + "/children";
-    for (int wait = 0; wait < 200 && !waiting; ++wait) {
-        usleep(10000);
-        std::ifstream childList(children);
-        int child = 0;
-        std::ifstream syscall;
-        if (childList >> child) {
-            syscall.open("/proc/" + std::to_string(child) + "/syscall");
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "a link to another file" : "another file");
+        std::filesystem::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        writeFile(precious, bytesOf("precious"));
+        ProcessSetup held;
+        held.runAs = {
+            "env",    "ASAN_OPTIONS=detect_leaks=0",
+            "strace", "-f",
+            "-o",     "/dev/null",
+            "-e",     "inject=openat:delay_enter=3000000:when=" + std::to_string(writing)};
+        const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {input, fifo}, held);
+        // The run waits in that openat: its thread shows the call in /proc.
+        bool waiting = false;
+        const std::string children = "/proc/" + std::to_string(started.id) + "/task/" +
+                                     std::to_string(started.id) + "/children";
+        for (int wait = 0; wait < 200 && !waiting; ++wait) {
+            usleep(10000);
+            std::ifstream childList(children);
+            int child = 0;
+            std::ifstream syscall;
+            if (childList >> child) {
+                syscall.open("/proc/" + std::to_string(child) + "/syscall");
+            }
+            long number = -1;
+            waiting = (syscall >> number) && number == SYS_openat;
         }
-        long number = -1;
-        waiting = (syscall >> number) && number == SYS_openat;
+        EXPECT_TRUE(waiting);
+        std::filesystem::remove(fifo);
+        if (link) {
+            std::filesystem::create_symlink(precious, fifo);
+        } else {
+            std::filesystem::rename(precious, fifo);
+        }
+        const ProcessRun run = finishProcess(started);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, "Can't open output file '" + fifo + "'\n");
+        EXPECT_EQ(readFile(link ? precious : fifo), bytesOf("precious"));
     }
-    EXPECT_TRUE(waiting);
-    std::filesystem::remove(fifo);
-    std::filesystem::create_symlink(precious, fifo);
-    const ProcessRun run = finishProcess(started);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.standardError, "Can't open output file '" + fifo + "'\n");
-    EXPECT_EQ(readFile(precious), bytesOf("precious"));
 }
 
 // Item: runs on one pair of paths at once leave the pair of one run, and a

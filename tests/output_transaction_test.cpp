@@ -256,6 +256,13 @@ TEST_P(PairRun, EveryInjectedFailureOrSignalLeavesBothOutputsNewOrBothOld) {
                     // targets are put back and the signal ends the run.
                     EXPECT_EQ(outcome.status, 128 + SIGTERM);
                 }
+                const Pair& pair = GetParam();
+                const bool inPlace = pair.first == Place::appendedStdout ||
+                                     pair.second == Place::appendedStdout ||
+                                     pair.second == Place::mounted;
+                if (inPlace && injection == "inject=fallocate:error=EIO:when=1") {
+                    EXPECT_EQ(outcome.status, 1); // no room reserved: nothing written in place
+                }
                 failedRuns += outcome.status != 0 ? 1 : 0;
             }
         }

@@ -688,7 +688,10 @@ TEST_F(Pipeline, ClosedDescriptorsStayClosedToNamedPathsAndDevicesAreWrittenInPl
 TEST_F(Pipeline, OutputsAreOpenedBeforeAnyPixelAndMessagesStayOnOneLine) {
     const std::string broken = folder.path("trunc.ppm");
     writeFile(broken, truncatedImage());
-    for (const std::string& path : {std::string(), folder.path("no/such/folder.yuv")}) {
+    writeFile(folder.path("plain"), bytesOf("plain"));
+    // A trailing slash asks for a folder, as the kernel reads it.
+    for (const std::string& path :
+         {std::string(), folder.path("no/such/folder.yuv"), folder.path("plain/")}) {
         const ToolRun run = runTool({broken, path});
         EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
     }

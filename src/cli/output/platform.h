@@ -76,6 +76,7 @@ struct Backup {
     bool oldExists = false; // a file was there to replace
     bool byRename = false;  // no link could be made: the old file is renamed to name
     bool kept = false;      // name holds the old file now
+    bool mounted = false;   // the old file is a mount point: it can only be written in place
 };
 
 // A temporary file's name: short and fixed in form, .pixfold-<16 hex digits>.tmp.

@@ -163,6 +163,10 @@ bool makeBackup(const Target& target, Backup& backup) {
             backup.kept = true;
             return true;
         }
+        if (errno == EXDEV) { // a mount point that the resolution could not tell
+            backup.mounted = true;
+            return false;
+        }
         if (errno != EEXIST) {
             break;
         }

@@ -30,14 +30,28 @@ bool saveOldBytes(InPlaceState& state, long long from, long long length) {
     return saved;
 }
 
+bool getReady(OutputFile& output);
+
+// A file found at the commit to be a mount point (where the system does not
+// tell one at the resolution, as under an emulator) is copied in from the
+// temporary file beside it.
+bool copyInstead(OutputFile& output) {
+    output.route = OutputRoute::copyIn;
+    output.inPlace.descriptor = openTargetForWriting(output.target);
+    return output.inPlace.descriptor >= 0 && getReady(output);
+}
+
 // Phase one: nothing a user sees changes.
 bool getReady(OutputFile& output) {
     InPlaceState& state = output.inPlace;
     const long long length = output.written;
     switch (output.route) {
     case OutputRoute::replace:
+        if (!makeBackup(output.target, output.backup)) {
+            return output.backup.mounted && copyInstead(output);
+        }
         return keepOwnerAndMode(output.target, output.temporary) &&
-               closeTemporary(output.temporary) && makeBackup(output.target, output.backup);
+               closeTemporary(output.temporary);
     case OutputRoute::copyIn:
         state.oldLength = fileLength(state.descriptor);
         return state.oldLength >= 0 && reserveSpace(state.descriptor, 0, length) &&
@@ -209,9 +223,6 @@ Result commit(OutputFile* const* outputs, std::size_t count) {
     for (const auto& [route, step] : steps) {
         for (std::size_t i = 0; i < count; ++i) {
             OutputFile& output = *outputs[i];
-            if (cleanupSignalPending()) { // it ends the process once the targets are back
-                return writeFailure(output);
-            }
             if (output.route == route && !step(output)) {
                 return writeFailure(output);
             }
@@ -220,6 +231,7 @@ Result commit(OutputFile* const* outputs, std::size_t count) {
             return failure(ErrorCode::sameOutputs);
         }
     }
+    // A signal that came meanwhile ends the run once the targets are back.
     return cleanupSignalPending() ? writeFailure(*outputs[0]) : Result{};
 }
 
