@@ -146,6 +146,27 @@ TEST_F(Placement, NoTemporaryFolderFailsBeforeConverting) {
     }
 }
 
+// The bytes an in-place write overwrites are saved for the rollback: a file
+// this user can't read back is refused before converting.
+TEST_F(Placement, AnOverwriteThatCantBeReadBackIsRefusedBeforeConverting) {
+    if (!isRoot() || !onPath("setpriv")) {
+        GTEST_SKIP() << "needs root and setpriv to run as a user who can't read the file";
+    }
+    ASSERT_EQ(chmod(folder.path("").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(broken.c_str(), 0644), 0);
+    const std::string log = folder.path("write-only.log");
+    writeFile(log, bytesOf("0123456789"));
+    ASSERT_EQ(chmod(log.c_str(), 0222), 0);
+    ProcessSetup other;
+    other.runAs = {"setpriv", "--reuid=54321", "--regid=54321", "--clear-groups"};
+    other.standardOutputDescriptor = open(log.c_str(), O_WRONLY); // 1<> without the read
+    const ProcessRun run = runProcess(PIXFOLD_EXECUTABLE, {broken, "-"}, other);
+    close(other.standardOutputDescriptor);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.standardError, "Can't open output file '-'\n");
+    EXPECT_EQ(readFile(log), bytesOf("0123456789"));
+}
+
 // Item: a folder that removes no name gets the new file whole, and nothing else.
 TEST_F(Placement, AppendOnlyFoldersGetTheOutputAndNothingElse) {
     const std::string kept = folder.path("kept");
@@ -267,11 +288,12 @@ TEST_F(Placement, AFifoSwappedAfterTheLookIsNotWritten) {
             "-o",     "/dev/null",
             "-e",     "inject=openat:delay_enter=3000000:when=" + std::to_string(writing)};
         const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {input, fifo}, held);
-        // The run waits in that openat: its thread shows the call in /proc.
-        bool waiting = false;
+        // The run waits in that openat: its thread shows the call in /proc,
+        // poll after poll (any other call passes in a moment).
+        int seen = 0;
         const std::string children = "/proc/" + std::to_string(started.id) + "/task/" +
                                      std::to_string(started.id) + "/children";
-        for (int wait = 0; wait < 200 && !waiting; ++wait) {
+        for (int wait = 0; wait < 250 && seen < 5; ++wait) {
             usleep(10000);
             std::ifstream childList(children);
             int child = 0;
@@ -280,8 +302,9 @@ TEST_F(Placement, AFifoSwappedAfterTheLookIsNotWritten) {
                 syscall.open("/proc/" + std::to_string(child) + "/syscall");
             }
             long number = -1;
-            waiting = (syscall >> number) && number == SYS_openat;
+            seen = (syscall >> number) && number == SYS_openat ? seen + 1 : 0;
         }
+        const bool waiting = seen >= 5;
         EXPECT_TRUE(waiting);
         std::filesystem::remove(fifo);
         if (link) {
