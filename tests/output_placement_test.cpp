@@ -367,7 +367,7 @@ TEST_F(Placement, CopyInsOntoOneMountedFileAtOnceLeaveOneRunsOutput) {
     for (int i = 0; i < 4; ++i) {
         images.push_back(folder.path("in" + std::to_string(i) + ".ppm"));
         writeFile(images.back(), patternImage(1024 - 128 * i, i)); // of different lengths
-        ASSERT_EQ(runTool({images.back(), volume}).status, 0);
+        EXPECT_EQ(runTool({images.back(), volume}).status, 0);     // the mount goes at the end
         outputs.push_back(readFile(volume));
     }
     for (int round = 0; round < 16; ++round) {
