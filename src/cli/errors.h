@@ -43,6 +43,8 @@ enum class ErrorCode {
     noKeyPlane,            // pixunfold: -k with a format that carries no key value
     alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
     forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
+    cantCreateTemporary,   // the tools: an output that needs a temporary file, and the folder takes
+                           // none
     // Notices: lines that report something and do not fail the run.
     ignoredOption, // pixfold: an unknown short option, passed over
     onlyFirstImage // another image follows the first, and -s was not given

@@ -10,14 +10,39 @@ namespace pixfold {
 
 namespace {
 
-// A path in a message stays on one line: control bytes are written as C
-// escapes, every other byte as it is.
+// A path in a message stays on one line and can't steer the terminal: C0
+// controls and DEL are written as C escapes, C1 controls as \u0080 to \u009f
+// when encoded as UTF-8 and as \x80 to \x9f when they stand alone; every
+// other byte as it is.
 std::string escaped(std::string_view subject) {
+    static constexpr char hex[] = "0123456789abcdef";
     std::string text;
-    for (const char c : subject) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            text += c;
+    for (std::size_t i = 0; i < subject.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(subject[i]);
+        const auto next = i + 1 < subject.size() ? static_cast<unsigned char>(subject[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080 to U+009F
+            text += "\\u00";
+            text += hex[next >> 4];
+            text += hex[next & 0xF];
+            ++i;
+            continue;
+        }
+        if (byte >= 0xC0 && byte != 0xC2) {
+            // A lead byte: its sequence as it is, so that a continuation byte
+            // of 0x80 to 0x9F inside it is not taken for a lone one.
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            std::size_t end = i + 1;
+            while (end < subject.size() && end < i + length &&
+                   (static_cast<unsigned char>(subject[end]) & 0xC0) == 0x80) {
+                ++end;
+            }
+            text.append(subject.substr(i, end - i));
+            i = end - 1;
+            continue;
+        }
+        const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
+        if (!control) {
+            text += subject[i];
             continue;
         }
         static constexpr char letters[] = "abtnvfr"; // the escapes of 0x07 to 0x0D
@@ -25,7 +50,6 @@ std::string escaped(std::string_view subject) {
         if (byte >= 0x07 && byte <= 0x0D) {
             text += letters[byte - 0x07];
         } else {
-            static constexpr char hex[] = "0123456789abcdef";
             text += 'x';
             text += hex[byte >> 4];
             text += hex[byte & 0xF];
@@ -154,6 +178,8 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
         return "-k needs a format with a key value: e655Z or e888Alpha\n";
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
+    case ErrorCode::cantCreateTemporary:
+        return quoted("Can't create a temporary file in ", subject, "\n");
     case ErrorCode::forcedPathUnavailable:
         return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
     case ErrorCode::ignoredOption:

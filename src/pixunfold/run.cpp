@@ -6,7 +6,7 @@
 #include "files.h"
 #include "format/formats.h"
 #include "netpbm/ppm_writer.h"
-#include "output.h"
+#include "output/output.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -110,18 +110,23 @@ Result openInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
     return result;
 }
 
+// No output may be an input, nor the other output: checked on what each
+// output path finally names, before anything is opened for writing.
 Result checkSameFiles(const UnfoldCommandLine& line, const UnfoldFiles& files) {
     const FileIdentity inputs[] = {
         identifyDescriptor(files.records.stream.descriptor),
         wantsAlpha(line) ? identifyDescriptor(files.alpha.stream.descriptor) : FileIdentity{}};
-    for (const char* output : {line.picturePath, line.keyPlanePath}) {
-        if (output == nullptr) {
-            continue;
-        }
-        const FileIdentity identity = identifyOutput(output);
-        if (sameFile(identity, inputs[0]) || sameFile(identity, inputs[1])) {
+    for (const OutputFile* output : {&files.picture, &files.keyPlane}) {
+        const FileIdentity identity = outputIdentity(*output);
+        if (inputIsOutput(inputs[0], identity) || inputIsOutput(inputs[1], identity)) {
             return failure(ErrorCode::sameFile);
         }
+    }
+    const bool bothStandard = line.keyPlanePath != nullptr && isStandardStream(line.picturePath) &&
+                              isStandardStream(line.keyPlanePath);
+    if (line.keyPlanePath != nullptr &&
+        (bothStandard || sameOutputTarget(files.picture, files.keyPlane))) {
+        return failure(ErrorCode::sameOutputs);
     }
     return {};
 }
@@ -233,19 +238,19 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
     const Sizes sizes = sizesOf(line);
     Result result = checkRegularSizes(line, sizes, files);
     if (succeeded(result)) {
+        result = resolveOutput(line.picturePath, files.picture);
+    }
+    if (succeeded(result) && line.keyPlanePath != nullptr) {
+        result = resolveOutput(line.keyPlanePath, files.keyPlane);
+    }
+    if (succeeded(result)) {
         result = checkSameFiles(line, files);
     }
     if (succeeded(result)) {
-        result = openOutput(line.picturePath, files.picture);
+        result = prepareOutput(files.picture);
     }
     if (succeeded(result) && line.keyPlanePath != nullptr) {
-        result = openOutput(line.keyPlanePath, files.keyPlane);
-        const bool bothStandard =
-            isStandardStream(line.picturePath) && isStandardStream(line.keyPlanePath);
-        if (succeeded(result) &&
-            (bothStandard || sameOutputTarget(files.picture, files.keyPlane))) {
-            result = failure(ErrorCode::sameOutputs);
-        }
+        result = prepareOutput(files.keyPlane);
     }
     if (succeeded(result)) {
         result = unfoldImages(line, sizes, files);
