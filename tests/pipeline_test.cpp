@@ -2,6 +2,7 @@
 // be meant, outputs that must appear whole or not at all, every same-file
 // case, closed descriptors and readers that quit. Each case runs the built
 // executables.
+#include "cleanup.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -596,6 +597,13 @@ TEST_F(Pipeline, OutputsAreComparedByTheirFinalTargets) {
     }
     EXPECT_FALSE(std::filesystem::exists(folder.path("o.yuv")));
     EXPECT_FALSE(std::filesystem::exists(folder.path("x.ppm")));
+    // One name in two folders is two files.
+    std::filesystem::create_directory(folder.path("d1"));
+    std::filesystem::create_directory(folder.path("d2"));
+    run = runTool({"-f", "e888Alpha", "-a", "d1/o.yuv", input, "d2/o.yuv"}, here);
+    EXPECT_EQ(run.status, 0) << run.standardError;
+    EXPECT_EQ(readFile(folder.path("d1/o.yuv")).size(), 64u);
+    EXPECT_EQ(readFile(folder.path("d2/o.yuv")).size(), 64u);
 
     // A link loop, and a link the kernel would refuse to follow.
     for (const auto& [link, target] : {std::pair{"a", "b"}, {"b", "c"}, {"c", "a"}}) {
@@ -629,20 +637,43 @@ TEST_F(Pipeline, EveryCatchableSignalRemovesTheTemporaryFile) {
     const std::string fifo = folder.path("slow.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const Bytes image = squareImage(64);
-    for (const int signalNumber : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU}) {
-        SCOPED_TRACE(signalNumber);
-        const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, output});
-        const int writer = open(fifo.c_str(), O_WRONLY);
-        ASSERT_GE(writer, 0);
-        ASSERT_EQ(write(writer, image.data(), image.size() / 2),
-                  static_cast<ssize_t>(image.size() / 2));
-        waitForTemporaryFile(folder.path(""));
-        kill(started.id, signalNumber);
-        EXPECT_EQ(finishProcess(started).status, 128 + signalNumber);
-        close(writer);
-        EXPECT_EQ(filesIn(folder.path("")).size(), 3u);
+    // The catchable signals that end a process by default, but PIPE and XFSZ.
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM,
+                                   SIGVTALRM, SIGPROF, SIGXCPU}) {
+        EXPECT_NE(std::find(std::begin(cleanupSignals), std::end(cleanupSignals), signalNumber),
+                  std::end(cleanupSignals))
+            << signalNumber;
     }
-    EXPECT_EQ(readFile(output), bytesOf("previous frame"));
+    // Each cleanup signal ends the run and removes its temporary file; one the
+    // caller ignored (as nohup and trap "" do) is left ignored, and the run
+    // goes on to the end.
+    for (const int signalNumber : cleanupSignals) {
+        for (const bool ignored : {false, true}) {
+            SCOPED_TRACE(std::to_string(signalNumber) + (ignored ? " ignored" : ""));
+            ProcessSetup setup;
+            if (ignored) {
+                setup.runAs = {"/bin/sh", "-c",
+                               "trap '' " + std::to_string(signalNumber) + "; exec \"$@\"", "sh"};
+            }
+            const StartedProcess started = startProcess(PIXFOLD_EXECUTABLE, {fifo, output}, setup);
+            const int writer = open(fifo.c_str(), O_WRONLY);
+            ASSERT_GE(writer, 0);
+            ASSERT_EQ(write(writer, image.data(), image.size() / 2),
+                      static_cast<ssize_t>(image.size() / 2));
+            waitForTemporaryFile(folder.path(""));
+            kill(started.id, signalNumber);
+            if (ignored) {
+                usleep(20000); // time for a signal caught after all to end the run
+                ASSERT_EQ(write(writer, image.data() + image.size() / 2, image.size() / 2),
+                          static_cast<ssize_t>(image.size() / 2));
+            }
+            close(writer);
+            EXPECT_EQ(finishProcess(started).status, ignored ? 0 : 128 + signalNumber);
+            EXPECT_EQ(filesIn(folder.path("")).size(), 3u);
+            EXPECT_EQ(readFile(output).size(), ignored ? 64u * 64 * 4 : 14u);
+            writeFile(output, bytesOf("previous frame"));
+        }
+    }
 
     // A write past the file-size limit is a write failure, not a SIGXFSZ death.
     const std::string big = folder.path("big.ppm");

@@ -42,13 +42,6 @@ struct CleanupSlot {
 constexpr int cleanupSlotCount = 4; // two outputs, and each a spare
 CleanupSlot cleanupSlots[cleanupSlotCount];
 
-#ifndef _WIN32
-constexpr int cleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
-                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
-#else
-constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGBREAK};
-#endif
-
 void removeArmed() {
     for (CleanupSlot& slot : cleanupSlots) {
 #ifndef _WIN32

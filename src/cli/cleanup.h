@@ -11,15 +11,24 @@ namespace pixfold {
 // length. On Windows a slot points at the whole path instead, of any length.
 constexpr std::size_t cleanupNameBytes = 40;
 
+// The signals that remove the temporary files before they end the process:
+// every catchable one that ends a process by default (but PIPE and XFSZ,
+// which the tools ignore, so that they are the write failures they are).
+#ifndef _WIN32
+inline constexpr int cleanupSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                         SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+#else
+inline constexpr int cleanupSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+#endif
+
 // Run first thing in main:
 // - a standard descriptor (0, 1, 2) that is closed gets a placeholder, so no
 //   file the tool opens lands on it and a write to it still fails;
 // - SIGPIPE is ignored, so a reader that quits is a write error like any other;
 //   SIGXFSZ too, so a write past the file-size limit is a write error;
-// - every other catchable signal that ends a process by default (INT, TERM,
-//   HUP, QUIT, USR1, USR2, ALRM, VTALRM, PROF, XCPU) removes the armed
-//   temporary files and cuts back the armed files written at their end, then
-//   ends the process by that signal;
+// - each of cleanupSignals removes the armed temporary files and cuts back the
+//   armed files written at their end, then ends the process by that signal;
+//   one the caller ignored (nohup, trap "" HUP) stays ignored;
 // - on Windows, standard input and output are put in binary mode.
 void prepareProcess();
 
