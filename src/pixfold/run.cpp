@@ -4,7 +4,7 @@
 #include "entry.h"
 #include "files.h"
 #include "format/formats.h"
-#include "netpbm/ppm_reader.h"
+#include "image_input.h"
 #include "output.h"
 #include "pipeline.h"
 
@@ -57,9 +57,10 @@ Result inputFailure(Result result, const FoldCommandLine& line) {
 // two threads take turns (cli/pipeline.h): one reads while the other
 // converts and writes. Either way every block before a failure is written and
 // the failure reported as the one thread's loop would.
-Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePlan& plan,
+Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& plan,
                      const FoldCommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
                      FoldOutputs& outputs) {
+    const PpmHeader& header = reader.raster.header;
     std::uint64_t remaining = pixelCount(header.width, header.height);
     const bool overlap = slots[1] != nullptr && remaining >= overlapMinimumItems;
     // With two threads each reads as many blocks at its turn as its buffer holds.
@@ -68,8 +69,6 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
     // -t keys the pixels whose alpha sample is 0, after the pixel loop has
     // given every pixel its key-colour value.
     const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
-    RasterReader raster; // read in turns, never at once: one reader state
-    raster.header = header;
     auto read = [&](std::size_t slot) {
         FilledBlock filled;
         RasterBuffers& buffers = *slots[slot];
@@ -77,8 +76,10 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
             std::size_t pixels = 0;
-            const Result got = readRaster(input, raster, buffers.samples.data() + filled.count * 3,
-                                          buffers.opacity.data() + filled.count, wanted, pixels);
+            // Read in turns, never at once: one reader state.
+            const Result got =
+                readImagePixels(input, reader, buffers.samples.data() + filled.count * 3,
+                                buffers.opacity.data() + filled.count, wanted, pixels);
             if (!succeeded(got)) {
                 filled.result = inputFailure(got, line); // the outputs are dropped whole
                 return filled; // after the whole blocks before it are written
@@ -111,21 +112,10 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
     return remaining == 0 ? Result{} : runPipeline(overlap, read, convertAndWrite);
 }
 
-// Whether a regular file holds another image after the first: white space,
-// then "P" and a digit 1 to 7. A pipe or a terminal is read no further.
-bool anotherImageFollows(InputStream& input) {
-    bool found = false;
-    if (!isRegularFile(input.descriptor) || !succeeded(findNextImage(input, found)) || !found ||
-        readByte(input) != 'P') {
-        return false;
-    }
-    const int digit = peekByte(input);
-    return digit >= '1' && digit <= '7';
-}
-
 // Every image of the input: the first, and with -s each one that follows.
-Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine& line,
+Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
                      FoldOutputs& outputs, Notices& notices) {
+    const PpmHeader& header = reader.raster.header;
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
     // A second thread's buffers where some image may be large enough for it;
@@ -145,7 +135,16 @@ Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine
     RasterBuffers* const slots[pipelineSlots] = {&buffers, mayOverlap ? &second : nullptr};
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        Result result = convertRaster(input, header, plan, line, slots, outputs);
+        Result result = convertRaster(input, reader, plan, line, slots, outputs);
+        bool animated = false;
+        if (succeeded(result)) {
+            result = inputFailure(finishImage(reader, animated), line);
+        }
+        if (animated && std::none_of(notices.begin(), notices.end(), [](const Result& notice) {
+                return notice.code == ErrorCode::onlyDefaultFrame;
+            })) {
+            notices.push_back(failure(ErrorCode::onlyDefaultFrame, line.inputPath));
+        }
         if (succeeded(result) && !line.imageStream && anotherImageFollows(input)) {
             notices.push_back(failure(ErrorCode::onlyFirstImage));
         }
@@ -155,7 +154,7 @@ Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine
         bool another = false;
         Result next = findNextImage(input, another);
         if (succeeded(next) && another) {
-            next = readPpmHeader(input, header);
+            next = readImageHeader(input, reader);
         }
         if (!succeeded(next) || !another) {
             return succeeded(next) ? Result{} : inputFailure(next, line);
@@ -187,18 +186,18 @@ Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
     return {};
 }
 
-Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices& notices) {
-    PpmHeader header;
+Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
+                        Notices& notices) {
     // Without -s, a pipe is read no further than the first image: its header a
     // byte a read, a binary raster exactly. Text rasters are read buffered, as
     // they can't be read to their end without a byte past it.
     const bool exact = !line.imageStream && !isRegularFile(input.descriptor);
     input.refillLimit = exact ? 1 : 0;
-    const Result headerRead = readPpmHeader(input, header);
+    const Result headerRead = readImageHeader(input, reader);
     if (!succeeded(headerRead)) {
         return inputFailure(headerRead, line);
     }
-    if (header.kind != RasterKind::binary) {
+    if (reader.raster.header.kind != RasterKind::binary) {
         input.refillLimit = 0;
     }
     FoldOutputs outputs;
@@ -223,7 +222,7 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
         result = checkOutputs(line, outputs);
     }
     if (succeeded(result)) {
-        result = convertImages(input, header, line, outputs, notices);
+        result = convertImages(input, reader, line, outputs, notices);
     }
     OutputFile* const files[] = {&outputs.records, &outputs.alphaFile};
     return finishOutputs(files, 2, result);
@@ -237,10 +236,12 @@ Result runFold(const FoldCommandLine& line, Notices& notices) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
     }
     InputStream input;
+    ImageReader reader;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
-        result = convertOpenInput(input, line, notices);
+        result = convertOpenInput(input, reader, line, notices);
     }
+    closeImage(reader);
     closeInput(input);
     return result;
 }

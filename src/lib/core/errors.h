@@ -35,9 +35,15 @@ enum class ErrorCode {
     noKeyPlane,            // pixunfold: -k with a format that carries no key value
     alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
     forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
+    damagedPng,            // a PNG the decoder refuses: its reason is the detail
+    pngTooWide,            // a PNG wider than pixfold reads rows of
+    interlacedPngTooLarge, // an interlaced PNG too large to hold decoded
+    pngInputNotBuilt,      // a PNG input, in a build without PNG support
+    pngOutputNotBuilt,     // pixunfold: a .png output, in a build without PNG support
     // Notices: lines that report something and do not fail the run.
-    unknownOption, // an unknown short option, passed over
-    onlyFirstImage // another image follows the first, and -s was not given
+    unknownOption,   // an unknown short option, passed over
+    onlyFirstImage,  // another image follows the first, and -s was not given
+    onlyDefaultFrame // an animated PNG: its default image was converted, no other frame
 };
 
 // A run's outcome: the code, and what its message names.
@@ -48,6 +54,7 @@ struct Result {
     std::uint64_t actualBytes = 0;   // size messages: what the file holds...
     bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
     std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
+    std::string detail;              // damagedPng: the decoder's reason
 };
 
 inline Result failure(ErrorCode code, std::string_view subject = {}) {
