@@ -480,7 +480,6 @@ Decoded decodePng(const Bytes& file) {
     spng_ctx_free(context);
     return decoded;
 }
-#endif
 
 // The raster of a binary PPM or PGM that pixunfold wrote (header of 3 lines).
 Bytes rasterOf(const Bytes& netpbm) {
@@ -490,6 +489,8 @@ Bytes rasterOf(const Bytes& netpbm) {
     }
     return Bytes(netpbm.begin() + static_cast<long>(at), netpbm.end());
 }
+
+#endif
 
 TEST_F(PngFiles, UnfoldWritesPngsWhereThePathSaysSo) {
     const std::string picture = folder.path("in.ppm");
