@@ -221,8 +221,8 @@ void timeLoopsInMemory(int rounds) {
     std::printf("| %-9s | %-9s | %8s | %10s | %11s |\n"
                 "|-----------|-----------|----------|------------|-------------|\n",
                 "loop", "format", "ns/pixel", "API RGB24", "API RGBA32");
-    for (const pixfold::EncodePath path : pixfold::allEncodePaths) {
-        if (!pixfold::encodePathAvailable(path)) {
+    for (const pixfold::Path path : pixfold::allPaths) {
+        if (!pixfold::pathAvailable(path)) {
             continue;
         }
         for (const pixfold::OutputFormat format :
@@ -249,7 +249,7 @@ void timeLoopsInMemory(int rounds) {
                 });
             }
             std::printf("| %-9s | %-9s | %8.2f | %10.2f | %11.2f |\n",
-                        pixfold::encodePathName(path),
+                        std::string(pixfold::pathName(path)).c_str(),
                         std::string(pixfold::formatName(format)).c_str(), loop, api[0], api[1]);
         }
     }
@@ -263,10 +263,10 @@ void timeDecodeInMemory(int rounds) {
     std::printf("\ndecode loops in memory, random records, ns a pixel (median of %d)\n\n", rounds);
     std::printf("| %-16s | %-9s | %8s |\n|------------------|-----------|----------|\n", "loop",
                 "format", "ns/pixel");
-    for (const pixfold::DecodePath path : pixfold::allDecodePaths) {
+    for (const pixfold::Path path : pixfold::allPaths) {
         for (const pixfold::OutputFormat format :
              {pixfold::OutputFormat::e888, pixfold::OutputFormat::e655}) {
-            if (!pixfold::decodePathAvailable(path)) {
+            if (!pixfold::pathAvailable(path)) {
                 continue;
             }
             const pixfold::DecodePlan plan = pixfold::makeDecodePlan(format, path);
@@ -280,8 +280,8 @@ void timeDecodeInMemory(int rounds) {
                     std::chrono::steady_clock::now() - start;
                 times.push_back(spent.count() / (20.0 * pixels));
             }
-            const std::string loop = std::string(pixfold::decodePathName(path)) +
-                                     (plan.table655 == nullptr ? "" : " (table)");
+            const std::string loop =
+                std::string(pixfold::pathName(path)) + (plan.table655 == nullptr ? "" : " (table)");
             std::printf("| %-16s | %-9s | %8.2f |\n", loop.c_str(),
                         std::string(pixfold::formatName(format)).c_str(), median(times));
         }

@@ -78,7 +78,7 @@ struct Block {
     std::vector<std::uint8_t> apiAlpha = std::vector<std::uint8_t>(std::size_t{65536} * 4);
 };
 
-int checkCase(const LayoutCase& c, Block& block, EncodePath path) {
+int checkCase(const LayoutCase& c, Block& block, Path path) {
     const std::size_t pixels = block.pixels;
     const std::size_t width = pixels == 256 ? 1 : (c.padded ? 4096 : 256);
     const std::size_t height = pixels / width;
@@ -139,11 +139,11 @@ TEST(Api, EveryColourInEveryLayoutOnEveryPathGivesTheToolsBytes) {
         {PIXFOLD_LAYOUT_BGRA32, false, false, {OutputFormat::e888Alpha}},
         {PIXFOLD_LAYOUT_GRAY8, true, false, all},
     };
-    for (const EncodePath path : allEncodePaths) {
-        if (!encodePathAvailable(path)) {
+    for (const Path path : allPaths) {
+        if (!pathAvailable(path)) {
             continue;
         }
-        SCOPED_TRACE(encodePathName(path));
+        SCOPED_TRACE(pathName(path));
         Block block;
         int mismatches = 0;
         for (int red = -1; red < 256 && mismatches < 3; ++red) { // -1: the greys

@@ -1,6 +1,6 @@
 // The C API beside the tools: decode gives pixunfold's bytes, and
 // PIXFOLD_FORCE_PATH steers or stops pixfold.
-#include "encode/encoder.h"
+#include "cpu/path.h"
 #include "pixfold/pixfold.h"
 #include "support/files.h"
 
@@ -100,8 +100,8 @@ struct ScopedVariable {
     const char* name;
 };
 
-TEST(ApiBesideTools, ForcedPathSteersPixfoldOrStopsIt) {
-    encodePathChoice(); // this process keeps its own choice
+TEST(ApiBesideTools, ForcedPathSteersPixfoldAndPixunfold) {
+    pathChoice(); // this process keeps its own choice
     ScratchFolder folder;
     Bytes samples(std::size_t{3} * 4096);
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -109,22 +109,75 @@ TEST(ApiBesideTools, ForcedPathSteersPixfoldOrStopsIt) {
     }
     writeFile(folder.path("in.ppm"), ppmImage(64, 64, samples));
     ASSERT_EQ(runTool({"-f", "e655Z", folder.path("in.ppm"), folder.path("fastest")}).status, 0);
-    for (const EncodePath path : allEncodePaths) {
-        if (encodePathAvailable(path)) {
-            const ScopedVariable forced("PIXFOLD_FORCE_PATH", encodePathName(path));
+    ASSERT_EQ(
+        runUnfold({"-f", "e655Z", "64", "64", folder.path("fastest"), folder.path("back")}).status,
+        0);
+    for (const Path path : allPaths) {
+        if (pathAvailable(path)) {
+            const ScopedVariable forced("PIXFOLD_FORCE_PATH", std::string(pathName(path)).c_str());
             EXPECT_EQ(runTool({"-f", "e655Z", folder.path("in.ppm"), folder.path("forced")}).status,
                       0);
             EXPECT_EQ(readFile(folder.path("forced")), readFile(folder.path("fastest")))
-                << encodePathName(path);
+                << pathName(path);
+            EXPECT_EQ(runUnfold({"-f", "e655Z", "64", "64", folder.path("forced"),
+                                 folder.path("forced-back")})
+                          .status,
+                      0);
+            EXPECT_EQ(readFile(folder.path("forced-back")), readFile(folder.path("back")))
+                << pathName(path);
         }
     }
-    const ScopedVariable forced("PIXFOLD_FORCE_PATH", "sse9");
-    const ToolRun run = runTool({folder.path("in.ppm"), folder.path("refused")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(
-        run.standardError,
-        "PIXFOLD_FORCE_PATH='sse9': not portable, avx2 or avx512, or not on this processor\n");
-    EXPECT_FALSE(std::filesystem::exists(folder.path("refused")));
+}
+
+// Set in the environment of this test program started anew: the API test
+// below runs, and checks that each entry refuses the forced path.
+constexpr const char* refusalProbe = "PIXFOLD_TEST_EXPECT_REFUSAL";
+
+TEST(ApiBesideTools, EveryEntryRefusesAnUnusableForcedPath) {
+    if (std::getenv(refusalProbe) != nullptr) { // the started copy: the API's two entries
+        EXPECT_EQ(pixfold_encode_path(), nullptr);
+        pixfold_settings settings;
+        pixfold_settings_init(&settings);
+        std::uint8_t pixel[3] = {};
+        std::uint8_t record[4] = {};
+        EXPECT_EQ(pixfold_encode(pixel, 3, 3, PIXFOLD_LAYOUT_RGB24, record, 4, nullptr, 0, 1, 1,
+                                 255, &settings),
+                  PIXFOLD_ERROR_PATH_UNAVAILABLE);
+        EXPECT_EQ(pixfold_decode(record, 4, nullptr, 0, PIXFOLD_FORMAT_E888, pixel, 3, 3, nullptr,
+                                 0, 0, 1, 1, 0, 0),
+                  PIXFOLD_ERROR_PATH_UNAVAILABLE);
+        return;
+    }
+    ScratchFolder folder;
+    writeFile(folder.path("in.ppm"), ppmImage(2, 2, Bytes(12, 9)));
+    writeFile(folder.path("in.yuv"), Bytes(16, 0x80));
+    // A name no processor runs, and each path this one lacks.
+    std::vector<std::string> unusable = {"sse9"};
+    for (const Path path : allPaths) {
+        if (!pathAvailable(path)) {
+            unusable.emplace_back(pathName(path));
+        }
+    }
+    for (const std::string& name : unusable) {
+        SCOPED_TRACE(name);
+        const ScopedVariable forced("PIXFOLD_FORCE_PATH", name.c_str());
+        const std::string message = "PIXFOLD_FORCE_PATH='" + name +
+                                    "': not portable, avx2 or avx512, or not on this processor\n";
+        for (const ToolRun& run :
+             {runTool({folder.path("in.ppm"), folder.path("out")}),
+              runUnfold({"2", "2", folder.path("in.yuv"), folder.path("out")})}) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.standardError, message);
+        }
+        EXPECT_FALSE(std::filesystem::exists(folder.path("out")));
+        const ScopedVariable probe(refusalProbe, "1");
+        const ToolRun api =
+            toToolRun(runProcess(std::filesystem::read_symlink("/proc/self/exe").string(),
+                                 {"--gtest_filter=ApiBesideTools.EveryEntryRefuses*"}));
+        EXPECT_EQ(api.status, 0) << api.standardError
+                                 << std::string(api.standardOutput.begin(),
+                                                api.standardOutput.end());
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "format/formats.h"
 #include "format/pack.h"
 #include "support/known_colours.h"
+#include "support/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
 
 // Encodes pixels through encodePixels, the path the tool runs, in e888.
 std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int32_t maxValue,
-                                   EncodePath path) {
+                                   Path path) {
     std::vector<std::uint8_t> samples;
     for (const RgbPixel& pixel : pixels) {
         samples.insert(samples.end(), {pixel.r, pixel.g, pixel.b});
@@ -55,31 +56,22 @@ std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int
     return codes;
 }
 
-// Each compiled path of the pixel loop that this processor can run.
-std::vector<EncodePath> runnablePaths() {
-    std::vector<EncodePath> paths;
-    for (EncodePath path : allEncodePaths) {
-        if (encodePathAvailable(path)) {
-            paths.push_back(path);
-        }
-    }
-    return paths;
-}
+// The pixel loops, one test instance each.
+class ConversionOnPath : public testing_support::OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(ConversionOnPath);
 
-TEST(Conversion, KnownColoursAndLumaTies) {
+TEST_P(ConversionOnPath, KnownColoursAndLumaTies) {
     std::vector<RgbPixel> pixels;
     for (const testing_support::KnownColour& c : testing_support::knownColours) {
         pixels.push_back({c.r, c.g, c.b});
     }
-    for (const EncodePath path : runnablePaths()) {
-        const std::vector<YCrCbCodes> encoded = encodeE888(pixels, 255, path);
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            const testing_support::KnownColour& c = testing_support::knownColours[i];
-            for (const YCrCbCodes codes : {encoded[i], convertPixelInDouble(pixels[i], 255)}) {
-                EXPECT_EQ(codes.y, c.y) << +c.r << "," << +c.g << "," << +c.b;
-                EXPECT_EQ(codes.cr, c.cr) << +c.r << "," << +c.g << "," << +c.b;
-                EXPECT_EQ(codes.cb, c.cb) << +c.r << "," << +c.g << "," << +c.b;
-            }
+    const std::vector<YCrCbCodes> encoded = encodeE888(pixels, 255, path());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const testing_support::KnownColour& c = testing_support::knownColours[i];
+        for (const YCrCbCodes codes : {encoded[i], convertPixelInDouble(pixels[i], 255)}) {
+            EXPECT_EQ(codes.y, c.y) << +c.r << "," << +c.g << "," << +c.b;
+            EXPECT_EQ(codes.cr, c.cr) << +c.r << "," << +c.g << "," << +c.b;
+            EXPECT_EQ(codes.cb, c.cb) << +c.r << "," << +c.g << "," << +c.b;
         }
     }
 }
@@ -97,7 +89,7 @@ TEST(Conversion, GreysHaveNeutralColourDifferences) {
         const auto sample = static_cast<std::uint8_t>(v);
         greys.push_back({sample, sample, sample});
     }
-    const std::vector<YCrCbCodes> codes = encodeE888(greys, 255, fastestEncodePath());
+    const std::vector<YCrCbCodes> codes = encodeE888(greys, 255, activePath());
     for (int v = 0; v <= 255; ++v) {
         EXPECT_EQ(codes[static_cast<std::size_t>(v)].y, 16 + (219 * v * 2 + 255) / 510) << v;
         EXPECT_EQ(codes[static_cast<std::size_t>(v)].cr, 128) << v;
@@ -146,7 +138,7 @@ ConversionSettings keyedSettings(OutputFormat format, std::uint32_t keyColour) {
 // (encodePixels) in all four formats, compared with the plain steps. A run
 // holds every (g, b) of one red, repeated to at least 1024 pixels, so that the
 // vector loops, not only their scalar tails, see every colour in every lane.
-void checkEveryColour(int maxValue, EncodePath path) {
+void checkEveryColour(int maxValue, Path path) {
     const std::size_t side = static_cast<std::size_t>(maxValue) + 1;
     const std::size_t repeats = (1024 + side * side - 1) / (side * side);
     const std::size_t pixels = side * side * repeats;
@@ -198,26 +190,20 @@ void checkEveryColour(int maxValue, EncodePath path) {
     }
 }
 
-TEST(Conversion, EveryEightBitColourMatchesTheFormula) {
-    for (EncodePath path : runnablePaths()) {
-        SCOPED_TRACE(encodePathName(path));
-        checkEveryColour(255, path);
-    }
+TEST_P(ConversionOnPath, EveryEightBitColourMatchesTheFormula) {
+    checkEveryColour(255, path());
 }
 
-TEST(Conversion, EveryColourOfSmallerMaximumsMatchesTheFormula) {
-    for (EncodePath path : runnablePaths()) {
-        SCOPED_TRACE(encodePathName(path));
-        for (int maxValue : {1, 2, 3, 15, 100, 127, 200, 254}) {
-            checkEveryColour(maxValue, path);
-        }
+TEST_P(ConversionOnPath, EveryColourOfSmallerMaximumsMatchesTheFormula) {
+    for (int maxValue : {1, 2, 3, 15, 100, 127, 200, 254}) {
+        checkEveryColour(maxValue, path());
     }
 }
 
 // Runs of every length from 0 to 70 in buffers of exactly their size (the
 // sanitizer build catches a loop reading or writing past its run), in every
-// format and on every path, give the portable loop's bytes.
-TEST(Conversion, EveryShortRunStaysInItsBuffers) {
+// format, give the portable loop's bytes.
+TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
     std::uint64_t state = 7;
     for (const OutputFormat format :
          {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888, OutputFormat::e888Alpha}) {
@@ -230,18 +216,15 @@ TEST(Conversion, EveryShortRunStaysInItsBuffers) {
             }
             std::vector<std::uint8_t> want(pixels * recordBytes(format));
             std::vector<std::uint8_t> wantAlpha(pixels * 4);
-            encodePixels(samples.data(), pixels,
-                         makeEncodePlan(settings, 255, EncodePath::portable), want.data(),
-                         wantAlpha.data());
-            for (const EncodePath path : runnablePaths()) {
-                std::vector<std::uint8_t> records(want.size());
-                std::vector<std::uint8_t> alpha(wantAlpha.size());
-                encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, path),
-                             records.data(), alpha.data());
-                EXPECT_EQ(records, want) << encodePathName(path) << ", " << pixels << " pixels";
-                if (writesAlphaStream(format)) {
-                    EXPECT_EQ(alpha, wantAlpha) << encodePathName(path) << ", " << pixels;
-                }
+            encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, Path::portable),
+                         want.data(), wantAlpha.data());
+            std::vector<std::uint8_t> records(want.size());
+            std::vector<std::uint8_t> alpha(wantAlpha.size());
+            encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, path()),
+                         records.data(), alpha.data());
+            EXPECT_EQ(records, want) << pixels << " pixels";
+            if (writesAlphaStream(format)) {
+                EXPECT_EQ(alpha, wantAlpha) << pixels << " pixels";
             }
         }
     }
@@ -305,8 +288,8 @@ TEST(Conversion, EstimateOutsideTheGuardBandIsExactForEveryMaximum) {
 
 TEST(Conversion, SamplesAreNormalisedByTheMaximumValue) {
     // Full scale at maxValue 15 is white, as 255 is at maxValue 255.
-    EXPECT_EQ(encodeE888({{15, 15, 15}}, 15, fastestEncodePath())[0].y, 235);
-    const YCrCbCodes red = encodeE888({{1, 0, 0}}, 1, fastestEncodePath())[0];
+    EXPECT_EQ(encodeE888({{15, 15, 15}}, 15, activePath())[0].y, 235);
+    const YCrCbCodes red = encodeE888({{1, 0, 0}}, 1, activePath())[0];
     EXPECT_EQ(red.y, 81);
     EXPECT_EQ(red.cr, 240);
     EXPECT_EQ(red.cb, 91);

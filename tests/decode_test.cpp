@@ -5,6 +5,7 @@
 #include "format/formats.h"
 #include "format/pack.h"
 #include "format/records.h"
+#include "support/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -73,45 +74,33 @@ std::vector<std::uint8_t> formulaSamples() {
     return samples;
 }
 
-std::vector<std::pair<OutputFormat, DecodePath>> everyPathOf655() {
-    std::vector<std::pair<OutputFormat, DecodePath>> cases;
-    for (const DecodePath path : allDecodePaths) {
-        if (decodePathAvailable(path)) {
-            cases.emplace_back(OutputFormat::e655, path);
-            cases.emplace_back(OutputFormat::e655Z, path);
-        }
-    }
-    return cases;
-}
+// The decode loops, one test instance each.
+class DecoderOnPath : public testing_support::OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(DecoderOnPath);
 
-TEST(Decoder, EveryE888CodeTripleGivesTheFormulasSamplesOnEveryPath) {
-    const std::vector<std::uint8_t> expected = formulaSamples();
+TEST_P(DecoderOnPath, EveryE888CodeTripleGivesTheFormulasSamples) {
+    static const std::vector<std::uint8_t> expected = formulaSamples(); // once for every path
     // Blocks of an odd size, so that every path's last three-byte store and
     // its scalar tail are checked.
     const std::size_t blockPixels = 65535;
     std::vector<std::uint8_t> records(blockPixels * 4);
     std::vector<std::uint8_t> samples(blockPixels * 3);
-    for (const DecodePath path : allDecodePaths) {
-        if (!decodePathAvailable(path)) {
-            continue;
+    const DecodePlan plan = makeDecodePlan(OutputFormat::e888, path());
+    for (std::size_t first = 0; first < (std::size_t{1} << 24); first += blockPixels) {
+        const std::size_t pixels = std::min(blockPixels, (std::size_t{1} << 24) - first);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            storeBigEndian32(&records[i * 4], static_cast<std::uint32_t>(first + i) << 8);
         }
-        const DecodePlan plan = makeDecodePlan(OutputFormat::e888, path);
-        for (std::size_t first = 0; first < (std::size_t{1} << 24); first += blockPixels) {
-            const std::size_t pixels = std::min(blockPixels, (std::size_t{1} << 24) - first);
-            for (std::size_t i = 0; i < pixels; ++i) {
-                storeBigEndian32(&records[i * 4], static_cast<std::uint32_t>(first + i) << 8);
-            }
-            decodeRecords(records.data(), pixels, plan, samples.data());
-            ASSERT_TRUE(std::equal(samples.data(), samples.data() + pixels * 3,
-                                   expected.data() + first * 3))
-                << decodePathName(path) << ", codes from " << first;
-        }
+        decodeRecords(records.data(), pixels, plan, samples.data());
+        ASSERT_TRUE(
+            std::equal(samples.data(), samples.data() + pixels * 3, expected.data() + first * 3))
+            << "codes from " << first;
     }
 }
 
-TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
-    for (const auto& [format, path] : everyPathOf655()) {
-        const DecodePlan plan = makeDecodePlan(format, path);
+TEST_P(DecoderOnPath, EveryE655AndE655ZValueGivesTheFormulasSamples) {
+    for (const OutputFormat format : {OutputFormat::e655, OutputFormat::e655Z}) {
+        const DecodePlan plan = makeDecodePlan(format, path());
         const std::size_t size = recordBytes(format);
         std::vector<std::uint8_t> records(std::size_t{65536} * size);
         std::vector<std::uint8_t> samples(std::size_t{65536} * 3);
@@ -123,36 +112,30 @@ TEST(Decoder, EveryE655AndE655ZValueGivesTheFormulasSamplesOnEveryPath) {
                 storeBigEndian32(&records[i * 4], (value << 16) | (value ^ 0xFFFFu));
             }
         }
-        EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1)
-            << formatName(format) << ", " << decodePathName(path);
+        EXPECT_EQ(firstMismatch(records, 65536, plan, samples), -1) << formatName(format);
     }
 }
 
 // The vector loops store whole vectors where the next group overwrites the
 // excess: no count may let a store reach past the last sample.
-TEST(Decoder, NoPathWritesPastTheLastSample) {
+TEST_P(DecoderOnPath, NoLoopWritesPastTheLastSample) {
     for (const OutputFormat format : {OutputFormat::e888, OutputFormat::e655}) {
-        for (const DecodePath path : allDecodePaths) {
-            if (!decodePathAvailable(path)) {
-                continue;
-            }
-            const DecodePlan plan = makeDecodePlan(format, path);
-            std::vector<std::uint8_t> records(std::size_t{80} * 4);
-            for (std::size_t i = 0; i < records.size(); ++i) {
-                records[i] = static_cast<std::uint8_t>(i * 37 + 11);
-            }
-            for (std::size_t pixels = 0; pixels <= 80; ++pixels) {
-                std::vector<std::uint8_t> samples(pixels * 3 + 64, 0xA5);
-                EXPECT_EQ(firstMismatch(records, pixels, plan, samples), -1);
-                EXPECT_TRUE(std::all_of(samples.begin() + static_cast<long>(pixels * 3),
-                                        samples.end(), [](std::uint8_t b) { return b == 0xA5; }))
-                    << formatName(format) << ", " << decodePathName(path) << ", " << pixels;
-            }
+        const DecodePlan plan = makeDecodePlan(format, path());
+        std::vector<std::uint8_t> records(std::size_t{80} * 4);
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            records[i] = static_cast<std::uint8_t>(i * 37 + 11);
+        }
+        for (std::size_t pixels = 0; pixels <= 80; ++pixels) {
+            std::vector<std::uint8_t> samples(pixels * 3 + 64, 0xA5);
+            EXPECT_EQ(firstMismatch(records, pixels, plan, samples), -1);
+            EXPECT_TRUE(std::all_of(samples.begin() + static_cast<long>(pixels * 3), samples.end(),
+                                    [](std::uint8_t b) { return b == 0xA5; }))
+                << formatName(format) << ", " << pixels;
         }
     }
 }
 
-TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormatOnEveryPath) {
+TEST_P(DecoderOnPath, KeyPlaneMarksTheWantedValuesOfEachFormat) {
     // 40 keys: two whole vector steps and a tail, each step holding all four.
     const std::uint32_t values[] = {0u, 0x0000FFFFu, 0x1234FFFFu, 0x00000001u};
     std::vector<std::uint8_t> keys(std::size_t{40} * 4);
@@ -164,29 +147,22 @@ TEST(Decoder, KeyPlaneMarksTheWantedValuesOfEachFormatOnEveryPath) {
             EXPECT_EQ(mask[i], four[i % 4]) << "pixel " << i;
         }
     };
-    for (const DecodePath path : allDecodePaths) {
-        if (!decodePathAvailable(path)) {
-            continue;
-        }
-        SCOPED_TRACE(decodePathName(path));
-        std::vector<std::uint8_t> mask(40);
-        decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {true, 0}, mask.data(), path);
-        expect(mask, {0, 255, 255, 255});
-        decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {false, 0x0000FFFFu}, mask.data(),
-                       path);
-        expect(mask, {0, 255, 0, 0});
-        // e655Z kept only the low 16 bits of the value it was given.
-        decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {false, 0xABCDFFFFu}, mask.data(),
-                       path);
-        expect(mask, {0, 255, 255, 0});
-        decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {true, 0}, mask.data(), path);
-        expect(mask, {0, 255, 255, 255});
-        // Formats with no key value hold 0 in every pixel.
-        decodeKeyPlane(nullptr, 40, OutputFormat::e888, {false, 0}, mask.data(), path);
-        expect(mask, {255, 255, 255, 255});
-        decodeKeyPlane(nullptr, 40, OutputFormat::e655, {true, 0}, mask.data(), path);
-        expect(mask, {0, 0, 0, 0});
-    }
+    std::vector<std::uint8_t> mask(40);
+    decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {true, 0}, mask.data(), path());
+    expect(mask, {0, 255, 255, 255});
+    decodeKeyPlane(keys.data(), 40, OutputFormat::e888Alpha, {false, 0x0000FFFFu}, mask.data(),
+                   path());
+    expect(mask, {0, 255, 0, 0});
+    // e655Z kept only the low 16 bits of the value it was given.
+    decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {false, 0xABCDFFFFu}, mask.data(), path());
+    expect(mask, {0, 255, 255, 0});
+    decodeKeyPlane(keys.data(), 40, OutputFormat::e655Z, {true, 0}, mask.data(), path());
+    expect(mask, {0, 255, 255, 255});
+    // Formats with no key value hold 0 in every pixel.
+    decodeKeyPlane(nullptr, 40, OutputFormat::e888, {false, 0}, mask.data(), path());
+    expect(mask, {255, 255, 255, 255});
+    decodeKeyPlane(nullptr, 40, OutputFormat::e655, {true, 0}, mask.data(), path());
+    expect(mask, {0, 0, 0, 0});
 }
 
 } // namespace

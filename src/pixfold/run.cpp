@@ -231,7 +231,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
 } // namespace
 
 Result runFold(const FoldCommandLine& line, Notices& notices) {
-    const EncodePathChoice& path = encodePathChoice();
+    const PathChoice& path = pathChoice();
     if (!path.usable) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
     }

@@ -287,7 +287,7 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
 } // namespace
 
 Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
-    const EncodePathChoice& path = encodePathChoice(); // PIXFOLD_FORCE_PATH names both ways
+    const PathChoice& path = pathChoice(); // PIXFOLD_FORCE_PATH names both ways
     if (!path.usable) {
         return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
     }

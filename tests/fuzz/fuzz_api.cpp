@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> recordsBefore = records;
     const std::vector<std::uint8_t> alphaBefore = alpha;
 
-    const pixfold::EncodePath path = pixfold::allEncodePaths[pathByte % 3];
+    const pixfold::Path path = pixfold::allPaths[pathByte % 3];
     const pixfold_error error =
         pixfold::encodeOnPath(path, source.data(), call.stride, source.size(), call.layout,
                               records.data(), records.size(), noAlpha ? nullptr : alpha.data(),

@@ -186,7 +186,7 @@ void encodeImage(const EncodeJob& job, std::uint8_t* records, std::uint8_t* alph
 
 } // namespace
 
-pixfold_error encodeOnPath(EncodePath path, const std::uint8_t* src, std::size_t src_stride,
+pixfold_error encodeOnPath(Path path, const std::uint8_t* src, std::size_t src_stride,
                            std::size_t src_size, pixfold_layout src_layout,
                            std::uint8_t* dst_records, std::size_t dst_records_size,
                            std::uint8_t* dst_alpha, std::size_t dst_alpha_size, std::int32_t width,
@@ -325,8 +325,8 @@ void pixfold_settings_init(pixfold_settings* settings) {
 }
 
 const char* pixfold_encode_path(void) {
-    const EncodePathChoice& choice = encodePathChoice();
-    return choice.usable ? encodePathName(choice.path) : nullptr;
+    const PathChoice& choice = pathChoice();
+    return choice.usable ? pathName(choice.path).data() : nullptr;
 }
 
 pixfold_error pixfold_encode(const uint8_t* src, size_t src_stride, size_t src_size,
@@ -334,11 +334,10 @@ pixfold_error pixfold_encode(const uint8_t* src, size_t src_stride, size_t src_s
                              size_t dst_records_size, uint8_t* dst_alpha, size_t dst_alpha_size,
                              int32_t width, int32_t height, int32_t max_value,
                              const pixfold_settings* settings) {
-    const EncodePathChoice& path = encodePathChoice();
-    if (!path.usable) {
+    if (!pathChoice().usable) {
         return PIXFOLD_ERROR_PATH_UNAVAILABLE;
     }
-    return encodeOnPath(path.path, src, src_stride, src_size, src_layout, dst_records,
+    return encodeOnPath(activePath(), src, src_stride, src_size, src_layout, dst_records,
                         dst_records_size, dst_alpha, dst_alpha_size, width, height, max_value,
                         settings);
 }
@@ -348,6 +347,9 @@ pixfold_error pixfold_decode(const uint8_t* src_records, size_t src_records_size
                              uint8_t* dst_rgb, size_t dst_rgb_stride, size_t dst_rgb_size,
                              uint8_t* dst_key, size_t dst_key_stride, size_t dst_key_size,
                              int32_t width, int32_t height, int match_given, uint32_t match_value) {
+    if (!pathChoice().usable) {
+        return PIXFOLD_ERROR_PATH_UNAVAILABLE;
+    }
     OutputFormat known = OutputFormat::e888;
     if (!formatOf(enumValue(format), known)) {
         return PIXFOLD_ERROR_UNKNOWN_FORMAT;

@@ -10,7 +10,7 @@
 
 namespace pixfold {
 
-pixfold_error encodeOnPath(EncodePath path, const std::uint8_t* src, std::size_t src_stride,
+pixfold_error encodeOnPath(Path path, const std::uint8_t* src, std::size_t src_stride,
                            std::size_t src_size, pixfold_layout src_layout,
                            std::uint8_t* dst_records, std::size_t dst_records_size,
                            std::uint8_t* dst_alpha, std::size_t dst_alpha_size, std::int32_t width,

@@ -33,47 +33,57 @@ double clamp(double value, double lower, double upper) {
 
 // trunc toward zero, so a negative product does not round half up: the
 // records depend on exactly this, so it is not a rounding function.
-std::int32_t quantise(double value, double scale, std::int32_t offset) {
-    const double shifted = value * scale + 0.5;
+std::int32_t quantise(double value, int range, int offset) {
+    const double shifted = value * static_cast<double>(range) + 0.5;
     return static_cast<std::int32_t>(shifted) + offset;
+}
+
+// One code's weighted sum, grouped as the format defines it: the first two
+// terms, then the third.
+double weigh(const Weights& weights, double rn, double gn, double bn) {
+    return (weightOf(weights.red) * rn + weightOf(weights.green) * gn) +
+           weightOf(weights.blue) * bn;
 }
 
 } // namespace
 
-YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue) {
+YCrCbCodes convertSamplesInDouble(std::int32_t r, std::int32_t g, std::int32_t b,
+                                  std::int32_t maxValue) {
     const double divisor = static_cast<double>(maxValue);
-    const double rn = static_cast<double>(pixel.r) / divisor;
-    const double gn = static_cast<double>(pixel.g) / divisor;
-    const double bn = static_cast<double>(pixel.b) / divisor;
+    const double rn = static_cast<double>(r) / divisor;
+    const double gn = static_cast<double>(g) / divisor;
+    const double bn = static_cast<double>(b) / divisor;
 
     // The grouping is part of the format: ties come out differently otherwise.
-    double luma = (0.299 * rn + 0.587 * gn) + 0.114 * bn;
-    double redDifference = (0.5 * rn - 0.419 * gn) - 0.081 * bn;
-    double blueDifference = (-0.169 * rn - 0.331 * gn) + 0.5 * bn;
+    const double luma = clamp(weigh(lumaWeights, rn, gn, bn), 0.0, 1.0);
+    const double redDifference = clamp(weigh(redDifferenceWeights, rn, gn, bn), -0.5, 0.5);
+    const double blueDifference = clamp(weigh(blueDifferenceWeights, rn, gn, bn), -0.5, 0.5);
 
-    luma = clamp(luma, 0.0, 1.0);
-    redDifference = clamp(redDifference, -0.5, 0.5);
-    blueDifference = clamp(blueDifference, -0.5, 0.5);
+    return {quantise(luma, lumaRange, lumaOffset),
+            quantise(redDifference, differenceRange, differenceOffset),
+            quantise(blueDifference, differenceRange, differenceOffset)};
+}
 
-    return {quantise(luma, 219.0, 16), quantise(redDifference, 224.0, 128),
-            quantise(blueDifference, 224.0, 128)};
+YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue) {
+    return convertSamplesInDouble(pixel.r, pixel.g, pixel.b, maxValue);
 }
 
 ConversionScale makeConversionScale(std::int32_t maxValue) {
     ConversionScale scale;
+    const std::int32_t perHalf = weightScale * maxValue; // 0.5 in units of 1 / (2000 m)
     scale.maxValue = maxValue;
-    scale.divisor = 2000 * maxValue;
+    scale.divisor = 2 * perHalf;
     scale.reciprocal = ((std::uint64_t{1} << 46) + static_cast<std::uint64_t>(scale.divisor) - 1) /
                        static_cast<std::uint64_t>(scale.divisor);
-    scale.lumaBias = 1000 * maxValue;
-    scale.differenceBias = 257000 * maxValue;
-    scale.negativeLimit = 256000 * maxValue;
+    scale.lumaBias = perHalf;
+    scale.differenceBias = (2 * differenceOffset + 1) * perHalf;
+    scale.negativeLimit = 2 * differenceOffset * perHalf;
     return scale;
 }
 
 EstimateScale makeEstimateScale(std::int32_t maxValue) {
-    const double perSum = 65536.0 / (1000.0 * static_cast<double>(maxValue));
-    return {static_cast<float>(219.0 * perSum), static_cast<float>(224.0 * perSum)};
+    const double perSum = 65536.0 / (weightScale * static_cast<double>(maxValue));
+    return {static_cast<float>(lumaRange * perSum), static_cast<float>(differenceRange * perSum)};
 }
 
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {

@@ -7,6 +7,7 @@
 // rare pixels whose value lies exactly on a rounding tie to the formula itself.
 #pragma once
 
+#include "colour/coefficients.h"
 #include "core/types.h"
 
 #include <cmath>
@@ -17,6 +18,9 @@ namespace pixfold {
 // The defining formula: normalise by the maximum value, weight with the
 // three-decimal coefficients, clamp, scale, add 0.5 and truncate toward zero.
 // Every operation is a separately rounded double operation in this order.
+// Samples from 0 to maxValue, which is 1 to 65535.
+YCrCbCodes convertSamplesInDouble(std::int32_t r, std::int32_t g, std::int32_t b,
+                                  std::int32_t maxValue);
 YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue);
 
 // Per-image constants of the quick path, worked out once before the pixel loop.
@@ -58,17 +62,26 @@ inline std::int32_t divideExactly(std::int32_t numerator, const ConversionScale&
     return quotient;
 }
 
+// A code's numerator over 2000 m: twice the code's range times each weight.
+constexpr std::int32_t numerator(const Weights& weights, int range, std::int32_t r, std::int32_t g,
+                                 std::int32_t b) {
+    return 2 * range * weights.red * r + 2 * range * weights.green * g +
+           2 * range * weights.blue * b;
+}
+
 inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t b,
                                     const ConversionScale& scale) {
-    const std::int32_t lumaNumerator = 130962 * r + 257106 * g + 49932 * b + scale.lumaBias;
-    const std::int32_t redNumerator = 224000 * r - 187712 * g - 36288 * b + scale.differenceBias;
-    const std::int32_t blueNumerator = -75712 * r - 148288 * g + 224000 * b + scale.differenceBias;
+    const std::int32_t lumaNumerator = numerator(lumaWeights, lumaRange, r, g, b) + scale.lumaBias;
+    const std::int32_t redNumerator =
+        numerator(redDifferenceWeights, differenceRange, r, g, b) + scale.differenceBias;
+    const std::int32_t blueNumerator =
+        numerator(blueDifferenceWeights, differenceRange, r, g, b) + scale.differenceBias;
 
     std::int32_t lumaRemainder = 0;
     std::int32_t redRemainder = 0;
     std::int32_t blueRemainder = 0;
     QuickCodes quick;
-    quick.codes.y = divideExactly(lumaNumerator, scale, lumaRemainder) + 16;
+    quick.codes.y = divideExactly(lumaNumerator, scale, lumaRemainder) + lumaOffset;
     // The formula truncates toward zero: a negative difference rounds up.
     quick.codes.cr = divideExactly(redNumerator, scale, redRemainder) +
                      static_cast<std::int32_t>(redNumerator < scale.negativeLimit);
@@ -105,9 +118,16 @@ YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale);
 // The guard rides in the bias so that the band test is one unsigned compare of
 // the low 16 bits, with no add, in every loop.
 constexpr std::int32_t estimateGuard = 4;
-constexpr float lumaEstimateBias = 16.5f * 65536.0f + estimateGuard;        // + 16, + 0.5, + g
-constexpr float differenceEstimateBias = 128.5f * 65536.0f + estimateGuard; // + 128, + 0.5, + g
-constexpr std::int32_t negativeDifferenceLimit = 128 * 65536;
+constexpr float lumaEstimateBias = (lumaOffset + 0.5f) * 65536.0f + estimateGuard; // + 0.5, + g
+constexpr float differenceEstimateBias = (differenceOffset + 0.5f) * 65536.0f + estimateGuard;
+constexpr std::int32_t negativeDifferenceLimit = differenceOffset * 65536;
+
+// A code's integer sum of r, g and b: exact in a float, in any order, as all
+// terms are integers below 2^24.
+inline float weighInFloat(const Weights& weights, float r, float g, float b) {
+    return r * static_cast<float>(weights.red) + g * static_cast<float>(weights.green) +
+           b * static_cast<float>(weights.blue);
+}
 
 struct EstimateScale {
     float luma = 0;

@@ -1,5 +1,7 @@
 #include "colour/inverse.h"
 
+#include "colour/coefficients.h"
+
 #include <cstdint>
 
 namespace pixfold {
@@ -10,12 +12,19 @@ struct Matrix3 {
     double at[3][3];
 };
 
+constexpr Matrix3 matrixOf(const Weights (&rows)[3]) {
+    Matrix3 matrix{};
+    for (int row = 0; row < 3; ++row) {
+        matrix.at[row][0] = weightOf(rows[row].red);
+        matrix.at[row][1] = weightOf(rows[row].green);
+        matrix.at[row][2] = weightOf(rows[row].blue);
+    }
+    return matrix;
+}
+
 // Rows give luma, red difference and blue difference from red, green, blue.
-constexpr Matrix3 conversionMatrix = {{
-    {0.299, 0.587, 0.114},
-    {0.5, -0.419, -0.081},
-    {-0.169, -0.331, 0.5},
-}};
+constexpr Weights conversionWeights[3] = {lumaWeights, redDifferenceWeights, blueDifferenceWeights};
+constexpr Matrix3 conversionMatrix = matrixOf(conversionWeights);
 
 constexpr Matrix3 invert(const Matrix3& m) {
     Matrix3 inverse{};
@@ -58,8 +67,8 @@ constexpr Components componentsOf(int offset, double divisor) {
     return table;
 }
 
-constexpr Components lumaComponents = componentsOf(16, 219.0);
-constexpr Components differenceComponents = componentsOf(128, 224.0);
+constexpr Components lumaComponents = componentsOf(lumaOffset, lumaRange);
+constexpr Components differenceComponents = componentsOf(differenceOffset, differenceRange);
 
 // std::round, inline where the library's is a call: truncation, then a step
 // away from zero where the remainder (exact: x - trunc(x)) is a half or

@@ -1,7 +1,7 @@
 #include "decode/decoder.h"
 
+#include "colour/coefficients.h"
 #include "colour/inverse.h"
-#include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/pack.h"
 #include "format/records.h"
@@ -12,17 +12,15 @@
 #include <cstring>
 #include <vector>
 
-// The x86 paths, where the compiler takes per-function targets: the portable
-// loop compiled for AVX2, and for AVX-512 a loop with intrinsics.
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define PIXFOLD_HAS_X86_DECODE_PATHS 1
+// On x86 the portable loop is compiled for AVX2 too, and AVX-512 has a loop
+// with intrinsics: the shared steps are inlined into each.
+#if PIXFOLD_HAS_X86_PATHS
 #define PIXFOLD_DECODE_INLINE inline __attribute__((always_inline))
 #else
-#define PIXFOLD_HAS_X86_DECODE_PATHS 0
 #define PIXFOLD_DECODE_INLINE inline
 #endif
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 #include <immintrin.h>
 #endif
 
@@ -48,15 +46,16 @@ std::uint32_t fixedPoint(double value) {
 ChannelEstimate makeChannelEstimate(int channel) {
     // The sample before rounding is 255 (a (y - 16) / 219 + b (cr - 128) / 224
     // + c (cb - 128) / 224).
-    const double luma = 255.0 * inverseCoefficient(channel, 0) / 219.0;
-    const double red = 255.0 * inverseCoefficient(channel, 1) / 224.0;
-    const double blue = 255.0 * inverseCoefficient(channel, 2) / 224.0;
+    const double luma = 255.0 * inverseCoefficient(channel, 0) / lumaRange;
+    const double red = 255.0 * inverseCoefficient(channel, 1) / differenceRange;
+    const double blue = 255.0 * inverseCoefficient(channel, 2) / differenceRange;
     ChannelEstimate estimate;
     estimate.luma = fixedPoint(luma);
     estimate.red = fixedPoint(red);
     estimate.blue = fixedPoint(blue);
-    estimate.bias =
-        fixedPoint(decodeOffset + 0.5 - 16.0 * luma - 128.0 * red - 128.0 * blue) + decodeGuard;
+    estimate.bias = fixedPoint(decodeOffset + 0.5 - lumaOffset * luma - differenceOffset * red -
+                               differenceOffset * blue) +
+                    decodeGuard;
     return estimate;
 }
 
@@ -76,23 +75,6 @@ PIXFOLD_DECODE_INLINE std::uint32_t nearSampleBoundary(std::uint32_t estimate) {
     return static_cast<std::uint32_t>((estimate & fractionMask) < 2 * decodeGuard);
 }
 
-// The codes of the record whose bytes, loaded as a little-endian word, are
-// word (the first two bytes only for e655).
-template <OutputFormat format> PIXFOLD_DECODE_INLINE YCrCbCodes codesOf(std::uint32_t word) {
-    if constexpr (usesLayout888(format)) {
-        return {static_cast<std::int32_t>(word & 0xFFu),
-                static_cast<std::int32_t>((word >> 8) & 0xFFu),
-                static_cast<std::int32_t>((word >> 16) & 0xFFu)};
-    } else {
-        // The 6-5-5 value, most significant byte first, fills the first two
-        // bytes; the dropped bits come back as in unpackWord.
-        const std::uint32_t value = ((word & 0xFFu) << 8) | ((word >> 8) & 0xFFu);
-        return {static_cast<std::int32_t>((((value >> 10) & 0x3Fu) << 2) | 0x2u),
-                static_cast<std::int32_t>((((value >> 5) & 0x1Fu) << 3) | 0x4u),
-                static_cast<std::int32_t>(((value & 0x1Fu) << 3) | 0x4u)};
-    }
-}
-
 // A span of records, into words holding the bytes red, green, blue, 0 in
 // memory. Branch-free loops over 32-bit lanes, which compilers vectorise; a
 // pixel near a sample boundary is redone by the formula after the span.
@@ -108,7 +90,8 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
         std::uint16_t values[spanPixels];
         std::memcpy(values, records, pixelCount * 2);
         for (std::size_t i = 0; i < pixelCount; ++i) {
-            raw[i] = values[i];
+            // The record's two bytes first in memory order, as in the longer records.
+            raw[i] = hostIsBigEndian ? std::uint32_t{values[i]} << 16 : values[i];
         }
     } else {
         std::memcpy(raw, records, pixelCount * 4);
@@ -119,9 +102,7 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
     std::uint32_t near[spanPixels];
     std::uint32_t anyNear = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint32_t word = hostIsBigEndian ? byteSwap32(raw[i]) : raw[i];
-        const YCrCbCodes codes =
-            codesOf<format>(format == OutputFormat::e655 && hostIsBigEndian ? word >> 16 : word);
+        const YCrCbCodes codes = codesOfRecord(raw[i], format);
         const auto y = static_cast<std::uint32_t>(codes.y);
         const auto cr = static_cast<std::uint32_t>(codes.cr);
         const auto cb = static_cast<std::uint32_t>(codes.cb);
@@ -157,10 +138,9 @@ PIXFOLD_DECODE_INLINE void decodeSpan(const std::uint8_t* records, std::size_t p
 PIXFOLD_DECODE_INLINE void storeSamples(const std::uint32_t* words, std::size_t pixelCount,
                                         std::uint8_t* samples) {
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint32_t word = hostIsBigEndian ? byteSwap32(words[i]) : words[i];
-        samples[i * 3] = static_cast<std::uint8_t>(word);
-        samples[i * 3 + 1] = static_cast<std::uint8_t>(word >> 8);
-        samples[i * 3 + 2] = static_cast<std::uint8_t>(word >> 16);
+        samples[i * 3] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 0));
+        samples[i * 3 + 1] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 1));
+        samples[i * 3 + 2] = static_cast<std::uint8_t>(byteInMemoryOrder(words[i], 2));
     }
 }
 
@@ -180,7 +160,7 @@ void decodePortable(const std::uint8_t* records, std::size_t pixelCount, const D
     decodeBody<OutputFormat::e888>(records, pixelCount, plan, samples);
 }
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 __attribute__((target("avx2"))) void decodeAvx2(const std::uint8_t* records, std::size_t pixelCount,
                                                 const DecodePlan& plan, std::uint8_t* samples) {
     decodeBody<OutputFormat::e888>(records, pixelCount, plan, samples);
@@ -396,65 +376,16 @@ const std::uint32_t* sharedTable655(const DecodePlan& plan) {
 
 } // namespace
 
-namespace {
-
-bool detectDecodePath(DecodePath path) {
-    if (path == DecodePath::portable) {
-        return true;
-    }
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    __builtin_cpu_init();
-    if (path == DecodePath::avx2) {
-        return __builtin_cpu_supports("avx2");
-    }
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#else
-    return false;
-#endif
-}
-
-} // namespace
-
-// The processor is asked once (a function-local static: thread-safe).
-bool decodePathAvailable(DecodePath path) {
-    static const bool available[] = {detectDecodePath(DecodePath::portable),
-                                     detectDecodePath(DecodePath::avx2),
-                                     detectDecodePath(DecodePath::avx512)};
-    return available[static_cast<std::size_t>(path)];
-}
-
-// PIXFOLD_FORCE_PATH, read once with the encoder's choice, names the decode
-// path too; otherwise the fastest the processor has.
-DecodePath fastestDecodePath() {
-    const EncodePathChoice& choice = encodePathChoice();
-    const auto forced = static_cast<DecodePath>(choice.path);
-    if (choice.forcedName[0] != '\0' && choice.usable && decodePathAvailable(forced)) {
-        return forced;
-    }
-    for (const DecodePath path : {DecodePath::avx512, DecodePath::avx2}) {
-        if (decodePathAvailable(path)) {
-            return path;
-        }
-    }
-    return DecodePath::portable;
-}
-
-const char* decodePathName(DecodePath path) {
-    constexpr const char* names[] = {"portable", "avx2", "avx512"};
-    return names[static_cast<std::size_t>(path)];
-}
-
-DecodePlan makeDecodePlan(OutputFormat format, DecodePath path) {
+DecodePlan makeDecodePlan(OutputFormat format, Path path) {
     DecodePlan plan;
     plan.format = format;
-    plan.path = decodePathAvailable(path) ? path : DecodePath::portable;
+    plan.path = runnablePath(path);
     for (int channel = 0; channel < 3; ++channel) {
         plan.channels[channel] = makeChannelEstimate(channel);
     }
     // e655's table: one lookup a pixel, 0.9 ns on random values; only the
     // AVX-512 loop is faster (0.6 ns; AVX2 1.3 ns, portable SSE2 6 ns).
-    if (!usesLayout888(format) && plan.path != DecodePath::avx512) {
+    if (!usesLayout888(format) && plan.path != Path::avx512) {
         plan.table655 = sharedTable655(plan);
     }
     return plan;
@@ -470,12 +401,12 @@ void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const De
         }
         return;
     }
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    if (plan.path == DecodePath::avx512) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (plan.path == Path::avx512) {
         decodeAvx512(records, pixelCount, plan, samples);
         return;
     }
-    if (plan.path == DecodePath::avx2) {
+    if (plan.path == Path::avx2) {
         decodeAvx2(records, pixelCount, plan, samples);
         return;
     }
@@ -500,7 +431,7 @@ std::uint32_t loadStored32(const std::uint8_t* bytes) {
     return word;
 }
 
-#if PIXFOLD_HAS_X86_DECODE_PATHS
+#if PIXFOLD_HAS_X86_PATHS
 // 16 keys a step: a test or compare to a mask, the mask to bytes. Returns the
 // pixels done, whole steps only.
 PIXFOLD_DECODE_AVX512 std::size_t keyPlaneAvx512(const std::uint8_t* keys, std::size_t pixelCount,
@@ -524,7 +455,7 @@ PIXFOLD_DECODE_AVX512 std::size_t keyPlaneAvx512(const std::uint8_t* keys, std::
 } // namespace
 
 void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
-                    const KeyPlaneTest& test, std::uint8_t* mask, DecodePath path) {
+                    const KeyPlaneTest& test, std::uint8_t* mask, Path path) {
     if (keys == nullptr) {
         const bool zeroMatches = !test.anyNonZero && test.wanted == 0;
         std::memset(mask, zeroMatches ? 255 : 0, pixelCount);
@@ -537,8 +468,8 @@ void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputForm
     const std::uint32_t kept = asStored(format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu);
     const std::uint32_t wanted = asStored(test.wanted) & kept;
     std::size_t done = 0;
-#if PIXFOLD_HAS_X86_DECODE_PATHS
-    if (path == DecodePath::avx512 && decodePathAvailable(path)) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (runnablePath(path) == Path::avx512) {
         done = keyPlaneAvx512(keys, pixelCount, kept, wanted, test.anyNonZero, mask);
     }
 #else

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/types.h"
+#include "cpu/path.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,20 +29,9 @@ constexpr int decodeFractionBits = 21;
 constexpr std::uint32_t decodeGuard = 512;
 constexpr std::int32_t decodeOffset = 512;
 
-// The decode loop in three builds: portable C++, on x86 the same loop compiled
-// for AVX2, and an AVX-512 one written with intrinsics (e655 but on AVX-512
-// by a table). All give identical samples; the run takes the fastest the
-// processor has, and a caller may name any path (an unavailable one falls
-// back to portable).
-enum class DecodePath { portable, avx2, avx512 };
-
-constexpr DecodePath allDecodePaths[] = {DecodePath::portable, DecodePath::avx2,
-                                         DecodePath::avx512};
-
-bool decodePathAvailable(DecodePath path);
-DecodePath fastestDecodePath();
-const char* decodePathName(DecodePath path);
-
+// The decode loop in three builds (cpu/path.h): portable C++, on x86 the same
+// loop compiled for AVX2, and an AVX-512 one written with intrinsics (e655 but
+// on AVX-512 by a table). All give identical samples.
 struct ChannelEstimate {
     std::uint32_t luma = 0;
     std::uint32_t red = 0;
@@ -51,7 +41,7 @@ struct ChannelEstimate {
 
 struct DecodePlan {
     OutputFormat format = OutputFormat::e888;
-    DecodePath path = DecodePath::portable;
+    Path path = Path::portable;
     ChannelEstimate channels[3]; // red, green, blue
     // e655 and e655Z but on the AVX-512 path: the samples of every 16-bit value,
     // as the bytes red, green, blue, 0 in memory. One table for the process,
@@ -60,7 +50,8 @@ struct DecodePlan {
     const std::uint32_t* table655 = nullptr;
 };
 
-DecodePlan makeDecodePlan(OutputFormat format, DecodePath path = fastestDecodePath());
+// A path this processor lacks runs the portable loop.
+DecodePlan makeDecodePlan(OutputFormat format, Path path = activePath());
 
 // records: pixelCount * recordBytes(plan.format) bytes; samples: pixelCount * 3.
 void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
@@ -77,7 +68,6 @@ struct KeyPlaneTest {
 // null for the formats with no key value, whose pixels all hold 0. On the
 // AVX-512 path 16 keys a step; every path gives the same mask.
 void decodeKeyPlane(const std::uint8_t* keys, std::size_t pixelCount, OutputFormat format,
-                    const KeyPlaneTest& test, std::uint8_t* mask,
-                    DecodePath path = fastestDecodePath());
+                    const KeyPlaneTest& test, std::uint8_t* mask, Path path = activePath());
 
 } // namespace pixfold

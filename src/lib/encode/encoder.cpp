@@ -3,9 +3,10 @@
 #include "encode/isa_avx2.h"
 #include "encode/isa_avx512.h"
 #include "encode/pixel_store.h"
+#include "format/pack.h"
+#include "format/records.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace pixfold {
@@ -16,9 +17,8 @@ namespace {
 // cheap to go over again.
 constexpr std::size_t spanPixels = 128;
 
-// The records of a span from its codes. Each record is built as the word whose
-// bytes in memory are the record (shifts only: a byte swap would keep SSE2
-// compilers from vectorising) and stored with memcpy.
+// The records of a span from its codes, built in memory order (records.h)
+// and stored with memcpy.
 template <OutputFormat format>
 void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::int32_t* blue,
                const std::int32_t* y, const std::int32_t* cr, const std::int32_t* cb,
@@ -26,10 +26,8 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
                std::uint8_t* alpha) {
     const std::uint32_t match = key.matchValue;
     const std::uint32_t noMatch = key.noMatchValue;
-    const std::uint32_t matchWord =
-        bytesInMemoryOrder(match >> 24, (match >> 16) & 0xFFu, (match >> 8) & 0xFFu, match & 0xFFu);
-    const std::uint32_t noMatchWord = bytesInMemoryOrder(noMatch >> 24, (noMatch >> 16) & 0xFFu,
-                                                         (noMatch >> 8) & 0xFFu, noMatch & 0xFFu);
+    const std::uint32_t matchAlpha = alphaRecord(match);
+    const std::uint32_t noMatchAlpha = alphaRecord(noMatch);
     std::uint32_t values[spanPixels]; // e655's 16-bit values
     for (std::size_t i = 0; i < pixelCount; ++i) {
         // & rather than &&: no branch in the loop.
@@ -38,21 +36,17 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
         const auto red8 = static_cast<std::uint32_t>(cr[i]);
         const auto blue8 = static_cast<std::uint32_t>(cb[i]);
         if constexpr (usesLayout888(format)) {
-            const std::uint32_t word = bytesInMemoryOrder(luma, red8, blue8, 0);
+            const std::uint32_t word = record888(luma, red8, blue8);
             std::memcpy(records + i * 4, &word, 4);
+        } else if constexpr (format == OutputFormat::e655) {
+            values[i] = value655(luma, red8, blue8);
         } else {
-            const std::uint32_t value = ((luma >> 2) << 10) | ((red8 >> 3) << 5) | (blue8 >> 3);
-            if constexpr (format == OutputFormat::e655) {
-                values[i] = value;
-            } else {
-                const std::uint32_t keyValue = (matches ? match : noMatch) & 0xFFFFu;
-                const std::uint32_t word =
-                    bytesInMemoryOrder(value >> 8, value & 0xFFu, keyValue >> 8, keyValue & 0xFFu);
-                std::memcpy(records + i * 4, &word, 4);
-            }
+            const std::uint32_t word =
+                record655Z(value655(luma, red8, blue8), matches ? match : noMatch);
+            std::memcpy(records + i * 4, &word, 4);
         }
         if constexpr (writesAlphaStream(format)) {
-            const std::uint32_t word = matches ? matchWord : noMatchWord;
+            const std::uint32_t word = matches ? matchAlpha : noMatchAlpha;
             std::memcpy(alpha + i * 4, &word, 4);
         }
     }
@@ -60,13 +54,11 @@ void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::in
         // Two records a word: 16-bit stores vectorise poorly.
         std::size_t i = 0;
         for (; i + 1 < pixelCount; i += 2) {
-            const std::uint32_t word = bytesInMemoryOrder(
-                values[i] >> 8, values[i] & 0xFFu, values[i + 1] >> 8, values[i + 1] & 0xFFu);
+            const std::uint32_t word = records655(values[i], values[i + 1]);
             std::memcpy(records + i * 2, &word, 4);
         }
         if (i < pixelCount) {
-            records[i * 2] = static_cast<std::uint8_t>(values[i] >> 8);
-            records[i * 2 + 1] = static_cast<std::uint8_t>(values[i]);
+            storeBigEndian16(records + i * 2, values[i]);
         }
     }
 }
@@ -100,11 +92,11 @@ void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const Encod
         const auto b = static_cast<float>(blue[i]);
         // Sums of integers below 2^24: exact in any order.
         const std::int32_t y =
-            estimateCode(r * 299.0f + g * 587.0f + b * 114.0f, scale.luma, lumaEstimateBias);
-        const std::int32_t cr = estimateCode(r * 500.0f - g * 419.0f - b * 81.0f, scale.difference,
-                                             differenceEstimateBias);
-        const std::int32_t cb = estimateCode(b * 500.0f - r * 169.0f - g * 331.0f, scale.difference,
-                                             differenceEstimateBias);
+            estimateCode(weighInFloat(lumaWeights, r, g, b), scale.luma, lumaEstimateBias);
+        const std::int32_t cr = estimateCode(weighInFloat(redDifferenceWeights, r, g, b),
+                                             scale.difference, differenceEstimateBias);
+        const std::int32_t cb = estimateCode(weighInFloat(blueDifferenceWeights, r, g, b),
+                                             scale.difference, differenceEstimateBias);
         near[i] = static_cast<std::int32_t>(nearCodeBoundary(y)) |
                   static_cast<std::int32_t>(nearCodeBoundary(cr)) |
                   static_cast<std::int32_t>(nearCodeBoundary(cb));
@@ -134,86 +126,10 @@ void encodePortable(const std::uint8_t* samples, std::size_t pixelCount, const E
 
 } // namespace
 
-namespace {
-
-struct ProcessorPaths {
-    bool avx2 = false;
-    bool avx512 = false;
-};
-
-ProcessorPaths askProcessor() {
-    ProcessorPaths paths;
-#if PIXFOLD_HAS_X86_PATHS
-    __builtin_cpu_init();
-    paths.avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    paths.avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                   __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-#endif
-    return paths;
-}
-
-// Set once, by whichever thread comes first (a function's static is
-// initialised exactly once, the others wait), then only read.
-const ProcessorPaths& processorPaths() {
-    static const ProcessorPaths paths = askProcessor();
-    return paths;
-}
-
-EncodePath fastestAvailable() {
-    for (const EncodePath path : {EncodePath::avx512, EncodePath::avx2}) {
-        if (encodePathAvailable(path)) {
-            return path;
-        }
-    }
-    return EncodePath::portable;
-}
-
-EncodePathChoice choosePath() {
-    EncodePathChoice choice;
-    choice.path = fastestAvailable();
-    const char* forced = std::getenv("PIXFOLD_FORCE_PATH");
-    if (forced == nullptr || *forced == '\0') {
-        return choice;
-    }
-    std::strncpy(choice.forcedName, forced, sizeof choice.forcedName - 1);
-    choice.usable = false;
-    for (const EncodePath path : allEncodePaths) {
-        if (std::strcmp(forced, encodePathName(path)) == 0 && encodePathAvailable(path)) {
-            choice.path = path;
-            choice.usable = true;
-        }
-    }
-    return choice;
-}
-
-} // namespace
-
-bool encodePathAvailable(EncodePath path) {
-    const ProcessorPaths& paths = processorPaths();
-    return path == EncodePath::portable || (path == EncodePath::avx2 && paths.avx2) ||
-           (path == EncodePath::avx512 && paths.avx512);
-}
-
-const EncodePathChoice& encodePathChoice() {
-    static const EncodePathChoice choice = choosePath();
-    return choice;
-}
-
-EncodePath fastestEncodePath() {
-    const EncodePathChoice& choice = encodePathChoice();
-    return choice.usable ? choice.path : fastestAvailable();
-}
-
-const char* encodePathName(EncodePath path) {
-    constexpr const char* names[] = {"portable", "avx2", "avx512"};
-    return names[static_cast<std::size_t>(path)];
-}
-
-EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
-                          EncodePath path) {
+EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue, Path path) {
     EncodePlan plan;
     plan.format = settings.format;
-    plan.path = encodePathAvailable(path) ? path : EncodePath::portable;
+    plan.path = runnablePath(path);
     plan.scale = makeConversionScale(maxValue);
     plan.estimate = makeEstimateScale(maxValue);
     plan.key = makeKeyTest(settings);
@@ -223,11 +139,11 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
 #if PIXFOLD_HAS_X86_PATHS
-    if (plan.path == EncodePath::avx512) {
+    if (plan.path == Path::avx512) {
         encodeWith<Avx512>(samples, pixelCount, plan, records, alpha);
         return;
     }
-    if (plan.path == EncodePath::avx2) {
+    if (plan.path == Path::avx2) {
         encodeWith<Avx2>(samples, pixelCount, plan, records, alpha);
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "colour/convert.h"
 #include "core/types.h"
+#include "cpu/path.h"
 #include "format/key.h"
 
 #include <cstddef>
@@ -10,44 +11,21 @@
 
 namespace pixfold {
 
-// The pixel loop in three builds: portable C++ (what ARM, s390x and older x86
-// run), and on x86 an AVX2 and an AVX-512 one written with intrinsics. All give
-// identical bytes; runs take the fastest the processor has or the one
-// PIXFOLD_FORCE_PATH names, and a caller may name any path (an unavailable one
-// falls back to portable).
-enum class EncodePath { portable, avx2, avx512 };
-
-constexpr EncodePath allEncodePaths[] = {EncodePath::portable, EncodePath::avx2,
-                                         EncodePath::avx512};
-
-// Whether this processor runs the path. The processor is asked once, on the
-// first call from any thread, and the answer kept.
-bool encodePathAvailable(EncodePath path);
-const char* encodePathName(EncodePath path);
-
-// The path runs take, decided once: PIXFOLD_FORCE_PATH's when it is set (and
-// not empty), else the fastest available.
-struct EncodePathChoice {
-    EncodePath path = EncodePath::portable;
-    bool usable = true;       // false: PIXFOLD_FORCE_PATH names no path this processor runs
-    char forcedName[32] = {}; // PIXFOLD_FORCE_PATH as set (cut to 31 bytes), for messages
-};
-const EncodePathChoice& encodePathChoice();
-
-// encodePathChoice's path when usable, else the fastest available.
-EncodePath fastestEncodePath();
-
+// The pixel loop in three builds (cpu/path.h): portable C++ (what ARM, s390x
+// and older x86 run), and on x86 an AVX2 and an AVX-512 one written with
+// intrinsics. All give identical bytes.
 struct EncodePlan {
     OutputFormat format = OutputFormat::e888;
-    EncodePath path = EncodePath::portable;
+    Path path = Path::portable;
     ConversionScale scale;
     EstimateScale estimate;
     KeyTest key;
 };
 
-// maxValue is the header's, 1 to 255.
+// maxValue is the header's, 1 to 255. A path this processor lacks runs the
+// portable loop.
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
-                          EncodePath path = fastestEncodePath());
+                          Path path = activePath());
 
 // samples: pixelCount * 3 bytes, red, green, blue, none above the maximum value.
 // records: pixelCount * recordBytes(format) bytes.

@@ -67,11 +67,11 @@ struct Avx2 {
                 _mm256_shuffle_epi8(raw, constants.bOrder)};
     }
 
-    PIXFOLD_AVX2 static __m256i weigh(const Pairs& pixels, std::int32_t r, std::int32_t g,
-                                      std::int32_t b) {
+    PIXFOLD_AVX2 static __m256i weigh(const Pairs& pixels, const Weights& weights) {
         return _mm256_add_epi32(
-            _mm256_madd_epi16(pixels.rg, _mm256_set1_epi32(coefficientPair(r, g))),
-            _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(coefficientPair(b, 0))));
+            _mm256_madd_epi16(pixels.rg,
+                              _mm256_set1_epi32(coefficientPair(weights.red, weights.green))),
+            _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(coefficientPair(weights.blue, 0))));
     }
 
     PIXFOLD_AVX2 static __m256i estimate(__m256i sum, float scale, float bias) {

@@ -115,11 +115,11 @@ struct Avx512 {
             _mm512_fmadd_ps(_mm512_cvtepi32_ps(sum), _mm512_set1_ps(scale), _mm512_set1_ps(bias)));
     }
 
-    PIXFOLD_AVX512 static __m512i weigh(const Pairs& pixels, std::int32_t r, std::int32_t g,
-                                        std::int32_t b) {
+    PIXFOLD_AVX512 static __m512i weigh(const Pairs& pixels, const Weights& weights) {
         return _mm512_add_epi32(
-            _mm512_madd_epi16(pixels.rg, _mm512_set1_epi32(coefficientPair(r, g))),
-            _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(coefficientPair(b, 0))));
+            _mm512_madd_epi16(pixels.rg,
+                              _mm512_set1_epi32(coefficientPair(weights.red, weights.green))),
+            _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(coefficientPair(weights.blue, 0))));
     }
 
     PIXFOLD_AVX512 static __m512i keyBytes(const Pairs& pixels, const Constants& constants) {

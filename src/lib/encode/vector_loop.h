@@ -19,18 +19,12 @@
 // Flagged pixels (about 3 in 10,000) are redone exactly after each chunk.
 #pragma once
 
+#include "cpu/path.h"
 #include "encode/pixel_store.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-
-// The vector paths exist for x86 compilers that take per-function targets.
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define PIXFOLD_HAS_X86_PATHS 1
-#else
-#define PIXFOLD_HAS_X86_PATHS 0
-#endif
 
 namespace pixfold {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#if PIXFOLD_HAS_X86_PATHS
 #include <immintrin.h>
 #endif
 
@@ -294,7 +294,7 @@ void spreadSamples(const std::uint8_t* raster, std::size_t pixelCount, std::uint
 // On x86 SSSE3 spreads 4, 8 or 16 pixels a shuffle, which keeps P5 and PAM
 // with alpha as fast per pixel as P6; the same layout rules hold, each store
 // reaching no sample not yet loaded.
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#if PIXFOLD_HAS_X86_PATHS
 #define PIXFOLD_SPREAD_SSSE3 1
 
 template <std::int32_t depth>
@@ -339,21 +339,25 @@ spreadSsse3(const std::uint8_t* raster, std::size_t pixelCount, std::uint8_t* sa
 #define PIXFOLD_SPREAD_SSSE3 0
 #endif
 
+// Every x86 path but the portable one runs on a processor with SSSE3.
 template <std::int32_t depth>
 void spread(const std::uint8_t* raster, std::size_t pixelCount, std::uint8_t* samples,
-            std::uint8_t* opacity) {
+            std::uint8_t* opacity, Path path) {
     std::size_t done = 0;
 #if PIXFOLD_SPREAD_SSSE3
-    if (__builtin_cpu_supports("ssse3")) {
+    if (runnablePath(path) != Path::portable) {
         done = spreadSsse3<depth>(raster, pixelCount, samples, opacity);
     }
+#else
+    (void)path;
 #endif
     spreadSamples<depth>(raster + done * depth, pixelCount - done, samples + done * 3,
                          opacity + done);
 }
 
 PixelBlock readOtherBinary(InputStream& input, std::int32_t depth, std::int32_t maxValue,
-                           std::uint8_t* samples, std::uint8_t* opacity, std::size_t pixelCount) {
+                           std::uint8_t* samples, std::uint8_t* opacity, std::size_t pixelCount,
+                           Path path) {
     const auto bytesPerPixel = static_cast<std::size_t>(depth);
     const std::size_t wanted = pixelCount * bytesPerPixel;
     std::uint8_t* raster = samples + pixelCount * 4 - wanted;
@@ -372,13 +376,13 @@ PixelBlock readOtherBinary(InputStream& input, std::int32_t depth, std::int32_t 
     }
     switch (depth) {
     case 1:
-        spread<1>(raster, block.pixels, samples, opacity);
+        spread<1>(raster, block.pixels, samples, opacity, path);
         break;
     case 2:
-        spread<2>(raster, block.pixels, samples, opacity);
+        spread<2>(raster, block.pixels, samples, opacity, path);
         break;
     default:
-        spread<4>(raster, block.pixels, samples, opacity);
+        spread<4>(raster, block.pixels, samples, opacity, path);
         break;
     }
     if (block.error == ErrorCode::none && got < wanted) {
@@ -492,7 +496,7 @@ PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t*
         return header.samplesPerPixel == 3
                    ? readRgb(input, samples, pixelCount, header.maxValue)
                    : readOtherBinary(input, header.samplesPerPixel, header.maxValue, samples,
-                                     opacity, pixelCount);
+                                     opacity, pixelCount, raster.path);
     case RasterKind::bitmap:
         return readBitmap(input, raster, samples, pixelCount);
     default:

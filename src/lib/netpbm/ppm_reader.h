@@ -5,6 +5,7 @@
 
 #include "core/errors.h"
 #include "core/types.h"
+#include "cpu/path.h"
 #include "netpbm/input_stream.h"
 
 #include <cstddef>
@@ -63,6 +64,7 @@ struct RasterReader {
     std::int32_t column = 0;     // P4: the next pixel's column
     std::uint32_t bitBuffer = 0; // P4: the byte being read, its next bit at bit 7
     std::int32_t bitsLeft = 0;
+    Path path = activePath(); // the loop that spreads P5 and PAM samples
 };
 
 // Any type's raster: up to pixelCount pixels into samples as red, green and
