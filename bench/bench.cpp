@@ -9,7 +9,10 @@
 // frames through one run (-s) against one run per frame, the tools' peak
 // resident memory, and ffmpeg and netpbm's ppmtoyuv as reference points when
 // they are installed. The other Netpbm types are timed against P6 with the
-// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second.
+// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second. PNG
+// input (an RGBA picture ImageMagick writes) is timed against libspng's
+// decode alone and the other tools' ways to the same place, and pixunfold's
+// PNG output against its PPM.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER]
 #include "api/api_paths.h"
@@ -319,6 +322,145 @@ void timeFrameStream(const std::string& folder, int frames, int rounds) {
     settle({output});
 }
 
+// What each PNG row runs: its arguments, and where standard output goes.
+struct PngContender {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string standardOutput;
+    std::vector<double> wall;
+    std::vector<double> cpu;
+    std::vector<double> peak;
+};
+
+// PNG input and output, when this build reads PNG and ImageMagick is
+// installed: an RGBA picture of photographic noise over smooth shapes (a
+// plasma, scaled, with gaussian noise; alpha a gradient), as ImageMagick
+// writes it by default, made once.
+void timePng(const Options& options, const std::string& folder) {
+#ifdef PIXFOLD_PNG_DECODE
+    const std::string convert = "/usr/bin/convert"; // ImageMagick's own, by its path
+    if (access(convert.c_str(), X_OK) != 0 || !onPath("pngtopam") || !onPath("ffmpeg")) {
+        std::puts("\nPNG rows need ImageMagick (/usr/bin/convert), netpbm and ffmpeg.");
+        return;
+    }
+    const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
+    const std::string png = folder + "bench-rgba-" + size + ".png";
+    const std::string pam = folder + "bench-rgba-" + size + ".pam";
+    const std::string records = folder + "bench-png.e888";
+    const std::string output = folder + "out.bin";
+    const std::string alpha = folder + "alpha.bin";
+    const std::string pixfold = PIXFOLD_EXECUTABLE;
+    const std::string pixunfold = PIXUNFOLD_EXECUTABLE;
+    if (fileSize(png) <= 0) {
+        const std::string plasma = std::to_string(std::max(1L, options.width / 8)) + "x" +
+                                   std::to_string(std::max(1L, options.height / 8));
+        const ProcessRun made =
+            runOnce({convert,   "-seed",    "1",     "-size",    plasma,         "plasma:fractal",
+                     "-resize", size + "!", "-seed", "2",        "-attenuate",   "0.2",
+                     "+noise",  "Gaussian", "(",     "-size",    size,           "gradient:",
+                     ")",       "-alpha",   "off",   "-compose", "copy_opacity", "-composite",
+                     "-depth",  "8",        png},
+                    "/dev/null");
+        if (made.status != 0) {
+            std::remove(png.c_str());
+            std::fputs("can't make the PNG picture\n", stderr);
+            return;
+        }
+    }
+    if (runOnce({"sh", "-c", "pngtopam -alphapam \"$1\" > \"$2\"", "sh", png, pam}, "/dev/null")
+                .status != 0 ||
+        runOnce({pixfold, png, records}, "/dev/null").status != 0) {
+        std::fputs("can't make the PAM and the records of the PNG picture\n", stderr);
+        return;
+    }
+    const std::string width = std::to_string(options.width);
+    const std::string height = std::to_string(options.height);
+    std::vector<PngContender> contenders = {
+        {"libspng decode alone", {PIXFOLD_PNG_DECODE, png}, "/dev/null", {}, {}, {}},
+        {"pixfold PNG e888", {pixfold, png, output}, "/dev/null", {}, {}, {}},
+        {"pixfold PNG -t Alpha",
+         {pixfold, "-t", "-f", "e888Alpha", "-1", "ff", png, output},
+         alpha,
+         {},
+         {},
+         {}},
+        {"pngtopam | pixfold -t",
+         {"sh", "-c", "pngtopam -alphapam \"$1\" | \"$2\" -t -f e888Alpha -1 ff - \"$3\"", "sh",
+          png, pixfold, output},
+         alpha,
+         {},
+         {},
+         {}},
+        {"ffmpeg yuv444p",
+         {"ffmpeg", "-v", "error", "-y", "-i", png, "-f", "rawvideo", "-pix_fmt", "yuv444p",
+          output},
+         "/dev/null",
+         {},
+         {},
+         {}},
+        {"convert ycbcr:", {convert, png, "ycbcr:" + output}, "/dev/null", {}, {}, {}},
+        {"pixfold PAM e888", {pixfold, pam, output}, "/dev/null", {}, {}, {}},
+        {"pixunfold to PPM",
+         {pixunfold, width, height, records, folder + "back.ppm"},
+         "/dev/null",
+         {},
+         {},
+         {}},
+        {"pixunfold to PNG",
+         {pixunfold, width, height, records, folder + "back.png"},
+         "/dev/null",
+         {},
+         {},
+         {}},
+    };
+    const std::vector<std::string> outputs = {output, alpha, folder + "back.ppm",
+                                              folder + "back.png"};
+    for (PngContender& contender : contenders) {
+        settle(outputs);
+        if (runOnce(contender.arguments, contender.standardOutput).status != 0) {
+            std::fprintf(stderr, "%s failed\n", contender.name.c_str());
+            return;
+        }
+    }
+    for (int round = 0; round < options.rounds; ++round) {
+        for (PngContender& contender : contenders) {
+            settle(outputs);
+            const ProcessRun run = runOnce(contender.arguments, contender.standardOutput);
+            contender.wall.push_back(run.wallSeconds);
+            contender.cpu.push_back(run.cpuSeconds);
+            contender.peak.push_back(static_cast<double>(run.peakKilobytes));
+        }
+    }
+    const long backPng = fileSize(folder + "back.png");
+    std::printf("\nPNG: %s RGBA picture (%.1f MB as ImageMagick wrote it), %d interleaved "
+                "rounds, medians; ratios to libspng's decode alone (PNG input) and to the PPM "
+                "(pixunfold)\n\n",
+                size.c_str(), static_cast<double>(fileSize(png)) / 1e6, options.rounds);
+    std::printf("| %-22s | %8s | %8s | %8s | %12s |\n", "program", "wall s", "cpu s", "ratio",
+                "peak KiB");
+    std::printf("|------------------------|----------|----------|----------|--------------|\n");
+    const double decode = median(contenders[0].wall);
+    const double ppm = median(contenders[7].wall);
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+        const PngContender& contender = contenders[i];
+        const double wall = median(contender.wall);
+        std::printf("| %-22s | %8.3f | %8.3f | %8.2f | %12.0f |\n", contender.name.c_str(), wall,
+                    median(contender.cpu), wall / (i >= 7 ? ppm : decode), median(contender.peak));
+    }
+    std::printf("\npixunfold's PNG: %.1f MB, %.0f%% of the PPM\n",
+                static_cast<double>(backPng) / 1e6,
+                100.0 * static_cast<double>(backPng) /
+                    static_cast<double>(fileSize(folder + "back.ppm") > 0
+                                            ? fileSize(folder + "back.ppm")
+                                            : options.width * options.height * 3));
+    settle(outputs);
+#else
+    (void)options;
+    (void)folder;
+    std::puts("\nThis build reads no PNG: no PNG rows.");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -585,6 +727,7 @@ int main(int argc, char** argv) {
     timeLoopsInMemory(options.rounds);
     timeDecodeInMemory(options.rounds);
     timeFrameStream(folder, options.frames, options.rounds);
+    timePng(options, folder);
 
     settle(outputs);
     const ProcessRun small = runOnce({pixfold, tiny, output}, discard);

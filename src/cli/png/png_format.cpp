@@ -89,9 +89,23 @@ void unpackNarrow(const PngLayout& layout, const std::uint8_t* in, std::size_t c
                                     : r == layout.keySample[0] && g == layout.keySample[1] &&
                                           b == layout.keySample[2];
             opacity[i] = keyed ? 0 : 255;
-        } else if (step == 2 || step == 4) { // the alpha sample follows the colour
+        } else if (step == 2) { // grey and alpha
             opacity[i] = pixel[step - 1];
         }
+    }
+}
+
+// RGBA without a key, the common PNG: one 4-byte load and store a pixel, the
+// next pixel's store overwriting the alpha byte; the last pixel by bytes.
+void unpackRgba8(const std::uint8_t* in, std::size_t count, std::uint8_t* samples,
+                 std::uint8_t* opacity) {
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        std::memcpy(samples + i * 3, in + i * 4, 4);
+        opacity[i] = in[i * 4 + 3];
+    }
+    if (count > 0) {
+        std::memcpy(samples + (count - 1) * 3, in + (count - 1) * 4, 3);
+        opacity[count - 1] = in[count * 4 - 1];
     }
 }
 
@@ -242,10 +256,14 @@ Result unpackPngPixels(const PngLayout& layout, const std::uint8_t* scanline, st
         unpackNarrow<2, true>(layout, in, count, samples, opacity);
         break;
     case PngUnpack::rgb8:
-        unpackNarrow<3, false>(layout, in, count, samples, opacity);
+        if (layout.colourKey) {
+            unpackNarrow<3, false>(layout, in, count, samples, opacity);
+        } else {
+            std::memcpy(samples, in, count * 3);
+        }
         break;
     case PngUnpack::rgba8:
-        unpackNarrow<4, false>(layout, in, count, samples, opacity);
+        unpackRgba8(in, count, samples, opacity);
         break;
     case PngUnpack::grey16:
         unpackWide<1, true>(layout, in, count, samples, opacity);
