@@ -26,14 +26,13 @@ namespace {
 // ICC profiles, Exif): this much each and all together.
 constexpr std::size_t chunkLimit = std::size_t{64} << 20;
 
-// pixunfold's PNGs: the Up filter on every row and zlib's run-length
-// matching (Z_RLE), its fastest coding that still compresses: a rendered
-// picture takes no longer than its PPM, a noisy photograph about a sixth of
-// the time of libspng's default (level 6, each row's best filter) for 4% more
-// bytes (docs/performance.md).
-constexpr int compressionLevel = 1;
-constexpr int compressionStrategy = 3; // zlib's Z_RLE
-constexpr int filterChoice = SPNG_FILTER_CHOICE_UP;
+// pixunfold's PNGs: deflate's stored blocks (zlib level 0) and no filter, so
+// that writing a PNG costs what writing its PPM does (a CRC and a checksum
+// more). zlib's fastest coding that compresses (run-length matching and the
+// Up filter) made the benchmark's 8000x6000 photograph 57% of the PPM's size
+// but took 8 times as long (docs/performance.md).
+constexpr int compressionLevel = 0;
+constexpr int filterChoice = SPNG_FILTER_CHOICE_NONE;
 
 int readSource(spng_ctx* /*context*/, void* user, void* into, std::size_t length) {
     auto& source = *static_cast<PngSource*>(user);
@@ -189,9 +188,6 @@ Result openPngEncoder(PngSink& sink, std::uint32_t width, std::uint32_t height, 
     }
     if (error == SPNG_OK) {
         error = spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, compressionLevel);
-    }
-    if (error == SPNG_OK) {
-        error = spng_set_option(context, SPNG_IMG_COMPRESSION_STRATEGY, compressionStrategy);
     }
     if (error == SPNG_OK) {
         error = spng_set_option(context, SPNG_FILTER_CHOICE, filterChoice);
