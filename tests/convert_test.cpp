@@ -2,42 +2,20 @@
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/pack.h"
+#include "support/formula.h"
+#include "support/guarded.h"
 #include "support/known_colours.h"
 #include "support/paths.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 namespace pixfold {
 namespace {
-
-// The conversion written out step by step, kept apart from the library's own
-// copy so a change to either is caught.
-YCrCbCodes plainSteps(int r, int g, int b, int maxValue) {
-    const double rn = r / static_cast<double>(maxValue);
-    const double gn = g / static_cast<double>(maxValue);
-    const double bn = b / static_cast<double>(maxValue);
-    double y = (0.299 * rn + 0.587 * gn) + 0.114 * bn;
-    double cr = (0.5 * rn - 0.419 * gn) - 0.081 * bn;
-    double cb = (-0.169 * rn - 0.331 * gn) + 0.5 * bn;
-    y = y > 1.0 ? 1.0 : y;
-    y = y < 0.0 ? 0.0 : y;
-    cr = cr > 0.5 ? 0.5 : cr;
-    cr = cr < -0.5 ? -0.5 : cr;
-    cb = cb > 0.5 ? 0.5 : cb;
-    cb = cb < -0.5 ? -0.5 : cb;
-    const double yScaled = y * 219.0;
-    const double crScaled = cr * 224.0;
-    const double cbScaled = cb * 224.0;
-    const double yShifted = yScaled + 0.5;
-    const double crShifted = crScaled + 0.5;
-    const double cbShifted = cbScaled + 0.5;
-    return {static_cast<int>(yShifted) + 16, static_cast<int>(crShifted) + 128,
-            static_cast<int>(cbShifted) + 128};
-}
 
 // Encodes pixels through encodePixels, the path the tool runs, in e888.
 std::vector<YCrCbCodes> encodeE888(const std::vector<RgbPixel>& pixels, std::int32_t maxValue,
@@ -168,7 +146,7 @@ void checkEveryColour(int maxValue, Path path) {
         for (std::size_t i = 0; i < pixels; ++i) {
             const int g = samples[i * 3 + 1];
             const int b = samples[i * 3 + 2];
-            const YCrCbCodes want = plainSteps(r, g, b, maxValue);
+            const YCrCbCodes want = testing_support::plainSteps(r, g, b, maxValue);
             const ExpectedRecords expected = expectedRecords(want, r == 1 && g == 2 && b == 3);
             const bool same = std::memcmp(&records[2][i * 4], expected.e888, 4) == 0 &&
                               std::memcmp(&records[0][i * 2], expected.e655, 2) == 0 &&
@@ -200,9 +178,9 @@ TEST_P(ConversionOnPath, EveryColourOfSmallerMaximumsMatchesTheFormula) {
     }
 }
 
-// Runs of every length from 0 to 70 in buffers of exactly their size (the
-// sanitizer build catches a loop reading or writing past its run), in every
-// format, give the portable loop's bytes.
+// Runs of every length from 0 to 70, each in buffers that end right before a
+// page no one may touch (a loop reading or writing one byte past its run
+// faults), in every format, give the portable loop's bytes.
 TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
     std::uint64_t state = 7;
     for (const OutputFormat format :
@@ -218,14 +196,38 @@ TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
             std::vector<std::uint8_t> wantAlpha(pixels * 4);
             encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, Path::portable),
                          want.data(), wantAlpha.data());
-            std::vector<std::uint8_t> records(want.size());
-            std::vector<std::uint8_t> alpha(wantAlpha.size());
-            encodePixels(samples.data(), pixels, makeEncodePlan(settings, 255, path()),
-                         records.data(), alpha.data());
-            EXPECT_EQ(records, want) << pixels << " pixels";
+            testing_support::GuardedBuffer in(samples.size());
+            testing_support::GuardedBuffer records(want.size());
+            testing_support::GuardedBuffer alpha(wantAlpha.size());
+            in.fill(samples.data());
+            encodePixels(in.data(), pixels, makeEncodePlan(settings, 255, path()), records.data(),
+                         alpha.data());
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), records.data())) << pixels;
             if (writesAlphaStream(format)) {
-                EXPECT_EQ(alpha, wantAlpha) << pixels << " pixels";
+                EXPECT_TRUE(std::equal(wantAlpha.begin(), wantAlpha.end(), alpha.data())) << pixels;
             }
+        }
+    }
+}
+
+// -t gives the match value to every pixel whose opacity is 0, the last of a
+// run too, whatever the run's length (the pass tests 8 at a time).
+TEST(Transparency, KeysEveryTransparentPixelUpToTheLast) {
+    ConversionSettings settings = keyedSettings(OutputFormat::e888Alpha, 0x808080);
+    settings.keyEnabled = false;
+    const EncodePlan plan = makeEncodePlan(settings, 255);
+    for (std::size_t pixels = 1; pixels <= 20; ++pixels) {
+        std::vector<std::uint8_t> samples(pixels * 3, 9);
+        std::vector<std::uint8_t> opacity(pixels, 255);
+        opacity[pixels - 1] = 0;
+        opacity[0] = pixels % 3 == 0 ? 0 : 1;
+        std::vector<std::uint8_t> records(pixels * 4);
+        std::vector<std::uint8_t> alpha(pixels * 4);
+        encodePixels(samples.data(), pixels, plan, records.data(), alpha.data());
+        keyTransparentPixels(opacity.data(), pixels, plan, records.data(), alpha.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const bool keyed = opacity[i] == 0;
+            EXPECT_EQ(alpha[i * 4], keyed ? 0x0A : 0x0D) << pixels << " pixels, pixel " << i;
         }
     }
 }

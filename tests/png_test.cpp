@@ -4,6 +4,7 @@
 // pixunfold's PNGs decoded again.
 #include "png/png_codec.h"
 #include "support/files.h"
+#include "support/formula.h"
 #include "support/png_maker.h"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,48 @@ TEST_F(PngFiles, FilteredAndCompressedAsEncodersWriteThem) {
             EXPECT_TRUE(fromPng == convert(options, folder.path(std::string(name) + ".pam")))
                 << name << " " << format;
         }
+    }
+}
+
+// 16-bit PNGs against the formula written out: every grey level, and random
+// RGB colours, every seventh the key colour 12ff00 at 65535 (s = c * 257).
+TEST_F(PngFiles, SixteenBitSamplesGiveTheFormulasCodes) {
+    if (!pngBuilt) {
+        GTEST_SKIP() << "needs PNG support";
+    }
+    PngPicture grey = randomPicture(0, 16, 256, 256, 1);
+    PngPicture rgb = randomPicture(2, 16, 7, 143, 2);
+    rgb.interlaced = true;
+    for (std::size_t i = 0; i < grey.samples.size(); ++i) {
+        grey.samples[i] = static_cast<std::uint16_t>(i);
+    }
+    for (std::size_t i = 0; i < rgb.samples.size(); i += 21) {
+        rgb.samples[i] = 0x1212;
+        rgb.samples[i + 1] = 0xFFFF;
+        rgb.samples[i + 2] = 0;
+    }
+    for (const PngPicture* picture : {&grey, &rgb}) {
+        const int channels = channelsOf(picture->colourType);
+        Bytes records;
+        Bytes alpha;
+        for (std::size_t i = 0; i < picture->samples.size();
+             i += static_cast<std::size_t>(channels)) {
+            const int r = picture->samples[i];
+            const int g = picture->samples[i + (channels - 1) / 2];
+            const int b = picture->samples[i + channels - 1];
+            const YCrCbCodes codes = plainSteps(r, g, b, 65535);
+            records.insert(records.end(),
+                           {static_cast<std::uint8_t>(codes.y), static_cast<std::uint8_t>(codes.cr),
+                            static_cast<std::uint8_t>(codes.cb), 0});
+            const std::uint8_t keyed = r == 0x1212 && g == 0xFFFF && b == 0 ? 0xFF : 0;
+            alpha.insert(alpha.end(), {0, 0, 0, keyed});
+        }
+        writeFile(folder.path("in.png"), makePng(*picture, 5000));
+        const Output run =
+            convert({"-f", "e888Alpha", "-m", "12ff00", "-1", "ff"}, folder.path("in.png"));
+        EXPECT_EQ(run.status, 0) << run.message;
+        EXPECT_TRUE(run.records == records) << picture->colourType;
+        EXPECT_TRUE(run.alpha == alpha) << picture->colourType;
     }
 }
 

@@ -21,10 +21,18 @@ struct PixelBlock {
     ErrorCode error = ErrorCode::none;
 };
 
+// A P6 raster of the maximum value, count pixels into samples.
 PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t count,
                       std::int32_t maxValue) {
+    RasterReader raster;
+    raster.header.width = raster.header.height = 1 << 20;
+    raster.header.maxValue = maxValue;
+    std::vector<std::uint8_t> room(count * 8);
+    std::uint8_t opacity = 0;
     PixelBlock block;
-    block.error = pixfold::readPixels(input, samples, count, maxValue, block.pixels).code;
+    block.error =
+        pixfold::readRaster(input, raster, room.data(), &opacity, count, block.pixels).code;
+    std::copy(room.begin(), room.begin() + static_cast<long>(block.pixels * 3), samples);
     return block;
 }
 
@@ -64,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"MagicOnly", "P6", ErrorCode::wrongInputFormat},
         HeaderCase{"UnknownType", "P8\n2 1\n255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"TypeZero", "P0\n2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"GreySixteenBit", "P5 2 1 65535\n", ErrorCode::only8Bit},
-        HeaderCase{"PlainMaximum256", "P2 2 1 256\n", ErrorCode::only8Bit},
+        HeaderCase{"GreyAbove16Bit", "P5 2 1 65536\n", ErrorCode::maxValueTooLarge},
+        HeaderCase{"PlainAbove16Bit", "P2 2 1 70000\n", ErrorCode::maxValueTooLarge},
         HeaderCase{"PlainJunkAfterMaximum", "P3 2 1 255x", ErrorCode::wrongInputFormat},
         HeaderCase{"BitmapNoWhitespaceBeforeRaster", "P4 8 1#", ErrorCode::wrongInputFormat},
         HeaderCase{"PamAsPnm", "P7 2 1 255\n", ErrorCode::wrongInputFormat},
@@ -85,8 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
                    ErrorCode::wrongInputFormat},
         HeaderCase{"PamNoEnd", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\n",
                    ErrorCode::wrongInputFormat},
-        HeaderCase{"PamSixteenBit", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65535\nENDHDR\n",
-                   ErrorCode::only8Bit},
+        HeaderCase{"PamAbove16Bit", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65536\nENDHDR\n",
+                   ErrorCode::maxValueTooLarge},
+        HeaderCase{"PamCrDoesNotEndAComment",
+                   "P7\n# note\rWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 9\nENDHDR\n",
+                   ErrorCode::wrongInputFormat},
         HeaderCase{"MagicNotAtStart", "xP6\n2 1\n255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"NoSeparatorAfterMagic", "P62 1 255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"MissingMaximum", "P6\n2 1\n", ErrorCode::wrongInputFormat},
@@ -96,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"WidthAboveInt32", "P6\n2147483648 1\n255\n", ErrorCode::wrongInputFormat},
         HeaderCase{"HugeMaximum", "P6\n2 1\n99999999999\n", ErrorCode::wrongInputFormat},
         HeaderCase{"MaximumZero", "P6\n2 1\n0\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"Maximum256", "P6\n2 1\n256\n", ErrorCode::only8Bit},
-        HeaderCase{"SixteenBit", "P6\n2 1\n65535\n", ErrorCode::only8Bit},
+        HeaderCase{"Above16Bit", "P6\n2 1\n65536\n", ErrorCode::maxValueTooLarge},
         HeaderCase{"NothingAfterMaximum", "P6\n2 1\n255", ErrorCode::wrongInputFormat},
         HeaderCase{"CommentRightAfterMaximum", "P6\n2 1\n255#c\n", ErrorCode::wrongInputFormat},
         HeaderCase{"UnterminatedComment", "P6\n# no end", ErrorCode::wrongInputFormat}),
@@ -203,6 +213,39 @@ TEST(Pixels, SampleAboveMaximumStopsBeforeItsPixel) {
     const PixelBlock block = readPixels(file, samples, 3, 15);
     EXPECT_EQ(block.pixels, 1u);
     EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax);
+}
+
+// In every binary type and sample width, a sample equal to the maximum value
+// passes and one above it stops the read before its pixel.
+TEST(Pixels, OneAboveTheMaximumIsRefusedInEveryBinaryType) {
+    const auto pam = [](int depth, const char* type, int maxValue) {
+        return "P7\nWIDTH 2\nHEIGHT 1\nDEPTH " + std::to_string(depth) + "\nMAXVAL " +
+               std::to_string(maxValue) + "\nTUPLTYPE " + type + "\nENDHDR\n";
+    };
+    struct Case {
+        std::string header;
+        std::string raster; // the first pixel at the maximum, the second with a sample above
+    };
+    const Case cases[] = {
+        {"P5 2 1 254\n", "\xfe\xff"},
+        {"P6 2 1 254\n", "\xfe\xfe\xfe\xfe\xff\xfe"},
+        {pam(4, "RGB_ALPHA", 254), std::string("\xfe\xfe\xfe\xfe\0\0\0\xff", 8)},
+        {pam(2, "GRAYSCALE_ALPHA", 15), "\x0f\x0f\x10\x0f"},
+        {"P5 2 1 1000\n", std::string("\x03\xe8\x03\xe9", 4)},
+        {"P6 2 1 65534\n", std::string("\xff\xfe\xff\xfe\xff\xfe\0\0\xff\xff\0\0", 12)},
+        {pam(2, "GRAYSCALE_ALPHA", 1000), std::string("\x03\xe8\x03\xe8\0\0\x03\xe9", 8)},
+    };
+    for (const Case& c : cases) {
+        InputStream file = streamOf(c.header + c.raster);
+        RasterReader raster;
+        ASSERT_EQ(readPpmHeader(file, raster.header).code, ErrorCode::none) << c.header;
+        std::vector<std::uint16_t> room(8);
+        std::uint8_t opacity[2] = {};
+        const PixelBlock block =
+            readRaster(file, raster, reinterpret_cast<std::uint8_t*>(room.data()), opacity, 2);
+        EXPECT_EQ(block.pixels, 1u) << c.header;
+        EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax) << c.header;
+    }
 }
 
 // Reads one pixel of a stream and looks for the image after it.

@@ -128,7 +128,7 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
     };
     const std::vector<Case> cases = {
         {concatenate({good, bytesOf("P8\n2 1\n255\n")}), "Wrong input format\n"},
-        {concatenate({good, bytesOf("P6 1 1 65535\n")}), "Only 8-bit per component\n"},
+        {concatenate({good, bytesOf("P6 1 1 65536\n")}), "Only 8-bit and 16-bit per component\n"},
         {concatenate({good, good, ppmImage(2, 2, {1, 2, 3})}),
          "Input file '" + stream + "' is truncated\n"},
         {concatenate({good, ppmImage(1, 1, {16, 0, 0}, 15)}),

@@ -184,10 +184,10 @@ TEST_F(ToolFailure, BadHeaderLeavesTheOutputUntouched) {
     EXPECT_EQ(run.standardError, "Wrong input format\n");
     EXPECT_EQ(readFile(output), precious);
 
-    writeFile(input, ppmImage(1, 1, Bytes(6, 0), 65535));
+    writeFile(input, ppmImage(1, 1, Bytes(6, 0), 65536));
     run = runTool({input, folder.path("new.yuv")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.standardError, "Only 8-bit per component\n");
+    EXPECT_EQ(run.standardError, "Only 8-bit and 16-bit per component\n");
     EXPECT_FALSE(std::filesystem::exists(folder.path("new.yuv")));
 }
 

@@ -15,9 +15,6 @@ Result readImageHeader(InputStream& input, ImageReader& reader) {
         return result;
     }
     const PngLayout& layout = reader.pngReader.layout;
-    if (layout.wide) {
-        return failure(ErrorCode::only8Bit); // until the encoder takes 16-bit samples
-    }
     PpmHeader& header = reader.raster.header;
     header = PpmHeader{};
     header.width = static_cast<std::int32_t>(layout.width);

@@ -70,8 +70,8 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
         return quoted("Can't read input file ", subject, "\n");
     case ErrorCode::wrongInputFormat:
         return "Wrong input format\n";
-    case ErrorCode::only8Bit:
-        return "Only 8-bit per component\n";
+    case ErrorCode::maxValueTooLarge:
+        return "Only 8-bit and 16-bit per component\n";
     case ErrorCode::sameFile:
         return "Input and output are the same file\n";
     case ErrorCode::sameOutputAndStdout:

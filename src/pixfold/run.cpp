@@ -17,7 +17,9 @@ namespace pixfold {
 namespace {
 
 struct RasterBuffers {
-    std::vector<std::uint8_t> samples; // room for 4 samples a pixel, as readRaster needs
+    // Room for 8 bytes a pixel, as readRaster needs, 2-byte aligned: 8-bit
+    // samples as bytes, 16-bit ones as host-endian std::uint16_t.
+    std::vector<std::uint16_t> samples;
     std::vector<std::uint8_t> opacity; // one alpha sample a pixel, for types that have them
     std::vector<std::uint8_t> records;
     std::vector<std::uint8_t> alpha;
@@ -31,13 +33,19 @@ RasterBuffers makeBuffers(OutputFormat format, std::uint64_t firstImagePixels, b
             ? blockPixels
             : static_cast<std::size_t>(std::min<std::uint64_t>(firstImagePixels, blockPixels));
     RasterBuffers buffers;
-    buffers.samples.resize(pixels * 4);
+    buffers.samples.resize(pixels * 4); // 8 bytes a pixel
     buffers.opacity.resize(pixels);
     buffers.records.resize(pixels * recordBytes(format));
     if (writesAlphaStream(format)) {
         buffers.alpha.resize(pixels * 4);
     }
     return buffers;
+}
+
+// Where a block's pixel index starts in the samples: 3 bytes a pixel, or 3
+// 16-bit samples.
+std::uint8_t* sampleBytesAt(RasterBuffers& buffers, std::size_t pixel, bool wide) {
+    return reinterpret_cast<std::uint8_t*>(buffers.samples.data()) + pixel * 3 * (wide ? 2 : 1);
 }
 
 struct FoldOutputs {
@@ -69,6 +77,7 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
     // -t keys the pixels whose alpha sample is 0, after the pixel loop has
     // given every pixel its key-colour value.
     const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
+    const bool wide = isWide(header);
     auto read = [&](std::size_t slot) {
         FilledBlock filled;
         RasterBuffers& buffers = *slots[slot];
@@ -78,7 +87,7 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
             std::size_t pixels = 0;
             // Read in turns, never at once: one reader state.
             const Result got =
-                readImagePixels(input, reader, buffers.samples.data() + filled.count * 3,
+                readImagePixels(input, reader, sampleBytesAt(buffers, filled.count, wide),
                                 buffers.opacity.data() + filled.count, wanted, pixels);
             if (!succeeded(got)) {
                 filled.result = inputFailure(got, line); // the outputs are dropped whole
@@ -96,8 +105,13 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
         Result result;
         for (std::size_t done = 0; done < count && succeeded(result); done += blockPixels) {
             const std::size_t pixels = std::min(blockPixels, count - done);
-            encodePixels(buffers.samples.data() + done * 3, pixels, plan, buffers.records.data(),
-                         alpha);
+            if (wide) {
+                encodeWidePixels(buffers.samples.data() + done * 3, pixels, plan,
+                                 buffers.records.data(), alpha);
+            } else {
+                encodePixels(sampleBytesAt(buffers, done, false), pixels, plan,
+                             buffers.records.data(), alpha);
+            }
             if (keyTransparent) {
                 keyTransparentPixels(buffers.opacity.data() + done, pixels, plan,
                                      buffers.records.data(), alpha);
@@ -127,7 +141,7 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
     if (mayOverlap) {
         second = makeBuffers(line.settings.format, blockPixels, true);
         for (RasterBuffers* slot : {&buffers, &second}) {
-            // readRaster needs room for 4 samples a pixel of the turn's last block.
+            // readRaster needs room for 8 bytes a pixel of the turn's last block.
             slot->samples.resize((turnBlocks * 3 + 1) * blockPixels);
             slot->opacity.resize(turnBlocks * blockPixels);
         }
@@ -189,15 +203,16 @@ Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
 Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
                         Notices& notices) {
     // Without -s, a pipe is read no further than the first image: its header a
-    // byte a read, a binary raster exactly. Text rasters are read buffered, as
-    // they can't be read to their end without a byte past it.
+    // byte a read, a binary raster (bitmaps too) exactly. Text rasters are read
+    // buffered, as they can't be read to their end without a byte past it.
     const bool exact = !line.imageStream && !isRegularFile(input.descriptor);
     input.refillLimit = exact ? 1 : 0;
     const Result headerRead = readImageHeader(input, reader);
     if (!succeeded(headerRead)) {
         return inputFailure(headerRead, line);
     }
-    if (reader.raster.header.kind != RasterKind::binary) {
+    const RasterKind kind = reader.raster.header.kind;
+    if (kind != RasterKind::binary && kind != RasterKind::bitmap) {
         input.refillLimit = 0;
     }
     FoldOutputs outputs;

@@ -74,14 +74,15 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
     result.headerGood = pixfold::succeeded(pixfold::readImageHeader(stream, reader));
     if (result.headerGood) {
         result.pixels = pixfold::pixelCount(header.width, header.height);
-        std::vector<std::uint8_t> samples(pixfold::blockPixels * 8);
+        std::vector<std::uint16_t> room(pixfold::blockPixels * 4); // 8 bytes a pixel
+        auto* samples = reinterpret_cast<std::uint8_t*>(room.data());
         std::vector<std::uint8_t> opacity(pixfold::blockPixels);
         std::uint64_t remaining = result.pixels;
         while (remaining > 0) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
             std::size_t pixels = 0;
-            if (!pixfold::succeeded(pixfold::readImagePixels(stream, reader, samples.data(),
+            if (!pixfold::succeeded(pixfold::readImagePixels(stream, reader, samples,
                                                              opacity.data(), wanted, pixels))) {
                 break;
             }

@@ -86,6 +86,14 @@ EstimateScale makeEstimateScale(std::int32_t maxValue) {
     return {static_cast<float>(lumaRange * perSum), static_cast<float>(differenceRange * perSum)};
 }
 
+WideScale makeWideScale(std::int32_t maxValue) {
+    const double sumScale = weightScale * static_cast<double>(maxValue); // exact
+    WideScale scale;
+    scale.luma = lumaRange / sumScale;
+    scale.difference = differenceRange / sumScale;
+    return scale;
+}
+
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {
     const QuickCodes quick = convertPixelQuick(pixel.r, pixel.g, pixel.b, scale);
     if (quick.onRoundingBoundary != 0) {

@@ -152,4 +152,43 @@ constexpr bool nearCodeBoundary(std::int32_t estimate) {
     return (estimate & 0xFFFF) < 2 * estimateGuard;
 }
 
+// The 16-bit loop's estimate, for maximum values 256 to 65535, where the
+// sums no longer fit a float. In double precision, each operation rounded:
+//
+//   luma:       T = L * (219 / (1000 m)) + 16.5     y  = trunc(T)
+//   difference: T = D * (224 / (1000 m)) + 128.5    cr = trunc(T) + (T < 128)
+//
+// The exact value is an integer over 2000 m, so unless it is a rounding tie
+// it lies at least 1 / (2000 m) > 7.6e-9 from an integer, while T is within
+// 1e-13 of it (the scale rounded once, the product and the sum once each, all
+// below 256). Where T's fraction is within wideGuard of an integer the pixel
+// goes to the formula itself, ties among them; everywhere else trunc(T) is
+// the exact value's integer part, which is the formula's code. A test checks
+// every colour widened to 16 bits, and random samples at other maximums.
+struct WideScale {
+    double luma = 0;
+    double difference = 0;
+};
+
+WideScale makeWideScale(std::int32_t maxValue);
+
+constexpr double wideGuard = 1e-9;
+constexpr double lumaWideBias = lumaOffset + 0.5;
+constexpr double differenceWideBias = differenceOffset + 0.5;
+
+// A code's sum of r, g and b in double: integers below 2^53, exact in any order.
+inline double weighInDouble(const Weights& weights, double r, double g, double b) {
+    return r * weights.red + g * weights.green + b * weights.blue;
+}
+
+inline double estimateWide(double sum, double scale, double bias) {
+    return sum * scale + bias;
+}
+
+// True where the estimate is within wideGuard of an integer.
+inline bool nearWideBoundary(double estimate) {
+    const double fraction = estimate - static_cast<double>(static_cast<std::int32_t>(estimate));
+    return (fraction < wideGuard) | (fraction > 1.0 - wideGuard);
+}
+
 } // namespace pixfold

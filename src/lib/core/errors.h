@@ -18,7 +18,7 @@ enum class ErrorCode {
     cantOpenInput,
     cantReadInput,       // a read error that is not the end of the file
     wrongInputFormat,    // not a binary PPM header we can read
-    only8Bit,            // maximum value of 256 or more
+    maxValueTooLarge,    // maximum value above 65535
     sameFile,            // an output is an input file
     sameOutputAndStdout, // the output file is standard output, which gets the alpha stream
     sameOutputs,         // two outputs are one file

@@ -13,56 +13,6 @@ namespace pixfold {
 
 namespace {
 
-// Small enough that a span holding a pixel near a code boundary is rare and
-// cheap to go over again.
-constexpr std::size_t spanPixels = 128;
-
-// The records of a span from its codes, built in memory order (records.h)
-// and stored with memcpy.
-template <OutputFormat format>
-void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::int32_t* blue,
-               const std::int32_t* y, const std::int32_t* cr, const std::int32_t* cb,
-               std::size_t pixelCount, const KeyTest& key, std::uint8_t* records,
-               std::uint8_t* alpha) {
-    const std::uint32_t match = key.matchValue;
-    const std::uint32_t noMatch = key.noMatchValue;
-    const std::uint32_t matchAlpha = alphaRecord(match);
-    const std::uint32_t noMatchAlpha = alphaRecord(noMatch);
-    std::uint32_t values[spanPixels]; // e655's 16-bit values
-    for (std::size_t i = 0; i < pixelCount; ++i) {
-        // & rather than &&: no branch in the loop.
-        const bool matches = (red[i] == key.red) & (green[i] == key.green) & (blue[i] == key.blue);
-        const auto luma = static_cast<std::uint32_t>(y[i]);
-        const auto red8 = static_cast<std::uint32_t>(cr[i]);
-        const auto blue8 = static_cast<std::uint32_t>(cb[i]);
-        if constexpr (usesLayout888(format)) {
-            const std::uint32_t word = record888(luma, red8, blue8);
-            std::memcpy(records + i * 4, &word, 4);
-        } else if constexpr (format == OutputFormat::e655) {
-            values[i] = value655(luma, red8, blue8);
-        } else {
-            const std::uint32_t word =
-                record655Z(value655(luma, red8, blue8), matches ? match : noMatch);
-            std::memcpy(records + i * 4, &word, 4);
-        }
-        if constexpr (writesAlphaStream(format)) {
-            const std::uint32_t word = matches ? matchAlpha : noMatchAlpha;
-            std::memcpy(alpha + i * 4, &word, 4);
-        }
-    }
-    if constexpr (format == OutputFormat::e655) {
-        // Two records a word: 16-bit stores vectorise poorly.
-        std::size_t i = 0;
-        for (; i + 1 < pixelCount; i += 2) {
-            const std::uint32_t word = records655(values[i], values[i + 1]);
-            std::memcpy(records + i * 2, &word, 4);
-        }
-        if (i < pixelCount) {
-            storeBigEndian16(records + i * 2, values[i]);
-        }
-    }
-}
-
 // The portable loop: plain float arithmetic with no branch, in loops simple
 // enough that compilers vectorise them for whatever the target has (SSE2,
 // NEON, ...): the samples are first spread into 32-bit lanes, since a byte to
@@ -132,7 +82,8 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
     plan.path = runnablePath(path);
     plan.scale = makeConversionScale(maxValue);
     plan.estimate = makeEstimateScale(maxValue);
-    plan.key = makeKeyTest(settings);
+    plan.wide = makeWideScale(maxValue);
+    plan.key = makeKeyTest(settings, maxValue);
     return plan;
 }
 

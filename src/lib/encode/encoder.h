@@ -19,10 +19,11 @@ struct EncodePlan {
     Path path = Path::portable;
     ConversionScale scale;
     EstimateScale estimate;
+    WideScale wide; // 16-bit samples
     KeyTest key;
 };
 
-// maxValue is the header's, 1 to 255. A path this processor lacks runs the
+// maxValue is the header's, 1 to 65535. A path this processor lacks runs the
 // portable loop.
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
                           Path path = activePath());
@@ -33,7 +34,12 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
 void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha);
 
-// After encodePixels over the same pixels: gives each pixel whose opacity
+// The same for samples above 255 (maximum values 256 to 65535): samples holds
+// pixelCount * 3 host-endian 16-bit samples, none above the maximum value.
+void encodeWidePixels(const std::uint16_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+                      std::uint8_t* records, std::uint8_t* alpha);
+
+// After encodePixels or encodeWidePixels over the same pixels: gives each pixel whose opacity
 // sample is 0 the match value, as a key-colour match does (e655Z's Z,
 // e888Alpha's alpha; e655 and e888 carry no key value). A pass of its own, so
 // the pixel loops stay as they are for every type.

@@ -7,6 +7,8 @@
 #include "format/pack.h"
 #include "format/records.h"
 
+#include <cstring>
+
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -14,17 +16,68 @@
 
 namespace pixfold {
 
-template <OutputFormat format>
-inline void storePixel(const std::uint8_t* sample, YCrCbCodes codes, const KeyTest& key,
+// One pixel's records from its codes, keyed by its samples.
+template <OutputFormat format, class Sample>
+inline void storePixel(const Sample* sample, YCrCbCodes codes, const KeyTest& key,
                        std::uint8_t* records, std::uint8_t* alpha, std::size_t index) {
     const PackedWord word = packWord(codes, format);
     std::uint8_t* record = records + index * recordBytes(format);
     if constexpr (isKeyedFormat(format)) {
-        const std::uint32_t keyValue = selectKeyValue({sample[0], sample[1], sample[2]}, key);
+        const std::uint32_t keyValue = selectKeyValue(sample[0], sample[1], sample[2], key);
         std::uint8_t* alphaRecord = writesAlphaStream(format) ? alpha + index * 4 : nullptr;
         writeKeyedRecord(word, keyValue, format, record, alphaRecord);
     } else {
         writePlainRecord(word, format, record);
+    }
+}
+
+// Small enough that a span holding a pixel near a code boundary is rare and
+// cheap to go over again.
+constexpr std::size_t spanPixels = 128;
+
+// The records of a span from its codes, built in memory order (records.h)
+// and stored with memcpy.
+template <OutputFormat format>
+inline void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::int32_t* blue,
+                      const std::int32_t* y, const std::int32_t* cr, const std::int32_t* cb,
+                      std::size_t pixelCount, const KeyTest& key, std::uint8_t* records,
+                      std::uint8_t* alpha) {
+    const std::uint32_t match = key.matchValue;
+    const std::uint32_t noMatch = key.noMatchValue;
+    const std::uint32_t matchAlpha = alphaRecord(match);
+    const std::uint32_t noMatchAlpha = alphaRecord(noMatch);
+    std::uint32_t values[spanPixels]; // e655's 16-bit values
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        // & rather than &&: no branch in the loop.
+        const bool matches = (red[i] == key.red) & (green[i] == key.green) & (blue[i] == key.blue);
+        const auto luma = static_cast<std::uint32_t>(y[i]);
+        const auto red8 = static_cast<std::uint32_t>(cr[i]);
+        const auto blue8 = static_cast<std::uint32_t>(cb[i]);
+        if constexpr (usesLayout888(format)) {
+            const std::uint32_t word = record888(luma, red8, blue8);
+            std::memcpy(records + i * 4, &word, 4);
+        } else if constexpr (format == OutputFormat::e655) {
+            values[i] = value655(luma, red8, blue8);
+        } else {
+            const std::uint32_t word =
+                record655Z(value655(luma, red8, blue8), matches ? match : noMatch);
+            std::memcpy(records + i * 4, &word, 4);
+        }
+        if constexpr (writesAlphaStream(format)) {
+            const std::uint32_t word = matches ? matchAlpha : noMatchAlpha;
+            std::memcpy(alpha + i * 4, &word, 4);
+        }
+    }
+    if constexpr (format == OutputFormat::e655) {
+        // Two records a word: 16-bit stores vectorise poorly.
+        std::size_t i = 0;
+        for (; i + 1 < pixelCount; i += 2) {
+            const std::uint32_t word = records655(values[i], values[i + 1]);
+            std::memcpy(records + i * 2, &word, 4);
+        }
+        if (i < pixelCount) {
+            storeBigEndian16(records + i * 2, values[i]);
+        }
     }
 }
 

@@ -35,9 +35,11 @@ inline void putBack(InputStream& input, int c) {
     }
 }
 
-// Skips the rest of a comment; returns the byte that ended it (a line end or -1).
-int skipComment(InputStream& input, int c) {
-    while (c != '\n' && c != '\r' && c >= 0) {
+// Skips the rest of a comment; returns the byte that ended it (a line end or
+// -1). In P1 to P6 headers a CR ends a comment as LF does, as netpbm reads
+// them; a PAM header is lines, and its comments run to the LF.
+int skipComment(InputStream& input, int c, bool crEndsIt = true) {
+    while (c != '\n' && (c != '\r' || !crEndsIt) && c >= 0) {
         c = takeByte(input);
     }
     return c;
@@ -101,8 +103,8 @@ ErrorCode readPnmHeader(InputStream& input, int type, PpmHeader& header) {
         (!bitmap && !readSeparatedField(input, c, header.maxValue))) {
         return ErrorCode::wrongInputFormat;
     }
-    if (header.maxValue > 255) {
-        return ErrorCode::only8Bit;
+    if (header.maxValue > largestMaxValue) {
+        return ErrorCode::maxValueTooLarge;
     }
     if (header.maxValue == 0) {
         return ErrorCode::wrongInputFormat;
@@ -171,7 +173,7 @@ ErrorCode checkPamFields(const std::string& tupleType, std::int32_t depth, bool 
         return ErrorCode::wrongInputFormat;
     }
     header.samplesPerPixel = depth;
-    return header.maxValue > 255 ? ErrorCode::only8Bit : ErrorCode::none;
+    return header.maxValue > largestMaxValue ? ErrorCode::maxValueTooLarge : ErrorCode::none;
 }
 
 // P7 after the magic number: the rest of its line, then header lines up to
@@ -190,7 +192,7 @@ ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
             continue;
         }
         if (c == '#') {
-            if (skipComment(input, c) < 0) {
+            if (skipComment(input, c, false) < 0) {
                 return ErrorCode::wrongInputFormat;
             }
             continue;
@@ -253,15 +255,27 @@ ErrorCode checkHeader(InputStream& input, PpmHeader& header) {
     return type == 7 ? readPamHeader(input, header) : readPnmHeader(input, type, header);
 }
 
-std::size_t firstPixelAboveMaximum(const std::uint8_t* samples, std::size_t pixelCount,
-                                   std::int32_t maxValue) {
-    for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::uint8_t* sample = samples + i * 3;
-        if (sample[0] > maxValue || sample[1] > maxValue || sample[2] > maxValue) {
-            return i;
-        }
+// The one check that samples are within the maximum value, for every binary
+// raster: the index of the first sample above it, or count. Samples of one
+// byte, or of two, most significant first; the loop is skipped where no
+// sample can exceed the maximum.
+std::size_t firstSampleAbove(const std::uint8_t* raster, std::size_t count, std::int32_t maxValue) {
+    if (maxValue == 255 || maxValue == largestMaxValue) {
+        return count;
     }
-    return pixelCount;
+    if (maxValue > 255) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (((raster[i * 2] << 8) | raster[i * 2 + 1]) > maxValue) {
+                return i;
+            }
+        }
+        return count;
+    }
+    const auto limit = static_cast<std::uint8_t>(maxValue);
+    return static_cast<std::size_t>(
+        std::find_if(raster, raster + count,
+                     [limit](std::uint8_t sample) { return sample > limit; }) -
+        raster);
 }
 
 PixelBlock shortBlock(const InputStream& input, std::size_t pixels) {
@@ -355,53 +369,140 @@ void spread(const std::uint8_t* raster, std::size_t pixelCount, std::uint8_t* sa
                          opacity + done);
 }
 
-PixelBlock readOtherBinary(InputStream& input, std::int32_t depth, std::int32_t maxValue,
-                           std::uint8_t* samples, std::uint8_t* opacity, std::size_t pixelCount,
-                           Path path) {
-    const auto bytesPerPixel = static_cast<std::size_t>(depth);
-    const std::size_t wanted = pixelCount * bytesPerPixel;
-    std::uint8_t* raster = samples + pixelCount * 4 - wanted;
-    const std::size_t got = readBytes(input, raster, wanted);
-    PixelBlock block;
-    block.pixels = got / bytesPerPixel;
-    if (maxValue < 255) {
-        const std::uint8_t* start = raster;
-        const std::uint8_t* end = start + block.pixels * bytesPerPixel;
-        const std::uint8_t* above =
-            std::find_if(start, end, [maxValue](std::uint8_t sample) { return sample > maxValue; });
-        if (above != end) {
-            block.pixels = static_cast<std::size_t>(above - start) / bytesPerPixel;
-            block.error = ErrorCode::sampleExceedsMax;
+// Two-byte samples, most significant first, to host-endian ones in place.
+void toHostOrder(std::uint8_t* samples, std::size_t count) {
+    if (hostIsBigEndian) {
+        return;
+    }
+    // Whole 16-bit loads and a rotation: a loop compilers vectorise.
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t value = 0;
+        std::memcpy(&value, samples + i * 2, 2);
+        value = static_cast<std::uint16_t>((value >> 8) | (value << 8));
+        std::memcpy(samples + i * 2, &value, 2);
+    }
+}
+
+// Two-byte samples, 1, 2 or 4 a pixel, to host-endian 16-bit red, green and
+// blue (grey s as s, s, s), and opacity 0 exactly where the alpha sample is 0.
+// The raster sits at the end of samples' room (8 bytes a pixel); each chunk is
+// copied aside before its pixels are stored, which reach no later chunk's
+// samples, so the loops run over buffers that don't overlap and vectorise.
+template <std::int32_t depth>
+void spreadWide(const std::uint8_t* raster, std::size_t pixelCount, std::uint8_t* samples,
+                std::uint8_t* opacity) {
+    constexpr std::size_t chunkPixels = 512;
+    std::uint8_t in[chunkPixels * depth * 2];
+    std::uint16_t out[chunkPixels * 3];
+    for (std::size_t done = 0; done < pixelCount; done += chunkPixels) {
+        const std::size_t count = std::min(chunkPixels, pixelCount - done);
+        std::memcpy(in, raster + done * depth * 2, count * depth * 2);
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const std::size_t at = (i * depth + (depth >= 3 ? k : 0)) * 2;
+                out[i * 3 + k] = static_cast<std::uint16_t>((in[at] << 8) | in[at + 1]);
+            }
+            if constexpr (depth == 2 || depth == 4) {
+                const std::size_t at = (i * depth + depth - 1) * 2;
+                opacity[done + i] = (in[at] | in[at + 1]) != 0 ? 1 : 0;
+            }
         }
+        std::memcpy(samples + done * 6, out, count * 6);
+    }
+}
+
+// P5, P6 and P7: depth samples a pixel, of one byte or two.
+PixelBlock readBinary(InputStream& input, const RasterReader& raster, std::uint8_t* samples,
+                      std::uint8_t* opacity, std::size_t pixelCount) {
+    const std::int32_t depth = raster.header.samplesPerPixel;
+    const std::size_t sampleBytes = raster.header.maxValue > 255 ? 2 : 1;
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(depth) * sampleBytes;
+    const std::size_t wanted = pixelCount * bytesPerPixel;
+    // RGB is read where it is used; everything else is spread from the end of
+    // the room (4 bytes a pixel for 8-bit samples, 8 for 16-bit).
+    const bool inPlace = depth == 3;
+    std::uint8_t* read = inPlace ? samples : samples + pixelCount * 4 * sampleBytes - wanted;
+    const std::size_t got = readBytes(input, read, wanted);
+    PixelBlock block;
+    const std::size_t whole = got / bytesPerPixel;
+    const std::size_t valid =
+        firstSampleAbove(read, whole * static_cast<std::size_t>(depth), raster.header.maxValue) /
+        static_cast<std::size_t>(depth);
+    block.pixels = valid;
+    if (valid < whole) {
+        block.error = ErrorCode::sampleExceedsMax;
+    } else if (got < wanted) {
+        block.error = input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
+    }
+    if (sampleBytes == 2) {
+        switch (depth) {
+        case 1:
+            spreadWide<1>(read, valid, samples, opacity);
+            break;
+        case 2:
+            spreadWide<2>(read, valid, samples, opacity);
+            break;
+        case 3:
+            toHostOrder(samples, valid * 3);
+            break;
+        default:
+            spreadWide<4>(read, valid, samples, opacity);
+            break;
+        }
+        return block;
     }
     switch (depth) {
     case 1:
-        spread<1>(raster, block.pixels, samples, opacity, path);
+        spread<1>(read, valid, samples, opacity, raster.path);
         break;
     case 2:
-        spread<2>(raster, block.pixels, samples, opacity, path);
+        spread<2>(read, valid, samples, opacity, raster.path);
+        break;
+    case 3:
         break;
     default:
-        spread<4>(raster, block.pixels, samples, opacity, path);
+        spread<4>(read, valid, samples, opacity, raster.path);
         break;
-    }
-    if (block.error == ErrorCode::none && got < wanted) {
-        return shortBlock(input, block.pixels);
     }
     return block;
 }
 
+// The bytes a bitmap's next pixels take, from where the reader stands.
+std::size_t bitmapBytes(const RasterReader& raster, std::size_t pixelCount) {
+    const auto width = static_cast<std::size_t>(raster.header.width);
+    auto column = static_cast<std::size_t>(raster.column);
+    auto bitsLeft = static_cast<std::size_t>(raster.bitsLeft);
+    std::size_t bytes = 0;
+    while (pixelCount > 0) {
+        const std::size_t piece = std::min(pixelCount, width - column);
+        const std::size_t fresh = piece - std::min(piece, bitsLeft); // bits from new bytes
+        bytes += (fresh + 7) / 8;
+        bitsLeft = bitsLeft - std::min(piece, bitsLeft) + (fresh + 7) / 8 * 8 - fresh;
+        column += piece;
+        if (column == width) {
+            column = 0;
+            bitsLeft = 0;
+        }
+        pixelCount -= piece;
+    }
+    return bytes;
+}
+
 // P4: a set bit is black (0), a clear one white (1); the bits left in a row's
-// last byte are padding.
+// last byte are padding. The bytes the pixels need are read exactly, so a pipe
+// gives up nothing past the raster; they sit at the end of samples' room.
 PixelBlock readBitmap(InputStream& input, RasterReader& raster, std::uint8_t* samples,
                       std::size_t pixelCount) {
+    const std::size_t wanted = bitmapBytes(raster, pixelCount);
+    std::uint8_t* bytes = samples + pixelCount * 4 - wanted;
+    const std::size_t got = readBytes(input, bytes, wanted);
+    std::size_t next = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
         if (raster.bitsLeft == 0) {
-            const int c = takeByte(input);
-            if (c < 0) {
+            if (next == got) {
                 return shortBlock(input, i);
             }
-            raster.bitBuffer = static_cast<std::uint32_t>(c);
+            raster.bitBuffer = bytes[next++];
             raster.bitsLeft = 8;
         }
         const auto white = static_cast<std::uint8_t>(((raster.bitBuffer >> 7) & 1u) ^ 1u);
@@ -462,30 +563,16 @@ PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* 
             }
         }
         for (std::size_t k = 0; k < 3; ++k) {
-            samples[i * 3 + k] = static_cast<std::uint8_t>(values[perPixel == 3 ? k : 0]);
+            const std::int32_t value = values[perPixel == 3 ? k : 0];
+            if (header.maxValue > 255) {
+                const auto wide = static_cast<std::uint16_t>(value);
+                std::memcpy(samples + (i * 3 + k) * 2, &wide, 2);
+            } else {
+                samples[i * 3 + k] = static_cast<std::uint8_t>(value);
+            }
         }
     }
     return {pixelCount, ErrorCode::none};
-}
-
-PixelBlock readRgb(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
-                   std::int32_t maxValue) {
-    const std::size_t wanted = pixelCount * 3;
-    const std::size_t got = readBytes(input, samples, wanted);
-    PixelBlock block;
-    block.pixels = got / 3;
-    if (maxValue < 255) {
-        const std::size_t valid = firstPixelAboveMaximum(samples, block.pixels, maxValue);
-        if (valid < block.pixels) {
-            block.pixels = valid;
-            block.error = ErrorCode::sampleExceedsMax;
-            return block;
-        }
-    }
-    if (got < wanted) {
-        block.error = input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
-    }
-    return block;
 }
 
 PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
@@ -493,10 +580,7 @@ PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t*
     const PpmHeader& header = raster.header;
     switch (header.kind) {
     case RasterKind::binary:
-        return header.samplesPerPixel == 3
-                   ? readRgb(input, samples, pixelCount, header.maxValue)
-                   : readOtherBinary(input, header.samplesPerPixel, header.maxValue, samples,
-                                     opacity, pixelCount, raster.path);
+        return readBinary(input, raster, samples, opacity, pixelCount);
     case RasterKind::bitmap:
         return readBitmap(input, raster, samples, pixelCount);
     default:
@@ -517,13 +601,6 @@ Result findNextImage(InputStream& input, bool& found) {
     }
     found = peekByte(input) >= 0;
     return failure(input.failed ? ErrorCode::cantReadInput : ErrorCode::none);
-}
-
-Result readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
-                  std::int32_t maxValue, std::size_t& pixels) {
-    const PixelBlock block = readRgb(input, samples, pixelCount, maxValue);
-    pixels = block.pixels;
-    return failure(block.error);
 }
 
 Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,

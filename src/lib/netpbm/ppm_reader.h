@@ -22,8 +22,12 @@ enum class RasterKind {
     binary,      // P5, P6 and P7: samplesPerPixel bytes a pixel
 };
 
-// A header's fields. width, height and maxValue are decimal numbers from 0 to
-// 2147483647; bitmaps (P1, P4) have maxValue 1.
+// Netpbm's samples have one byte up to a maximum value of 255, two (most
+// significant first) from 256 to this.
+constexpr std::int32_t largestMaxValue = 65535;
+
+// A header's fields. width and height are decimal numbers from 0 to
+// 2147483647, maxValue from 1 to 65535; bitmaps (P1, P4) have maxValue 1.
 struct PpmHeader {
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -45,17 +49,14 @@ Result readPpmHeader(InputStream& input, PpmHeader& header);
 // image follows (found) or the input ends there. A read error is cantReadInput.
 Result findNextImage(InputStream& input, bool& found);
 
-// Every reader returns the runs' Result (its subject, the path, is the
-// run's to add); the block readers also give the whole, valid pixels they
-// put in the buffer, which are fewer than asked for only with a failure.
+// The readers return the runs' Result (its subject, the path, is the run's
+// to add); the block reader also gives the whole, valid pixels it put in the
+// buffer, which are fewer than asked for only with a failure.
 
-// The binary 3-sample raster (P6, PAM RGB): reads up to pixelCount pixels
-// (red, green, blue) into samples, never more bytes than those pixels. Stops
-// early at the end of the file (truncatedInput), on a read error
-// (cantReadInput) or before a pixel with a sample above maxValue
-// (sampleExceedsMax).
-Result readPixels(InputStream& input, std::uint8_t* samples, std::size_t pixelCount,
-                  std::int32_t maxValue, std::size_t& pixels);
+// Whether the image's samples take two bytes.
+constexpr bool isWide(const PpmHeader& header) {
+    return header.maxValue > 255;
+}
 
 // One image's raster as it is read: its header and, for P4, where the reader
 // stands in the current row and byte.
@@ -68,11 +69,15 @@ struct RasterReader {
 };
 
 // Any type's raster: up to pixelCount pixels into samples as red, green and
-// blue (grey s as s, s, s; a bitmap's black as 0, 0, 0 and white as 1, 1, 1),
-// and, for types with opacity, one alpha sample a pixel into opacity.
-// samples has room for pixelCount * 4 bytes; opacity for pixelCount bytes.
-// Stops early as readPixels does; plain text that is not a sample where one
-// is due is wrongInputFormat.
+// blue (grey s as s, s, s; a bitmap's black as 0, 0, 0 and white as 1, 1, 1):
+// bytes up to a maximum value of 255, host-endian 16-bit samples above it
+// (isWide). For types with opacity, one byte a pixel into opacity, 0 exactly
+// where the alpha sample is 0. samples has room for pixelCount * 8 bytes,
+// 2-byte aligned; opacity for pixelCount bytes. Never reads more bytes than
+// those pixels take. Stops early at the end of the file (truncatedInput), on
+// a read error (cantReadInput), before a pixel with a sample above the
+// maximum value (sampleExceedsMax), or where plain text holds no sample
+// (wrongInputFormat).
 Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
                   std::uint8_t* opacity, std::size_t pixelCount, std::size_t& pixels);
 
