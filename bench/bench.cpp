@@ -371,6 +371,7 @@ void timePng(const Options& options, const std::string& folder) {
     const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
     const std::string png = folder + "bench-rgba-" + size + ".png";
     const std::string interlaced = folder + "bench-rgba-" + size + "-adam7.png";
+    const std::string wide = folder + "bench-rgba-" + size + "-16.png";
     const std::string pam = folder + "bench-rgba-" + size + ".pam";
     const std::string records = folder + "bench-png.e888";
     const std::string output = folder + "out.bin";
@@ -393,10 +394,13 @@ void timePng(const Options& options, const std::string& folder) {
             return;
         }
     }
-    if (fileSize(interlaced) <= 0 &&
-        runOnce({convert, png, "-interlace", "PNG", interlaced}, "/dev/null").status != 0) {
+    if ((fileSize(interlaced) <= 0 &&
+         runOnce({convert, png, "-interlace", "PNG", interlaced}, "/dev/null").status != 0) ||
+        (fileSize(wide) <= 0 &&
+         runOnce({convert, png, "-depth", "16", wide}, "/dev/null").status != 0)) {
         std::remove(interlaced.c_str());
-        std::fputs("can't make the interlaced PNG picture\n", stderr);
+        std::remove(wide.c_str());
+        std::fputs("can't make the interlaced and 16-bit PNG pictures\n", stderr);
         return;
     }
     if (runOnce({"sh", "-c", "pngtopam -alphapam \"$1\" > \"$2\"", "sh", png, pam}, "/dev/null")
@@ -411,6 +415,8 @@ void timePng(const Options& options, const std::string& folder) {
         {"libspng decode alone", {PIXFOLD_PNG_DECODE, png}, "/dev/null", {}, {}},
         {"pixfold PNG e888", {pixfold, png, output}, "/dev/null", {}, {}},
         {"pixfold Adam7 PNG e888", {pixfold, interlaced, output}, "/dev/null", {}, {}},
+        {"libspng 16-bit alone", {PIXFOLD_PNG_DECODE, wide}, "/dev/null", {}, {}},
+        {"pixfold 16-bit PNG e888", {pixfold, wide, output}, "/dev/null", {}, {}},
         {"pixfold PNG -t Alpha",
          {pixfold, "-t", "-f", "e888Alpha", "-1", "ff", png, output},
          alpha,
@@ -480,6 +486,12 @@ void timePng(const Options& options, const std::string& folder) {
     const long pamPeak = peakKilobytesOf({pixfold, pam, output}, "/dev/null", folder);
     settle(outputs);
     const long interlacedPeak = peakKilobytesOf({pixfold, interlaced, output}, "/dev/null", folder);
+    const double narrowRun = median(contenders[1].wall);
+    const double wideRun = median(contenders[4].wall);
+    std::printf("\n16-bit PNG (%.1f MB): pixfold %.2f times the 8-bit PNG's time, %.2f times "
+                "libspng's decode of it alone\n",
+                static_cast<double>(fileSize(wide)) / 1e6, wideRun / narrowRun,
+                wideRun / median(contenders[3].wall));
     std::printf("\npixfold peak resident memory: PNG %ld KiB, the same pixels as a PAM %ld KiB "
                 "(%+ld KiB), the PNG interlaced %ld KiB\n",
                 pngPeak, pamPeak, pngPeak - pamPeak, interlacedPeak);
