@@ -397,7 +397,7 @@ void timePng(const Options& options, const std::string& folder) {
     if ((fileSize(interlaced) <= 0 &&
          runOnce({convert, png, "-interlace", "PNG", interlaced}, "/dev/null").status != 0) ||
         (fileSize(wide) <= 0 &&
-         runOnce({convert, png, "-depth", "16", wide}, "/dev/null").status != 0)) {
+         runOnce({convert, png, "-depth", "16", "PNG64:" + wide}, "/dev/null").status != 0)) {
         std::remove(interlaced.c_str());
         std::remove(wide.c_str());
         std::fputs("can't make the interlaced and 16-bit PNG pictures\n", stderr);

@@ -577,6 +577,10 @@ TEST_F(PngFiles, UnfoldWritesPngsWhereThePathSaysSo) {
     ASSERT_EQ(runTool({folder.path("back.PNG"), folder.path("once.yuv")}).status, 0);
     const Bytes once = readFile(folder.path("once.yuv"));
     EXPECT_EQ(readFile(folder.path("again.yuv")), concatenate({once, once}));
+    // A write that fails names the path it was given.
+    std::filesystem::create_symlink("/dev/full", folder.path("full.png"));
+    EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, folder.path("full.png")}).standardError,
+              "Can't write output file '" + folder.path("full.png") + "'\n");
     // "-" stays PPM; a failed run leaves no PNG.
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, "-"}).standardOutput,
               readFile(folder.path("back.ppm")));
