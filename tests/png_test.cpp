@@ -35,8 +35,8 @@ std::uint32_t nextRandom(std::uint32_t& state) {
 }
 
 // Random samples below 2^depth, every fifth pixel the same as the first (so
-// that a colour key and -m find some), and for palettes an index below
-// entries.
+// that a colour key and -m find some), alpha 0 on every third pixel, and for
+// palettes an index below entries.
 PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed) {
     PngPicture picture;
     picture.width = width;
@@ -47,9 +47,11 @@ PngPicture randomPicture(int colourType, int depth, int width, int height, std::
     const std::uint32_t limit = colourType == 3 ? (1u << depth) - (depth > 1 ? 1 : 0) : 1u << depth;
     for (int i = 0; i < width * height; ++i) {
         for (int c = 0; c < channels; ++c) {
+            const bool alpha = (colourType == 4 || colourType == 6) && c == channels - 1;
             const std::uint32_t value = i % 5 == 0 && i > 0
                                             ? picture.samples[static_cast<std::size_t>(c)]
-                                            : nextRandom(seed) % limit;
+                                        : alpha && i % 3 == 0 ? 0
+                                                              : nextRandom(seed) % limit;
             picture.samples.push_back(static_cast<std::uint16_t>(value));
         }
     }
@@ -358,9 +360,13 @@ TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
     ProcessSetup setup;
     const ProcessRun run = runProcess(PIXFOLD_EXECUTABLE, {input, output}, setup);
     EXPECT_LT(run.peakKilobytes, 40 * 1024);
-    // Not PNG after all: 0x89 and something else.
-    writeFile(input, concatenate({Bytes{0x89}, bytesOf("PNX\r\n")}));
-    EXPECT_EQ(runTool({input, output}).standardError, "Wrong input format\n");
+    // Not PNG after all: 0x89 and something else, or too little of anything.
+    Bytes otherSignature = good;
+    otherSignature[3] = 'X';
+    for (const Bytes& bytes : {otherSignature, Bytes{0x89, 'P', 'N', 'G'}}) {
+        writeFile(input, bytes);
+        EXPECT_EQ(runTool({input, output}).standardError, "Wrong input format\n");
+    }
 }
 
 TEST_F(PngFiles, TooWideAndTooLargeInterlacedSayWhatToDo) {
@@ -447,10 +453,15 @@ TEST_F(PngFiles, StreamsOfPngsAndNetpbmImagesAndAnimatedPngs) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.standardError, notice);
     EXPECT_EQ(readFile(output), expected);
-    // Without -s: the first PNG of a regular file, and a notice.
-    run = runTool({"-f", "e655", stream, output});
-    EXPECT_EQ(run.standardError, "Only the first image was converted; -s converts every image\n");
-    EXPECT_EQ(readFile(output), Bytes(expected.begin(), expected.begin() + 12));
+    // Without -s: the first image of a regular file, and a notice when a
+    // Netpbm image or a PNG follows it.
+    for (const Bytes& second : {images[1], images[0]}) {
+        writeFile(stream, concatenate({images[0], second}));
+        run = runTool({"-f", "e655", stream, output});
+        EXPECT_EQ(run.standardError,
+                  "Only the first image was converted; -s converts every image\n");
+        EXPECT_EQ(readFile(output), Bytes(expected.begin(), expected.begin() + 12));
+    }
     // A damaged PNG in the middle of the stream: no output at all.
     Bytes broken = images[2];
     broken[broken.size() - 20] ^= 1;
