@@ -14,7 +14,12 @@
 // decode alone and the other tools' ways to the same place, and pixunfold's
 // PNG output against its PPM.
 //
-//   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER] [--part png]
+// The library's rows (--library alone runs just those): every layout on every
+// path against RGB24, a call on a 64-pixel row, decode to each layout, and
+// libyuv's RGB24 and ARGB to I444 beside them when libyuv is installed.
+//
+//   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER] [--library]
+//                 [--part png]
 //
 // --part png runs the PNG rows alone.
 #include "api/api_paths.h"
@@ -26,6 +31,10 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifdef PIXFOLD_HAVE_LIBYUV
+#include <libyuv.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +59,7 @@ struct Options {
     int rounds = 15;
     int frames = 1000;
     std::string dataFolder = "bench-data";
+    bool libraryOnly = false;
     bool pngOnly = false;
 };
 
@@ -183,6 +193,10 @@ bool writeRandomPpm(const std::string& path, long width, long height, int frames
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
+    if (argc > 1 && std::string(argv[argc - 1]) == "--library") {
+        options.libraryOnly = true;
+        --argc;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--size" &&
@@ -315,6 +329,113 @@ void timeDecodeInMemory(int rounds) {
                         std::string(pixfold::formatName(format)).c_str(), median(times));
         }
     }
+}
+
+// Best of rounds, ns a pixel, of a step over the pixels.
+template <class Step>
+double bestNsAPixel(int rounds, std::size_t pixels, int repeats, Step&& step) {
+    double best = 1e300;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int repeat = 0; repeat < repeats; ++repeat) {
+            step();
+        }
+        const std::chrono::duration<double, std::nano> spent =
+            std::chrono::steady_clock::now() - start;
+        best = std::min(best, spent.count() / (repeats * static_cast<double>(pixels)));
+    }
+    return best;
+}
+
+// The library on a 4000x3000 picture of random pixels in memory, best of 7:
+// each layout to e888 on each path, with its ratio to RGB24; a call on a
+// row of 64 pixels; decode to each layout; libyuv beside them.
+void timeLibrary() {
+    constexpr int width = 4000;
+    constexpr int height = 3000;
+    constexpr std::size_t pixels = std::size_t{width} * height;
+    constexpr int rounds = 7;
+    const std::vector<std::uint8_t> source = randomBytes(pixels * 8, 777);
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::vector<std::uint8_t> alpha(pixels * 4);
+    pixfold_settings settings;
+    pixfold_settings_init(&settings);
+    std::printf(
+        "\nlibpixfold, %dx%d random pixels in memory, one thread, best of %d, ns a pixel\n\n"
+        "| path      | layout | to e888 | / RGB24 |\n|-----------|--------|---------|---------|\n",
+        width, height, rounds);
+    const std::pair<pixfold_layout, const char*> layouts[] = {
+        {PIXFOLD_LAYOUT_RGB24, "RGB24"},   {PIXFOLD_LAYOUT_BGR24, "BGR24"},
+        {PIXFOLD_LAYOUT_RGBA32, "RGBA32"}, {PIXFOLD_LAYOUT_BGRA32, "BGRA32"},
+        {PIXFOLD_LAYOUT_GRAY8, "GRAY8"},   {PIXFOLD_LAYOUT_RGB48, "RGB48"},
+        {PIXFOLD_LAYOUT_RGBA64, "RGBA64"}};
+    for (const pixfold::Path path : pixfold::allPaths) {
+        if (!pixfold::pathAvailable(path)) {
+            continue;
+        }
+        double rgb24 = 0;
+        for (const auto& [layout, name] : layouts) {
+            const std::size_t size = pixfold_layout_pixel_size(layout);
+            const std::int32_t maxValue = size > 4 ? 65535 : 255;
+            const double ns = bestNsAPixel(rounds, pixels, 1, [&] {
+                pixfold::encodeOnPath(path, source.data(), width * size, pixels * size, layout,
+                                      records.data(), records.size(), alpha.data(), alpha.size(),
+                                      width, height, maxValue, &settings);
+            });
+            rgb24 = layout == PIXFOLD_LAYOUT_RGB24 ? ns : rgb24;
+            std::printf("| %-9s | %-6s | %7.3f | %7.2f |\n",
+                        std::string(pixfold::pathName(path)).c_str(), name, ns, ns / rgb24);
+        }
+    }
+    std::printf(
+        "\n| path      | decode e888 to | ns/pixel |\n|-----------|----------------|----------|\n");
+    for (const pixfold::Path path : pixfold::allPaths) {
+        for (const auto& [layout, name] : layouts) {
+            const std::size_t size = pixfold_layout_pixel_size(layout);
+            if (!pixfold::pathAvailable(path) || size == 1 || size > 4) {
+                continue;
+            }
+            const pixfold::DecodePlan plan = pixfold::makeDecodePlan(
+                pixfold::OutputFormat::e888, path, static_cast<pixfold::PixelLayout>(layout));
+            std::vector<std::uint8_t> out(pixels * size);
+            const double ns = bestNsAPixel(rounds, pixels, 1, [&] {
+                pixfold::decodeRecords(source.data(), pixels, plan, out.data(), nullptr);
+            });
+            std::printf("| %-9s | %-14s | %8.3f |\n", std::string(pixfold::pathName(path)).c_str(),
+                        name, ns);
+        }
+    }
+    // A call on a row of 64 RGB24 pixels, through the public entry.
+    const std::size_t row = 64;
+    const double call = bestNsAPixel(rounds, 1, 200000, [&] {
+        pixfold_encode(source.data(), row * 3, row * 3, PIXFOLD_LAYOUT_RGB24, records.data(),
+                       row * 4, nullptr, 0, static_cast<std::int32_t>(row), 1, 255, &settings);
+    });
+    std::printf("\npixfold_encode, one row of 64 RGB24 pixels to e888 (%s): %.1f ns a call\n",
+                pixfold_encode_path(), call);
+#ifdef PIXFOLD_HAVE_LIBYUV
+    std::vector<std::uint8_t> argb(pixels * 4);
+    std::vector<std::uint8_t> planes(pixels * 3);
+    std::uint8_t* y = planes.data();
+    std::uint8_t* u = y + pixels;
+    std::uint8_t* v = u + pixels;
+    const double twoCalls = bestNsAPixel(rounds, pixels, 1, [&] {
+        libyuv::RGB24ToARGB(source.data(), width * 3, argb.data(), width * 4, width, height);
+        libyuv::ARGBToI444(argb.data(), width * 4, y, width, u, width, v, width, width, height);
+    });
+    const double oneCall = bestNsAPixel(rounds, pixels, 1, [&] {
+        libyuv::ARGBToI444(source.data(), width * 4, y, width, u, width, v, width, width, height);
+    });
+    const double rowCalls = bestNsAPixel(rounds, 1, 200000, [&] {
+        libyuv::RGB24ToARGB(source.data(), 64 * 3, argb.data(), 64 * 4, 64, 1);
+        libyuv::ARGBToI444(argb.data(), 64 * 4, y, 64, u, 64, v, 64, 64, 1);
+    });
+    std::printf("libyuv RGB24ToARGB + ARGBToI444: %.3f ns a pixel; ARGBToI444 (BGRA32's bytes): "
+                "%.3f ns a pixel; both on a row of 64: %.1f ns a call\n",
+                twoCalls, oneCall, rowCalls);
+#else
+    std::printf("libyuv is not installed: no figures beside these.\n");
+#endif
 }
 
 // One run over a stream of frames against one run per frame.
@@ -515,9 +636,14 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fputs("usage: pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] "
-                   "[--data FOLDER] [--part png]\n",
+                   "[--data FOLDER] [--part png] [--library]\n",
                    stderr);
         return 1;
+    }
+    if (options.libraryOnly) {
+        std::printf("%s\n", processorName().c_str());
+        timeLibrary();
+        return 0;
     }
     mkdir(options.dataFolder.c_str(), 0755);
     const std::string folder = options.dataFolder + "/";
@@ -779,6 +905,7 @@ int main(int argc, char** argv) {
 
     timeLoopsInMemory(options.rounds);
     timeDecodeInMemory(options.rounds);
+    timeLibrary();
     timeFrameStream(folder, options.frames, options.rounds);
     timePng(options, folder);
 

@@ -4,7 +4,7 @@
 # library/triggers) and lintian warns of the calls. This rebuilds such a
 # package without the two scripts.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
-  if(NOT package MATCHES "/libpixfold1_[^/]*\\.deb$")
+  if(NOT package MATCHES "/libpixfold[0-9]+_[^/]*\\.deb$")
     continue()
   endif()
   set(tree ${package}.tree)

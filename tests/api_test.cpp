@@ -1,12 +1,18 @@
-// The C API against the tools' own encoder: every colour in every layout on
-// every path, the key by alpha, decode, and the argument checks.
+// The C API against the tools' own encoder: every colour in each layout's
+// load on every path, the key by alpha, short rows, and the argument checks.
 #include "api/api_paths.h"
+#include "api/sized.h"
+#include "decode/decoder.h"
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "pixfold/pixfold.h"
+#include "support/paths.h"
+#include "support/sampling.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -18,6 +24,11 @@ namespace {
 
 constexpr OutputFormat allFormats[] = {OutputFormat::e655, OutputFormat::e655Z, OutputFormat::e888,
                                        OutputFormat::e888Alpha};
+
+bool hasAlphaLayout(pixfold_layout layout) {
+    return layout == PIXFOLD_LAYOUT_RGBA32 || layout == PIXFOLD_LAYOUT_BGRA32 ||
+           layout == PIXFOLD_LAYOUT_RGBA64;
+}
 
 pixfold_settings keyedSettings(OutputFormat format, bool keyTransparent) {
     pixfold_settings settings;
@@ -31,7 +42,7 @@ pixfold_settings keyedSettings(OutputFormat format, bool keyTransparent) {
     return settings;
 }
 
-// The samples of one pixel in a layout, and its alpha byte.
+// The samples of one pixel in an 8-bit layout, and its alpha byte.
 void putPixel(std::uint8_t* at, pixfold_layout layout, std::uint8_t r, std::uint8_t g,
               std::uint8_t b, std::uint8_t a) {
     switch (layout) {
@@ -52,124 +63,143 @@ void putPixel(std::uint8_t* at, pixfold_layout layout, std::uint8_t r, std::uint
     }
 }
 
-// How a layout's pixels lie in rows: 256 rows, or padded, rows 3 bytes longer
-// than their pixels and 4096 pixels long (longer than the API's runs of 1024).
-// With the key by alpha, every seventh pixel has alpha 0 and takes the match
-// value. The formats: all four where the API hands rows to the tools' loop as
-// they are; elsewhere the layout's own handling is format-blind but for the
-// key, so one format, or the two keyed ones.
+
+// Each layout's own load on each path: every colour (every grey for GRAY8)
+// in rows of 4096 pixels, padded, with a key colour, and for RGBA32 alpha 0
+// (keyed) on every seventh pixel, gives the records the tools' loop writes of
+// the same colours as read. The shared arithmetic is proven for every colour
+// by the conversion tests; this proves each load and its tail.
+class ApiLayoutOnPath : public testing_support::OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(ApiLayoutOnPath);
+
 struct LayoutCase {
     pixfold_layout layout;
-    bool padded;
+    OutputFormat format;
     bool keyTransparent;
-    std::vector<OutputFormat> formats;
 };
 
-// One block of colours (one red's 65536, or the 256 greys) as the tools read
-// them, and the records the tools' loop writes of them on one path; the rest
-// are buffers for the API's call, allocated once.
-struct Block {
-    std::size_t pixels = 0;
-    std::vector<std::uint8_t> rgb = std::vector<std::uint8_t>(std::size_t{65536} * 3);
-    std::vector<std::uint8_t> records[4];
-    std::vector<std::uint8_t> alpha = std::vector<std::uint8_t>(std::size_t{65536} * 4);
-    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(std::size_t{65536} * 5);
-    std::vector<std::uint8_t> apiRecords = std::vector<std::uint8_t>(std::size_t{65536} * 4);
-    std::vector<std::uint8_t> apiAlpha = std::vector<std::uint8_t>(std::size_t{65536} * 4);
-};
-
-int checkCase(const LayoutCase& c, Block& block, Path path) {
-    const std::size_t pixels = block.pixels;
-    const std::size_t width = pixels == 256 ? 1 : (c.padded ? 4096 : 256);
-    const std::size_t height = pixels / width;
-    const std::size_t pixelSize = pixfold_layout_pixel_size(c.layout);
-    const std::size_t stride = width * pixelSize + (c.padded ? 3 : 0);
-    std::uint8_t* source = block.source.data();
-    for (std::size_t i = 0; i < pixels; ++i) {
-        putPixel(&source[i / width * stride + i % width * pixelSize], c.layout, block.rgb[i * 3],
-                 block.rgb[i * 3 + 1], block.rgb[i * 3 + 2], i % 7 == 0 ? 0 : 200);
+// The records of pixels (RGB24) through the tools' loop, alpha-keyed ones
+// given the match value as the tools' pass does.
+void toolRecords(const std::vector<std::uint8_t>& rgb, const std::vector<std::uint8_t>& opacity,
+                 const LayoutCase& c, Path path, std::vector<std::uint8_t>& records,
+                 std::vector<std::uint8_t>& alpha) {
+    const pixfold_settings settings = keyedSettings(c.format, c.keyTransparent);
+    ConversionSettings tool;
+    tool.format = c.format;
+    tool.keyEnabled = true;
+    tool.keyColour = settings.key_colour;
+    tool.matchValue = settings.match_value;
+    tool.noMatchValue = settings.no_match_value;
+    const std::size_t pixels = rgb.size() / 3;
+    const EncodePlan plan = makeEncodePlan(tool, 255, path);
+    encodePixels(rgb.data(), pixels, plan, records.data(), alpha.data());
+    if (c.keyTransparent) {
+        keyTransparentPixels(opacity.data(), pixels, plan, records.data(), alpha.data());
     }
-    int mismatches = 0;
-    for (const OutputFormat format : c.formats) {
-        const std::size_t bytes = pixels * recordBytes(format);
-        const pixfold_settings settings = keyedSettings(format, c.keyTransparent);
-        EXPECT_EQ(encodeOnPath(path, source, stride, stride * height, c.layout,
-                               block.apiRecords.data(), bytes, block.apiAlpha.data(), pixels * 4,
-                               static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                               255, &settings),
-                  PIXFOLD_OK);
-        // Pixels keyed by alpha hold the match value 0x0A0D0A0D, the others
-        // what the tools wrote.
-        bool same = true;
-        const std::uint8_t* want = block.records[static_cast<int>(format)].data();
-        for (std::size_t i = 0; i < pixels; ++i) {
-            const bool transparent = c.keyTransparent && i % 7 == 0;
-            const std::size_t size = recordBytes(format);
-            const std::size_t kept = transparent && format == OutputFormat::e655Z ? 2 : size;
-            same = same && std::memcmp(&block.apiRecords[i * size], want + i * size, kept) == 0 &&
-                   (kept == size || std::memcmp(&block.apiRecords[i * 4 + 2], "\x0A\x0D", 2) == 0);
-            if (writesAlphaStream(format)) {
-                same = same &&
-                       std::memcmp(&block.apiAlpha[i * 4],
-                                   transparent
-                                       ? reinterpret_cast<const std::uint8_t*>("\x0A\x0D\x0A\x0D")
-                                       : &block.alpha[i * 4],
-                                   4) == 0;
-            }
-        }
-        if (!same) {
-            ++mismatches;
-            ADD_FAILURE() << "layout " << c.layout << (c.padded ? ", padded" : "")
-                          << (c.keyTransparent ? ", keyed by alpha, " : ", ") << formatName(format)
-                          << ", colour " << +block.rgb[0] << "," << +block.rgb[1] << ","
-                          << +block.rgb[2] << " onwards";
-        }
-    }
-    return mismatches;
 }
 
-TEST(Api, EveryColourInEveryLayoutOnEveryPathGivesTheToolsBytes) {
-    const std::vector<OutputFormat> all(std::begin(allFormats), std::end(allFormats));
-    const std::vector<OutputFormat> keyed = {OutputFormat::e655Z, OutputFormat::e888Alpha};
+TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
     const LayoutCase cases[] = {
-        {PIXFOLD_LAYOUT_RGB24, false, false, all},
-        {PIXFOLD_LAYOUT_RGB24, true, false, {OutputFormat::e655}},
-        {PIXFOLD_LAYOUT_BGR24, true, false, {OutputFormat::e888}},
-        {PIXFOLD_LAYOUT_RGBA32, true, true, keyed},
-        {PIXFOLD_LAYOUT_BGRA32, false, false, {OutputFormat::e888Alpha}},
-        {PIXFOLD_LAYOUT_GRAY8, true, false, all},
+        {PIXFOLD_LAYOUT_BGR24, OutputFormat::e655Z, false},
+        {PIXFOLD_LAYOUT_RGBA32, OutputFormat::e655Z, true},
+        {PIXFOLD_LAYOUT_BGRA32, OutputFormat::e888Alpha, false},
+        {PIXFOLD_LAYOUT_GRAY8, OutputFormat::e655Z, false},
     };
-    for (const Path path : allPaths) {
-        if (!pathAvailable(path)) {
-            continue;
+    constexpr std::size_t width = 4096;
+    constexpr std::size_t pixels = 65536;
+    std::vector<std::uint8_t> rgb(pixels * 3);
+    std::vector<std::uint8_t> opacity(pixels);
+    std::vector<std::uint8_t> source(pixels * 4 + 16 * 5);
+    std::vector<std::uint8_t> want(pixels * 4);
+    std::vector<std::uint8_t> wantAlpha(pixels * 4);
+    std::vector<std::uint8_t> got(pixels * 4);
+    std::vector<std::uint8_t> gotAlpha(pixels * 4);
+    for (const LayoutCase& c : cases) {
+        const bool grey = c.layout == PIXFOLD_LAYOUT_GRAY8;
+        const std::size_t pixelSize = pixfold_layout_pixel_size(c.layout);
+        const std::size_t stride = width * pixelSize + 5;
+        const std::size_t count = grey ? 256 : pixels;
+        const std::size_t rows = (count + width - 1) / width;
+        const std::size_t across = std::min(width, count);
+        const pixfold_settings settings = keyedSettings(c.format, c.keyTransparent);
+        for (int red = 0; red < (grey ? 1 : 256); red += testing_support::sampleStride()) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto g = static_cast<std::uint8_t>(grey ? i : i / 256);
+                const auto b = static_cast<std::uint8_t>(grey ? i : i % 256);
+                const auto r = static_cast<std::uint8_t>(grey ? i : static_cast<std::size_t>(red));
+                rgb[i * 3] = r, rgb[i * 3 + 1] = g, rgb[i * 3 + 2] = b;
+                opacity[i] = i % 7 == 0 ? 0 : 200;
+                putPixel(&source[i / width * stride + i % width * pixelSize], c.layout, r, g, b,
+                         opacity[i]);
+            }
+            rgb.resize(count * 3);
+            opacity.resize(count);
+            toolRecords(rgb, opacity, c, path(), want, wantAlpha);
+            ASSERT_EQ(encodeOnPath(path(), source.data(), stride, source.size(), c.layout,
+                                   got.data(), got.size(), gotAlpha.data(), gotAlpha.size(),
+                                   static_cast<std::int32_t>(across),
+                                   static_cast<std::int32_t>(rows), 255, &settings),
+                      PIXFOLD_OK);
+            const std::size_t bytes = count * recordBytes(c.format);
+            ASSERT_TRUE(
+                std::equal(got.begin(), got.begin() + static_cast<long>(bytes), want.begin()))
+                << "layout " << c.layout << ", red " << red;
+            if (writesAlphaStream(c.format)) {
+                ASSERT_TRUE(std::equal(gotAlpha.begin(),
+                                       gotAlpha.begin() + static_cast<long>(count * 4),
+                                       wantAlpha.begin()))
+                    << "layout " << c.layout << ", red " << red;
+            }
+            rgb.resize(pixels * 3);
+            opacity.resize(pixels);
         }
-        SCOPED_TRACE(pathName(path));
-        Block block;
-        int mismatches = 0;
-        for (int red = -1; red < 256 && mismatches < 3; ++red) { // -1: the greys
-            const std::size_t pixels = red < 0 ? 256 : 65536;
-            block.pixels = pixels;
-            for (std::size_t i = 0; i < pixels; ++i) {
-                block.rgb[i * 3] = static_cast<std::uint8_t>(red < 0 ? i : std::size_t(red));
-                block.rgb[i * 3 + 1] = static_cast<std::uint8_t>(red < 0 ? i : i / 256);
-                block.rgb[i * 3 + 2] = static_cast<std::uint8_t>(red < 0 ? i : i % 256);
+    }
+}
+
+// Every short run, in each layout and format: the vector steps, the padded
+// tail and its copy back, nothing written past the records.
+TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
+    std::vector<std::uint8_t> rgb(80 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) {
+        rgb[i] = static_cast<std::uint8_t>(i * 97 + 13);
+    }
+    rgb[3 * 5] = 1, rgb[3 * 5 + 1] = 2, rgb[3 * 5 + 2] = 3; // the key colour
+    for (const pixfold_layout layout : {PIXFOLD_LAYOUT_RGB24, PIXFOLD_LAYOUT_BGR24,
+                                        PIXFOLD_LAYOUT_RGBA32, PIXFOLD_LAYOUT_BGRA32}) {
+        for (const OutputFormat format : allFormats) {
+            const LayoutCase c{layout, format, hasAlphaLayout(layout)};
+            std::vector<std::uint8_t> source(80 * 4);
+            std::vector<std::uint8_t> opacity(80);
+            for (std::size_t i = 0; i < 80; ++i) {
+                opacity[i] = i % 3 == 0 ? 0 : 255;
+                putPixel(&source[i * pixfold_layout_pixel_size(layout)], layout, rgb[i * 3],
+                         rgb[i * 3 + 1], rgb[i * 3 + 2], opacity[i]);
             }
-            for (const OutputFormat format : allFormats) {
-                const pixfold_settings settings = keyedSettings(format, false);
-                ConversionSettings tool;
-                tool.format = format;
-                tool.keyEnabled = true;
-                tool.keyColour = settings.key_colour;
-                tool.matchValue = settings.match_value;
-                tool.noMatchValue = settings.no_match_value;
-                std::vector<std::uint8_t>& records = block.records[static_cast<int>(format)];
-                records.resize(pixels * recordBytes(format));
-                encodePixels(block.rgb.data(), pixels, makeEncodePlan(tool, 255, path),
-                             records.data(), block.alpha.data());
-            }
-            for (const LayoutCase& c : cases) {
-                if ((c.layout == PIXFOLD_LAYOUT_GRAY8) == (red < 0)) {
-                    mismatches += checkCase(c, block, path);
+            std::vector<std::uint8_t> want(80 * 4);
+            std::vector<std::uint8_t> wantAlpha(80 * 4);
+            toolRecords(rgb, opacity, c, path(), want, wantAlpha);
+            const pixfold_settings settings = keyedSettings(format, c.keyTransparent);
+            for (std::size_t count = 1; count <= 80; ++count) {
+                const std::size_t bytes = count * recordBytes(format);
+                std::vector<std::uint8_t> got(bytes + 64, 0xA5);
+                std::vector<std::uint8_t> gotAlpha(count * 4 + 64, 0xA5);
+                const std::size_t size = count * pixfold_layout_pixel_size(layout);
+                ASSERT_EQ(encodeOnPath(path(), source.data(), size, size, layout, got.data(), bytes,
+                                       gotAlpha.data(), count * 4, static_cast<std::int32_t>(count),
+                                       1, 255, &settings),
+                          PIXFOLD_OK);
+                EXPECT_TRUE(
+                    std::equal(got.begin(), got.begin() + static_cast<long>(bytes), want.begin()))
+                    << "layout " << layout << ", " << formatName(format) << ", " << count;
+                EXPECT_EQ(std::count(got.begin() + static_cast<long>(bytes), got.end(), 0xA5), 64)
+                    << "layout " << layout << ", " << formatName(format) << ", " << count;
+                if (writesAlphaStream(format)) {
+                    EXPECT_TRUE(std::equal(gotAlpha.begin(),
+                                           gotAlpha.begin() + static_cast<long>(count * 4),
+                                           wantAlpha.begin()));
+                    EXPECT_EQ(std::count(gotAlpha.begin() + static_cast<long>(count * 4),
+                                         gotAlpha.end(), 0xA5),
+                              64);
                 }
             }
         }
@@ -195,10 +225,24 @@ struct EncodeCall {
     bool nullRecords = false;
     bool nullAlpha = false;
     bool nullSettings = false;
+    bool recordsOverSource = false;
+
+    // 4 x 2 pixels of RGBA64 below a maximum value, in the same 64 bytes.
+    void wide(std::int32_t maximum) {
+        layout = PIXFOLD_LAYOUT_RGBA64;
+        width = 4;
+        recordsSize = alphaSize = 32;
+        maxValue = maximum;
+        for (std::size_t i = 0; i < 32; ++i) {
+            const std::uint16_t sample = 999;
+            std::memcpy(&source[i * 2], &sample, 2);
+        }
+    }
 
     pixfold_error run() {
+        std::uint8_t* recordsAt = recordsOverSource ? source.data() + 60 : records.data();
         return pixfold_encode(nullSource ? nullptr : source.data(), stride, sourceSize, layout,
-                              nullRecords ? nullptr : records.data(), recordsSize,
+                              nullRecords ? nullptr : recordsAt, recordsSize,
                               nullAlpha ? nullptr : alpha.data(), alphaSize, width, height,
                               maxValue, nullSettings ? nullptr : &settings);
     }
@@ -241,13 +285,47 @@ TEST(Api, EncodeRefusesBadArgumentsBeforeWriting) {
              c.source[3] = 200;
          },
          PIXFOLD_OK},
-        {"layout 5", [](EncodeCall& c) { c.layout = outOfRange<pixfold_layout>(5); },
+        {"layout 7", [](EncodeCall& c) { c.layout = outOfRange<pixfold_layout>(7); },
          PIXFOLD_ERROR_UNKNOWN_LAYOUT},
-        {"layout ENUM_RANGE", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_ENUM_RANGE; },
+        {"layout ENUM_RANGE", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_ENUM_MAX; },
          PIXFOLD_ERROR_UNKNOWN_LAYOUT},
         {"format 4", [](EncodeCall& c) { c.settings.format = outOfRange<pixfold_format>(4); },
          PIXFOLD_ERROR_UNKNOWN_FORMAT},
         {"negative height", [](EncodeCall& c) { c.height = -1; }, PIXFOLD_ERROR_DIMENSIONS},
+        {"negative width", [](EncodeCall& c) { c.width = -1; }, PIXFOLD_ERROR_DIMENSIONS},
+        {"layout -1", [](EncodeCall& c) { c.layout = outOfRange<pixfold_layout>(-1); },
+         PIXFOLD_ERROR_UNKNOWN_LAYOUT},
+        {"layout INT_MIN", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_ENUM_MIN; },
+         PIXFOLD_ERROR_UNKNOWN_LAYOUT},
+        {"format -1", [](EncodeCall& c) { c.settings.format = outOfRange<pixfold_format>(-1); },
+         PIXFOLD_ERROR_UNKNOWN_FORMAT},
+        {"format INT_MIN", [](EncodeCall& c) { c.settings.format = PIXFOLD_FORMAT_ENUM_MIN; },
+         PIXFOLD_ERROR_UNKNOWN_FORMAT},
+        {"settings of no size", [](EncodeCall& c) { c.settings.size = 0; },
+         PIXFOLD_ERROR_SETTINGS_SIZE},
+        {"settings a byte short", [](EncodeCall& c) { --c.settings.size; },
+         PIXFOLD_ERROR_SETTINGS_SIZE},
+        {"records over the source", [](EncodeCall& c) { c.recordsOverSource = true; },
+         PIXFOLD_ERROR_OVERLAP},
+        {"maximum 65535 for 8-bit samples", [](EncodeCall& c) { c.maxValue = 65535; },
+         PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, maximum 65535", [](EncodeCall& c) { c.wide(65535); }, PIXFOLD_OK},
+        {"RGBA64, maximum 65536", [](EncodeCall& c) { c.wide(65536); }, PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, maximum 0", [](EncodeCall& c) { c.wide(0); }, PIXFOLD_ERROR_MAX_VALUE},
+        {"RGBA64, the last blue above the maximum",
+         [](EncodeCall& c) {
+             c.wide(1000);
+             const std::uint16_t above = 1001;
+             std::memcpy(&c.source[16 + 3 * 8 + 4], &above, 2);
+         },
+         PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {"RGBA64, alpha above the maximum",
+         [](EncodeCall& c) {
+             c.wide(1000);
+             const std::uint16_t above = 1001;
+             std::memcpy(&c.source[16 + 3 * 8 + 6], &above, 2);
+         },
+         PIXFOLD_OK},
         {"key by alpha without alpha", [](EncodeCall& c) { c.layout = PIXFOLD_LAYOUT_RGB24; },
          PIXFOLD_ERROR_NO_ALPHA_IN_LAYOUT},
         {"no pixels, no buffers",
@@ -330,9 +408,249 @@ TEST(Api, FormatsByNameAndSize) {
     EXPECT_EQ(pixfold_format_from_name("E888", &unchanged), PIXFOLD_ERROR_UNKNOWN_FORMAT);
     EXPECT_EQ(unchanged, PIXFOLD_FORMAT_E655Z);
     EXPECT_EQ(pixfold_format_name(outOfRange<pixfold_format>(4)), nullptr);
-    EXPECT_EQ(pixfold_record_size(PIXFOLD_FORMAT_ENUM_RANGE), 0u);
+    EXPECT_EQ(pixfold_record_size(PIXFOLD_FORMAT_ENUM_MAX), 0u);
     EXPECT_STREQ(pixfold_version(), PIXFOLD_VERSION_STRING);
     EXPECT_STREQ(pixfold_strerror(outOfRange<pixfold_error>(99)), "unknown error");
+}
+
+} // namespace
+} // namespace pixfold
+
+namespace pixfold {
+namespace {
+
+// The maximum-value check reads every colour sample of every row, and only
+// those: padding between rows and alpha bytes may hold anything.
+TEST(Api, EverySampleOfEveryRowIsHeldToTheMaximum) {
+    struct Case {
+        pixfold_layout layout;
+        std::size_t at; // of a byte set to 9, in 3 rows of 4 pixels, stride 4 pixels + 2
+        pixfold_error error;
+    };
+    const std::size_t rgbStride = 14;
+    const std::size_t rgbaStride = 18;
+    const Case cases[] = {
+        {PIXFOLD_LAYOUT_RGB24, 0, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, 2 * rgbStride + 11, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, rgbStride + 7, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGB24, rgbStride + 12, PIXFOLD_OK}, // padding
+        {PIXFOLD_LAYOUT_BGR24, 2 * rgbStride + 10, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_GRAY8, 2 * 6 + 3, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_GRAY8, 6 + 4, PIXFOLD_OK}, // padding
+        {PIXFOLD_LAYOUT_RGBA32, 2 * rgbaStride + 14, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {PIXFOLD_LAYOUT_RGBA32, 2 * rgbaStride + 15, PIXFOLD_OK}, // alpha
+        {PIXFOLD_LAYOUT_BGRA32, rgbaStride + 8, PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+    };
+    for (const Case& c : cases) {
+        const std::size_t pixelSize = pixfold_layout_pixel_size(c.layout);
+        const std::size_t stride = 4 * pixelSize + 2;
+        std::vector<std::uint8_t> pixels(3 * stride, 8);
+        pixels[c.at] = 9;
+        std::vector<std::uint8_t> records(48);
+        pixfold_settings settings;
+        pixfold_settings_init(&settings);
+        EXPECT_EQ(pixfold_encode(pixels.data(), stride, pixels.size(), c.layout, records.data(),
+                                 records.size(), nullptr, 0, 4, 3, 8, &settings),
+                  c.error)
+            << "layout " << c.layout << ", byte " << c.at;
+    }
+}
+
+TEST(Api, SizesAtTheirEdges) {
+    constexpr std::uint64_t most = SIZE_MAX;
+    struct Case {
+        const char* what;
+        pixfold_error (*size)(std::int32_t, std::int32_t, size_t*);
+        std::int32_t width, height;
+        std::uint64_t bytes; // fits in size_t where it is at most SIZE_MAX
+        pixfold_error error;
+    };
+    const auto e888 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_records_size(PIXFOLD_FORMAT_E888, w, h, b);
+    };
+    const auto e655 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_records_size(PIXFOLD_FORMAT_E655, w, h, b);
+    };
+    const auto alpha = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_alpha_size(PIXFOLD_FORMAT_E888ALPHA, w, h, b);
+    };
+    const auto noAlpha = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_alpha_size(PIXFOLD_FORMAT_E655Z, w, h, b);
+    };
+    const auto rgba64 = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_pixels_size(PIXFOLD_LAYOUT_RGBA64, w, h, 0, b);
+    };
+    const auto padded = [](std::int32_t w, std::int32_t h, size_t* b) {
+        return pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, w, h, SIZE_MAX / 2, b);
+    };
+    const std::int32_t big = INT32_MAX;
+    const Case cases[] = {
+        {"e888 3 x 2", e888, 3, 2, 24, PIXFOLD_OK},
+        {"e655 3 x 2", e655, 3, 2, 12, PIXFOLD_OK},
+        {"e888 0 x 5", e888, 0, 5, 0, PIXFOLD_OK},
+        {"e888 65536 x 16384", e888, 65536, 16384, std::uint64_t{1} << 32, PIXFOLD_OK},
+        {"e888 65535 x 16384", e888, 65535, 16384, (std::uint64_t{1} << 32) - 65536, PIXFOLD_OK},
+        {"e888 largest", e888, big, big, std::uint64_t{big} * big * 4, PIXFOLD_OK},
+        {"e888 negative width", e888, -1, 2, 0, PIXFOLD_ERROR_DIMENSIONS},
+        {"e888 negative height", e888, 2, INT32_MIN, 0, PIXFOLD_ERROR_DIMENSIONS},
+        {"alpha 3 x 2", alpha, 3, 2, 24, PIXFOLD_OK},
+        {"no alpha", noAlpha, big, big, 0, PIXFOLD_OK},
+        {"RGBA64 3 x 2", rgba64, 3, 2, 48, PIXFOLD_OK},
+        {"RGBA64 largest: past 64 bits", rgba64, big, big, 0, PIXFOLD_ERROR_TOO_LARGE},
+        {"RGBA64 2^31 - 1 x 2^30", rgba64, big, 1 << 30, std::uint64_t{big} << 33, PIXFOLD_OK},
+        {"a stride of half of size_t, 2 rows", padded, 1, 2, most / 2 + 3, PIXFOLD_OK},
+        {"a stride of half of size_t, 3 rows", padded, 1, 3, 0, PIXFOLD_ERROR_TOO_LARGE},
+    };
+    for (const Case& c : cases) {
+        size_t bytes = 7;
+        pixfold_error wanted = c.error;
+        if (wanted == PIXFOLD_OK && c.bytes > most) {
+            wanted = PIXFOLD_ERROR_TOO_LARGE; // a 32-bit host
+        }
+        EXPECT_EQ(c.size(c.width, c.height, &bytes), wanted) << c.what;
+        EXPECT_EQ(bytes, wanted == PIXFOLD_OK ? c.bytes : 7u) << c.what;
+    }
+    size_t bytes = 0;
+    EXPECT_EQ(pixfold_records_size(PIXFOLD_FORMAT_E888, 1, 1, nullptr), PIXFOLD_ERROR_NULL_POINTER);
+    EXPECT_EQ(pixfold_records_size(PIXFOLD_FORMAT_ENUM_MIN, 1, 1, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    EXPECT_EQ(pixfold_alpha_size(outOfRange<pixfold_format>(4), 1, 1, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    EXPECT_EQ(pixfold_pixels_size(outOfRange<pixfold_layout>(-1), 1, 1, 0, &bytes),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, 4, 2, 11, &bytes), PIXFOLD_ERROR_STRIDE);
+    EXPECT_EQ(pixfold_pixels_size(PIXFOLD_LAYOUT_RGB24, 4, 1, 11, &bytes), PIXFOLD_OK);
+    EXPECT_EQ(bytes, 12u);
+}
+
+// A later library adds fields at the end of pixfold_settings. Here this one
+// is the older party: a struct grown by a field, read from a caller that
+// knows only the fields before it, keeps the new field's default; and a
+// newer caller's struct is read when its new fields ask for nothing.
+TEST(Api, SettingsGrowWithoutBreakingOlderOrNewerCallers) {
+    struct Grown {
+        pixfold_settings known;
+        std::uint32_t added;
+    };
+    Grown ours{};
+    ours.added = 77; // the default of the added field
+    pixfold_settings older;
+    pixfold_settings_init(&older);
+    older.format = PIXFOLD_FORMAT_E655Z;
+    ASSERT_TRUE(readSized(&older, older.size, &ours, sizeof ours, sizeof older));
+    EXPECT_EQ(ours.known.format, PIXFOLD_FORMAT_E655Z);
+    EXPECT_EQ(ours.added, 77u);
+    EXPECT_FALSE(readSized(&older, sizeof older - 1, &ours, sizeof ours, sizeof older));
+
+    std::vector<std::uint8_t> pixel = {200, 100, 50};
+    std::vector<std::uint8_t> record(4);
+    struct Newer {
+        pixfold_settings known;
+        std::uint64_t later;
+    };
+    Newer newer{};
+    pixfold_settings_init_sized(&newer.known, sizeof newer);
+    EXPECT_EQ(newer.known.size, sizeof newer);
+    EXPECT_EQ(newer.known.format, PIXFOLD_FORMAT_E888);
+    EXPECT_EQ(pixfold_encode(pixel.data(), 3, 3, PIXFOLD_LAYOUT_RGB24, record.data(), 4, nullptr, 0,
+                             1, 1, 255, &newer.known),
+              PIXFOLD_OK);
+    EXPECT_EQ(record, (std::vector<std::uint8_t>{0x7B, 0xAF, 0x5C, 0}));
+    newer.later = 1; // something this library can't do
+    EXPECT_EQ(pixfold_encode(pixel.data(), 3, 3, PIXFOLD_LAYOUT_RGB24, record.data(), 4, nullptr, 0,
+                             1, 1, 255, &newer.known),
+              PIXFOLD_ERROR_SETTINGS_SIZE);
+}
+
+TEST(Api, EveryErrorHasItsOwnText) {
+    std::vector<std::string> texts;
+    for (int error = PIXFOLD_OK; error <= PIXFOLD_ERROR_OVERLAP; ++error) {
+        texts.emplace_back(pixfold_strerror(outOfRange<pixfold_error>(error)));
+        EXPECT_NE(texts.back(), "unknown error") << error;
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
+    for (const int unknown : {-1, INT_MIN, PIXFOLD_ERROR_OVERLAP + 1, INT_MAX}) {
+        EXPECT_STREQ(pixfold_strerror(outOfRange<pixfold_error>(unknown)), "unknown error");
+    }
+}
+
+// Decoding to each layout gives RGB24's samples in the layout's order, and
+// for RGBA32 and BGRA32 the key plane as alpha (255 where the format has no
+// key values), on every path.
+class ApiDecodeOnPath : public testing_support::OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(ApiDecodeOnPath);
+
+TEST_P(ApiDecodeOnPath, EachLayoutHoldsTheSamplesAndKeyPlane) {
+    constexpr std::size_t pixels = 4103; // vector steps and a tail
+    std::vector<std::uint8_t> records(pixels * 4);
+    std::vector<std::uint8_t> alpha(pixels * 4);
+    std::uint64_t state = 5;
+    for (std::uint8_t* bytes : {records.data(), alpha.data()}) {
+        for (std::size_t i = 0; i < pixels * 4; ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            bytes[i] = static_cast<std::uint8_t>(i % 12 < 4 ? 0 : state >> 56); // some keys 0
+        }
+    }
+    for (const OutputFormat format : allFormats) {
+        const bool keyed = isKeyedFormat(format);
+        const std::uint8_t* keys =
+            format == OutputFormat::e888Alpha ? alpha.data() : records.data();
+        for (const bool matchGiven : {false, true}) {
+            KeyPlaneTest test{!matchGiven, 0x00000000u};
+            std::vector<std::uint8_t> rgb(pixels * 3);
+            std::vector<std::uint8_t> key(pixels, 255);
+            decodeRecords(records.data(), pixels, makeDecodePlan(format, Path::portable),
+                          rgb.data());
+            if (keyed) {
+                decodeKeyPlane(keys, pixels, format, test, key.data(), Path::portable);
+            }
+            for (const PixelLayout layout : {PixelLayout::rgb24, PixelLayout::bgr24,
+                                             PixelLayout::rgba32, PixelLayout::bgra32}) {
+                const std::size_t size = pixelBytes(layout);
+                std::vector<std::uint8_t> out(pixels * size);
+                decodeRecords(records.data(), pixels, makeDecodePlan(format, path(), layout, test),
+                              out.data(), keyed ? keys : nullptr);
+                std::size_t wrong = 0;
+                for (std::size_t i = 0; i < pixels; ++i) {
+                    const std::uint8_t* pixel = &out[i * size];
+                    wrong += static_cast<std::size_t>(
+                        pixel[redByte(layout)] != rgb[i * 3] ||
+                        pixel[greenByte(layout)] != rgb[i * 3 + 1] ||
+                        pixel[blueByte(layout)] != rgb[i * 3 + 2] ||
+                        (hasAlpha(layout) && pixel[alphaByte(layout)] != key[i]));
+                }
+                EXPECT_EQ(wrong, 0u) << formatName(format) << ", layout "
+                                     << static_cast<int>(layout) << (matchGiven ? ", -1 0" : "");
+            }
+        }
+    }
+}
+
+TEST(Api, DecodeToRefusesLayoutsItDoesNotWrite) {
+    std::vector<std::uint8_t> records(16);
+    std::vector<std::uint8_t> out(64, 0xEE);
+    const auto decode = [&](pixfold_format format, pixfold_layout layout, const std::uint8_t* alpha,
+                            std::uint8_t* into) {
+        return pixfold_decode_to(records.data(), records.size(), alpha, 16, format, into, layout, 8,
+                                 32, nullptr, 0, 0, 2, 2, 0, 0);
+    };
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_GRAY8, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_RGB48, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, outOfRange<pixfold_layout>(-7), nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_LAYOUT);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_ENUM_MIN, PIXFOLD_LAYOUT_RGBA32, nullptr, out.data()),
+              PIXFOLD_ERROR_UNKNOWN_FORMAT);
+    // RGBA32 of e888Alpha takes its alpha from the alpha values.
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888ALPHA, PIXFOLD_LAYOUT_RGBA32, nullptr, out.data()),
+              PIXFOLD_ERROR_NULL_POINTER);
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_RGBA32, records.data(), records.data()),
+              PIXFOLD_ERROR_OVERLAP);
+    EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE));
+    EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_BGRA32, nullptr, out.data()), PIXFOLD_OK);
+    EXPECT_EQ(out[3], 255); // no key values: opaque
 }
 
 } // namespace

@@ -1,8 +1,11 @@
-// The C API beside the tools: decode gives pixunfold's bytes, and
-// PIXFOLD_FORCE_PATH steers or stops pixfold.
+// The C API beside the tools: decode gives pixunfold's bytes, the 16-bit
+// layouts pixfold's records of 16-bit Netpbm, and PIXFOLD_FORCE_PATH steers
+// or stops pixfold.
+#include "api/api_paths.h"
 #include "cpu/path.h"
 #include "pixfold/pixfold.h"
 #include "support/files.h"
+#include "support/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -177,6 +180,78 @@ TEST(ApiBesideTools, EveryEntryRefusesAnUnusableForcedPath) {
         EXPECT_EQ(api.status, 0) << api.standardError
                                  << std::string(api.standardOutput.begin(),
                                                 api.standardOutput.end());
+    }
+}
+
+// RGB48 and RGBA64 give the records pixfold writes of the same 16-bit
+// samples from a PPM and a PAM with alpha (-t), on every path.
+class SixteenBitLayoutOnPath : public OnEveryPath {};
+PIXFOLD_ON_EVERY_PATH(SixteenBitLayoutOnPath);
+
+TEST_P(SixteenBitLayoutOnPath, GivesTheToolsRecords) {
+    ScratchFolder folder;
+    constexpr int pixels = 1000;
+    for (const int maxValue : {65535, 1000, 255}) {
+        SCOPED_TRACE(maxValue);
+        Bytes ppm =
+            bytesOf("P6 " + std::to_string(pixels) + " 1 " + std::to_string(maxValue) + "\n");
+        Bytes pam = bytesOf("P7\nWIDTH " + std::to_string(pixels) + "\nHEIGHT 1\nDEPTH 4\nMAXVAL " +
+                            std::to_string(maxValue) + "\nTUPLTYPE RGB_ALPHA\nENDHDR\n");
+        const bool wide = maxValue > 255;
+        std::vector<std::uint16_t> rgb;
+        std::vector<std::uint16_t> rgba;
+        std::uint32_t state = 7;
+        for (int i = 0; i < pixels * 4; ++i) {
+            state = state * 1103515245u + 12345u;
+            auto sample = static_cast<std::uint16_t>((state >> 8) % (maxValue + 1));
+            if (i % 4 == 3) {
+                sample = i % 20 == 3 ? 0 : sample; // every fifth pixel transparent
+            } else if (i / 4 % 9 == 0) {
+                sample = static_cast<std::uint16_t>(i % 4 == 1 ? maxValue : 0); // the key colour
+            }
+            for (Bytes* image : {&ppm, &pam}) {
+                if (image == &ppm && i % 4 == 3) {
+                    continue;
+                }
+                if (wide) {
+                    image->push_back(static_cast<std::uint8_t>(sample >> 8));
+                }
+                image->push_back(static_cast<std::uint8_t>(sample));
+            }
+            (i % 4 == 3 ? rgba : (rgb.push_back(sample), rgba)).push_back(sample);
+        }
+        writeFile(folder.path("in.ppm"), ppm);
+        writeFile(folder.path("in.pam"), pam);
+        for (const bool withAlpha : {false, true}) {
+            const std::vector<std::string> options = {"-f",     "e888Alpha", "-m",
+                                                      "00ff00", "-1",        "a0d0a0d"};
+            std::vector<std::string> arguments = options;
+            if (withAlpha) {
+                arguments.push_back("-t");
+            }
+            arguments.insert(arguments.end(),
+                             {folder.path(withAlpha ? "in.pam" : "in.ppm"), folder.path("out")});
+            const ToolRun run = runTool(arguments);
+            ASSERT_EQ(run.status, 0) << run.standardError;
+            pixfold_settings settings;
+            pixfold_settings_init(&settings);
+            settings.format = PIXFOLD_FORMAT_E888ALPHA;
+            settings.key_enabled = 1;
+            settings.key_colour = 0x00FF00;
+            settings.match_value = 0x0A0D0A0D;
+            settings.key_transparent = withAlpha ? 1 : 0;
+            std::vector<std::uint8_t> records(pixels * 4);
+            std::vector<std::uint8_t> alphaValues(pixels * 4);
+            const std::vector<std::uint16_t>& samples = withAlpha ? rgba : rgb;
+            const pixfold_layout layout = withAlpha ? PIXFOLD_LAYOUT_RGBA64 : PIXFOLD_LAYOUT_RGB48;
+            ASSERT_EQ(encodeOnPath(path(), reinterpret_cast<const std::uint8_t*>(samples.data()),
+                                   samples.size() * 2, samples.size() * 2, layout, records.data(),
+                                   records.size(), alphaValues.data(), alphaValues.size(), pixels,
+                                   1, maxValue, &settings),
+                      PIXFOLD_OK);
+            EXPECT_EQ(records, readFile(folder.path("out"))) << withAlpha;
+            EXPECT_EQ(alphaValues, run.standardOutput) << withAlpha;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "support/guarded.h"
 #include "support/known_colours.h"
 #include "support/paths.h"
+#include "support/sampling.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,7 @@ void checkEveryColour(int maxValue, Path path) {
     int lowestDifference = 255;
     int highestDifference = 0;
     int mismatches = 0;
-    for (int r = 0; r <= maxValue; ++r) {
+    for (int r = 0; r <= maxValue; r += testing_support::sampleStride()) {
         for (std::size_t i = 0; i < pixels; ++i) {
             samples[i * 3] = static_cast<std::uint8_t>(r);
             samples[i * 3 + 1] = static_cast<std::uint8_t>(i / side % side);
@@ -272,7 +273,8 @@ TEST(Conversion, EstimateOutsideTheGuardBandIsExactForEveryMaximum) {
     for (const bool fused : {true, false}) {
         std::int64_t trusted = 0;
         std::int64_t wrong = 0;
-        for (std::int32_t maxValue = 255; maxValue >= 1; --maxValue) {
+        for (std::int32_t maxValue = 255; maxValue >= 1;
+             maxValue -= testing_support::sampleStride()) {
             const EstimateScale scale = makeEstimateScale(maxValue);
             // Luma: 16.5 + 219 L / 1000 m = (438 L + 33000 m) / 2000 m.
             proveEstimate(maxValue, 0, 1000 * maxValue, scale.luma, lumaEstimateBias, 33000, 438,

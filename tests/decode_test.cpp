@@ -6,6 +6,7 @@
 #include "format/pack.h"
 #include "format/records.h"
 #include "support/paths.h"
+#include "support/sampling.h"
 
 #include <gtest/gtest.h>
 
@@ -86,7 +87,9 @@ TEST_P(DecoderOnPath, EveryE888CodeTripleGivesTheFormulasSamples) {
     std::vector<std::uint8_t> records(blockPixels * 4);
     std::vector<std::uint8_t> samples(blockPixels * 3);
     const DecodePlan plan = makeDecodePlan(OutputFormat::e888, path());
-    for (std::size_t first = 0; first < (std::size_t{1} << 24); first += blockPixels) {
+    const std::size_t step =
+        blockPixels * static_cast<std::size_t>(testing_support::sampleStride());
+    for (std::size_t first = 0; first < (std::size_t{1} << 24); first += step) {
         const std::size_t pixels = std::min(blockPixels, (std::size_t{1} << 24) - first);
         for (std::size_t i = 0; i < pixels; ++i) {
             storeBigEndian32(&records[i * 4], static_cast<std::uint32_t>(first + i) << 8);

@@ -73,13 +73,13 @@ TEST_F(Pipeline, ArgumentsAfterTheOutputPathAreRefused) {
              {input, output, "-f", "e655"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.standardError.rfind(usagePrefix, 0), 0u);
+        EXPECT_NE(run.standardError.find(usagePrefix), std::string::npos);
     }
     EXPECT_EQ(readFile(second), before);
     EXPECT_FALSE(std::filesystem::exists(output));
     const ToolRun unfold = runUnfold({"4", "4", input, output, folder.path("extra")});
     EXPECT_EQ(unfold.status, 1);
-    EXPECT_EQ(unfold.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    EXPECT_NE(unfold.standardError.find("\nUsage: pixunfold "), std::string::npos);
 }
 
 TEST_F(Pipeline, HelpAndVersionPrintOnStandardOutput) {
@@ -127,9 +127,9 @@ TEST_F(Pipeline, MistypedOptionsAreNeverPassedOverInSilence) {
              {"--stream", input, single}, {"--format=e655", input, single}}) {
         run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.standardError.rfind(usagePrefix, 0), 0u);
+        EXPECT_EQ(run.standardError.rfind("Unknown long option '" + arguments[0] + "'\n", 0), 0u);
         run = runUnfold({arguments[0], "4", "4", output, single});
-        EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+        EXPECT_EQ(run.standardError.rfind("Unknown long option '" + arguments[0] + "'\n", 0), 0u);
     }
 }
 
@@ -191,7 +191,7 @@ TEST_F(Pipeline, DashIsTheStandardStreams) {
     EXPECT_EQ(std::string(back.standardOutput.begin(), back.standardOutput.begin() + 11),
               "P6\n4 4\n255\n");
     run = runUnfold({"-f", "e888Alpha", "-a", "-", "-k", "k.pgm", "4", "4", "-", "p.ppm"}, records);
-    EXPECT_EQ(run.standardError.rfind("Usage: pixunfold ", 0), 0u);
+    EXPECT_EQ(run.status, 1);
     run = runUnfold({"-f", "e655Z", "-k", "-", "4", "4", reference, "-"});
     EXPECT_EQ(run.standardError, "Output files are the same file\n");
 }
@@ -250,7 +250,8 @@ TEST_F(Pipeline, RunsWritingOnePathAtOnceLeaveOneWholeOutput) {
                                     setup));
     }
     for (const StartedProcess& started : runs) {
-        EXPECT_EQ(finishProcess(started).status, 0);
+        const ProcessRun run = finishProcess(started);
+        EXPECT_EQ(run.status, 0) << run.standardError;
     }
     const Bytes result = readFile(output);
     EXPECT_NE(std::find(valid.begin(), valid.end(), result), valid.end());
@@ -497,7 +498,7 @@ TEST_F(Pipeline, StandardOutputFilesAreCutBackAfterAFailedRun) {
         ASSERT_EQ(write(writer, image.data(), image.size() / 2),
                   static_cast<ssize_t>(image.size() / 2));
         if (append) { // the records wait in a temporary file
-            EXPECT_TRUE(waitForTemporaryFile(folder.path("")));
+            EXPECT_TRUE(waitForOpenTemporaryFile(started.id));
         }
         for (int wait = 0; wait < 1000 && !append && readFile(target).empty(); ++wait) {
             usleep(10000);
@@ -687,12 +688,29 @@ TEST_F(Pipeline, ClosedDescriptorsStayClosedToNamedPathsAndDevicesAreWrittenInPl
 TEST_F(Pipeline, OutputsAreOpenedBeforeAnyPixelAndMessagesStayOnOneLine) {
     const std::string broken = folder.path("trunc.ppm");
     writeFile(broken, truncatedImage());
-    for (const std::string& path : {std::string(), folder.path("no/such/folder.yuv")}) {
+    writeFile(folder.path("plain"), bytesOf("plain"));
+    // A trailing slash asks for a folder, as the kernel reads it.
+    for (const std::string& path :
+         {std::string(), folder.path("no/such/folder.yuv"), folder.path("plain/")}) {
         const ToolRun run = runTool({broken, path});
         EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
     }
-    const ToolRun run = runTool({"no\nsuch\x1b.ppm", output});
-    EXPECT_EQ(run.standardError, "Can't open input file 'no\\nsuch\\x1b.ppm'\n");
+    // C0 and C1 controls, as UTF-8 and as lone bytes, can't steer the terminal;
+    // other characters, whose bytes may lie in the same range, are left alone.
+    const std::pair<std::string, std::string> names[] = {
+        {"no\nsuch\x1b.ppm", "no\\nsuch\\x1b.ppm"},
+        {"a\xc2\x85"
+         "b\xc2\x9b"
+         "31m",
+         "a\\u0085b\\u009b31m"},
+        {"c\x9b"
+         "31m\x80",
+         "c\\x9b31m\\x80"},
+        {"\xc4\x81\xe2\x80\x9c\xc2\xa0", "\xc4\x81\xe2\x80\x9c\xc2\xa0"}};
+    for (const auto& [name, shown] : names) {
+        const ToolRun run = runTool({name, output});
+        EXPECT_EQ(run.standardError, "Can't open input file '" + shown + "'\n");
+    }
 }
 
 } // namespace

@@ -18,7 +18,7 @@ using namespace std::string_literals;
 // A block read as these tests look at it: the pixels and the failure's code.
 struct PixelBlock {
     std::size_t pixels = 0;
-    ErrorCode error = ErrorCode::none;
+    Status error = Status::ok;
 };
 
 // A P6 raster of the maximum value, count pixels into samples.
@@ -30,8 +30,7 @@ PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t cou
     std::vector<std::uint8_t> room(count * 8);
     std::uint8_t opacity = 0;
     PixelBlock block;
-    block.error =
-        pixfold::readRaster(input, raster, room.data(), &opacity, count, block.pixels).code;
+    block.error = pixfold::readRaster(input, raster, room.data(), &opacity, count, block.pixels);
     std::copy(room.begin(), room.begin() + static_cast<long>(block.pixels * 3), samples);
     return block;
 }
@@ -39,7 +38,7 @@ PixelBlock readPixels(InputStream& input, std::uint8_t* samples, std::size_t cou
 PixelBlock readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
                       std::uint8_t* opacity, std::size_t count) {
     PixelBlock block;
-    block.error = pixfold::readRaster(input, raster, samples, opacity, count, block.pixels).code;
+    block.error = pixfold::readRaster(input, raster, samples, opacity, count, block.pixels);
     return block;
 }
 
@@ -50,7 +49,7 @@ InputStream streamOf(const std::string& bytes) {
 struct HeaderCase {
     const char* name;
     std::string bytes;
-    ErrorCode expected;
+    Status expected;
 };
 
 void PrintTo(const HeaderCase& c, std::ostream* out) {
@@ -62,55 +61,55 @@ class MalformedHeader : public testing::TestWithParam<HeaderCase> {};
 TEST_P(MalformedHeader, IsRejectedWithItsMessage) {
     InputStream file = streamOf(GetParam().bytes);
     PpmHeader header;
-    EXPECT_EQ(readPpmHeader(file, header).code, GetParam().expected);
+    EXPECT_EQ(readPpmHeader(file, header), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, MalformedHeader,
     testing::Values(
-        HeaderCase{"Empty", "", ErrorCode::wrongInputFormat},
-        HeaderCase{"MagicOnly", "P6", ErrorCode::wrongInputFormat},
-        HeaderCase{"UnknownType", "P8\n2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"TypeZero", "P0\n2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"GreyAbove16Bit", "P5 2 1 65536\n", ErrorCode::maxValueTooLarge},
-        HeaderCase{"PlainAbove16Bit", "P2 2 1 70000\n", ErrorCode::maxValueTooLarge},
-        HeaderCase{"PlainJunkAfterMaximum", "P3 2 1 255x", ErrorCode::wrongInputFormat},
-        HeaderCase{"BitmapNoWhitespaceBeforeRaster", "P4 8 1#", ErrorCode::wrongInputFormat},
-        HeaderCase{"PamAsPnm", "P7 2 1 255\n", ErrorCode::wrongInputFormat},
+        HeaderCase{"Empty", "", Status::wrongInputFormat},
+        HeaderCase{"MagicOnly", "P6", Status::wrongInputFormat},
+        HeaderCase{"UnknownType", "P8\n2 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"TypeZero", "P0\n2 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"GreyAbove16Bit", "P5 2 1 65536\n", Status::maxValueTooLarge},
+        HeaderCase{"PlainAbove16Bit", "P2 2 1 70000\n", Status::maxValueTooLarge},
+        HeaderCase{"PlainJunkAfterMaximum", "P3 2 1 255x", Status::wrongInputFormat},
+        HeaderCase{"BitmapNoWhitespaceBeforeRaster", "P4 8 1#", Status::wrongInputFormat},
+        HeaderCase{"PamAsPnm", "P7 2 1 255\n", Status::wrongInputFormat},
         HeaderCase{"PamDepthNotTheTuple",
                    "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamUnknownTuple",
                    "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamDepthFiveUntyped", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamNoMaximum", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamUnknownKeyword", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\nX 1\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamJunkAfterValue", "P7\nWIDTH 1 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamNoEnd", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 9\n",
-                   ErrorCode::wrongInputFormat},
+                   Status::wrongInputFormat},
         HeaderCase{"PamAbove16Bit", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 65536\nENDHDR\n",
-                   ErrorCode::maxValueTooLarge},
+                   Status::maxValueTooLarge},
         HeaderCase{"PamCrDoesNotEndAComment",
                    "P7\n# note\rWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 9\nENDHDR\n",
-                   ErrorCode::wrongInputFormat},
-        HeaderCase{"MagicNotAtStart", "xP6\n2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"NoSeparatorAfterMagic", "P62 1 255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"MissingMaximum", "P6\n2 1\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"NegativeWidth", "P6\n-2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"PlusSign", "P6\n+2 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"NonNumericHeight", "P6\n2 x\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"WidthAboveInt32", "P6\n2147483648 1\n255\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"HugeMaximum", "P6\n2 1\n99999999999\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"MaximumZero", "P6\n2 1\n0\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"Above16Bit", "P6\n2 1\n65536\n", ErrorCode::maxValueTooLarge},
-        HeaderCase{"NothingAfterMaximum", "P6\n2 1\n255", ErrorCode::wrongInputFormat},
-        HeaderCase{"CommentRightAfterMaximum", "P6\n2 1\n255#c\n", ErrorCode::wrongInputFormat},
-        HeaderCase{"UnterminatedComment", "P6\n# no end", ErrorCode::wrongInputFormat}),
+                   Status::wrongInputFormat},
+        HeaderCase{"MagicNotAtStart", "xP6\n2 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"NoSeparatorAfterMagic", "P62 1 255\n", Status::wrongInputFormat},
+        HeaderCase{"MissingMaximum", "P6\n2 1\n", Status::wrongInputFormat},
+        HeaderCase{"NegativeWidth", "P6\n-2 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"PlusSign", "P6\n+2 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"NonNumericHeight", "P6\n2 x\n255\n", Status::wrongInputFormat},
+        HeaderCase{"WidthAboveInt32", "P6\n2147483648 1\n255\n", Status::wrongInputFormat},
+        HeaderCase{"HugeMaximum", "P6\n2 1\n99999999999\n", Status::wrongInputFormat},
+        HeaderCase{"MaximumZero", "P6\n2 1\n0\n", Status::wrongInputFormat},
+        HeaderCase{"Above16Bit", "P6\n2 1\n65536\n", Status::maxValueTooLarge},
+        HeaderCase{"NothingAfterMaximum", "P6\n2 1\n255", Status::wrongInputFormat},
+        HeaderCase{"CommentRightAfterMaximum", "P6\n2 1\n255#c\n", Status::wrongInputFormat},
+        HeaderCase{"UnterminatedComment", "P6\n# no end", Status::wrongInputFormat}),
     [](const testing::TestParamInfo<HeaderCase>& param) { return param.param.name; });
 
 struct GoodCase {
@@ -129,7 +128,7 @@ class WellFormedHeader : public testing::TestWithParam<GoodCase> {};
 TEST_P(WellFormedHeader, IsReadAndLeavesTheStreamAtTheRaster) {
     InputStream file = streamOf(GetParam().bytes + "!");
     PpmHeader header;
-    ASSERT_EQ(readPpmHeader(file, header).code, ErrorCode::none);
+    ASSERT_EQ(readPpmHeader(file, header), Status::ok);
     EXPECT_EQ(header.width, GetParam().expected.width);
     EXPECT_EQ(header.height, GetParam().expected.height);
     EXPECT_EQ(header.maxValue, GetParam().expected.maxValue);
@@ -172,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Header, CrLfAfterMaximumMakesLfTheFirstSample) {
     InputStream file = streamOf("P6\n1 1\n255\r\nAB");
     PpmHeader header;
-    ASSERT_EQ(readPpmHeader(file, header).code, ErrorCode::none);
+    ASSERT_EQ(readPpmHeader(file, header), Status::ok);
     std::uint8_t samples[3] = {};
     const PixelBlock block = readPixels(file, samples, 1, header.maxValue);
     EXPECT_EQ(block.pixels, 1u);
@@ -186,7 +185,7 @@ TEST(Header, ReadErrorIsNotAFormatError) {
         GTEST_SKIP() << "this platform does not open directories as files";
     }
     PpmHeader header;
-    EXPECT_EQ(readPpmHeader(directory, header).code, ErrorCode::cantReadInput);
+    EXPECT_EQ(readPpmHeader(directory, header), Status::cantRead);
     closeInput(directory);
 }
 
@@ -195,7 +194,7 @@ TEST(Pixels, ShortRasterStopsAtTheLastWholePixel) {
     std::uint8_t samples[9] = {};
     const PixelBlock block = readPixels(file, samples, 3, 255);
     EXPECT_EQ(block.pixels, 2u);
-    EXPECT_EQ(block.error, ErrorCode::truncatedInput);
+    EXPECT_EQ(block.error, Status::truncated);
 }
 
 TEST(Pixels, NothingAfterTheRequestedPixelsIsRead) {
@@ -203,7 +202,7 @@ TEST(Pixels, NothingAfterTheRequestedPixelsIsRead) {
     std::uint8_t samples[6] = {};
     const PixelBlock block = readPixels(file, samples, 2, 255);
     EXPECT_EQ(block.pixels, 2u);
-    EXPECT_EQ(block.error, ErrorCode::none);
+    EXPECT_EQ(block.error, Status::ok);
     EXPECT_EQ(readByte(file), 'X');
 }
 
@@ -212,7 +211,7 @@ TEST(Pixels, SampleAboveMaximumStopsBeforeItsPixel) {
     std::uint8_t samples[9] = {};
     const PixelBlock block = readPixels(file, samples, 3, 15);
     EXPECT_EQ(block.pixels, 1u);
-    EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax);
+    EXPECT_EQ(block.error, Status::sampleExceedsMax);
 }
 
 // In every binary type and sample width, a sample equal to the maximum value
@@ -238,13 +237,13 @@ TEST(Pixels, OneAboveTheMaximumIsRefusedInEveryBinaryType) {
     for (const Case& c : cases) {
         InputStream file = streamOf(c.header + c.raster);
         RasterReader raster;
-        ASSERT_EQ(readPpmHeader(file, raster.header).code, ErrorCode::none) << c.header;
+        ASSERT_EQ(readPpmHeader(file, raster.header), Status::ok) << c.header;
         std::vector<std::uint16_t> room(8);
         std::uint8_t opacity[2] = {};
         const PixelBlock block =
             readRaster(file, raster, reinterpret_cast<std::uint8_t*>(room.data()), opacity, 2);
         EXPECT_EQ(block.pixels, 1u) << c.header;
-        EXPECT_EQ(block.error, ErrorCode::sampleExceedsMax) << c.header;
+        EXPECT_EQ(block.error, Status::sampleExceedsMax) << c.header;
     }
 }
 
@@ -253,7 +252,7 @@ bool anotherImageAfterOnePixel(InputStream& file) {
     std::uint8_t samples[3] = {};
     EXPECT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
     bool found = false;
-    EXPECT_EQ(findNextImage(file, found).code, ErrorCode::none);
+    EXPECT_EQ(findNextImage(file, found), Status::ok);
     return found;
 }
 
@@ -261,12 +260,12 @@ TEST(NextImage, WhitespaceBetweenImagesIsSkippedAndTheEndFound) {
     InputStream file = streamOf("abc \n\t P6 1 1 255\nxyz\n\n");
     ASSERT_TRUE(anotherImageAfterOnePixel(file));
     PpmHeader header;
-    ASSERT_EQ(readPpmHeader(file, header).code, ErrorCode::none);
+    ASSERT_EQ(readPpmHeader(file, header), Status::ok);
     std::uint8_t samples[3] = {};
     ASSERT_EQ(readPixels(file, samples, 1, 255).pixels, 1u);
     EXPECT_EQ(samples[0], 'x');
     bool found = true;
-    ASSERT_EQ(findNextImage(file, found).code, ErrorCode::none);
+    ASSERT_EQ(findNextImage(file, found), Status::ok);
     EXPECT_FALSE(found);
 }
 
@@ -274,7 +273,7 @@ TEST(NextImage, AnythingButWhitespaceAfterAnImageIsAnotherHeader) {
     InputStream file = streamOf("abc#P6 1 1 255\n");
     ASSERT_TRUE(anotherImageAfterOnePixel(file));
     PpmHeader header;
-    EXPECT_EQ(readPpmHeader(file, header).code, ErrorCode::wrongInputFormat);
+    EXPECT_EQ(readPpmHeader(file, header), Status::wrongInputFormat);
 }
 
 TEST(Pixels, SampleEqualToMaximumIsAccepted) {
@@ -282,7 +281,7 @@ TEST(Pixels, SampleEqualToMaximumIsAccepted) {
     std::uint8_t samples[3] = {};
     const PixelBlock block = readPixels(file, samples, 1, 15);
     EXPECT_EQ(block.pixels, 1u);
-    EXPECT_EQ(block.error, ErrorCode::none);
+    EXPECT_EQ(block.error, Status::ok);
 }
 
 // A whole image through readRaster, 37 pixels a call: a bitmap's row and byte
@@ -291,16 +290,16 @@ TEST(Pixels, SampleEqualToMaximumIsAccepted) {
 struct ReadImage {
     Bytes samples;
     Bytes opacity;
-    ErrorCode error = ErrorCode::none;
+    Status error = Status::ok;
 };
 
 ReadImage readImage(const std::string& bytes) {
     InputStream file = streamOf(bytes);
     RasterReader raster;
     ReadImage image;
-    image.error = readPpmHeader(file, raster.header).code;
+    image.error = readPpmHeader(file, raster.header);
     std::uint64_t remaining = pixelCount(raster.header.width, raster.header.height);
-    while (image.error == ErrorCode::none && remaining > 0) {
+    while (image.error == Status::ok && remaining > 0) {
         const std::size_t wanted = remaining < 37 ? static_cast<std::size_t>(remaining) : 37;
         std::uint8_t samples[37 * 4] = {};
         std::uint8_t opacity[37] = {};
@@ -388,8 +387,8 @@ class EveryType : public testing::TestWithParam<EquivalentCase> {};
 TEST_P(EveryType, GivesTheSamplesOfItsP6Equivalent) {
     const ReadImage image = readImage(GetParam().bytes);
     const ReadImage p6 = readImage(GetParam().p6);
-    ASSERT_EQ(image.error, ErrorCode::none);
-    ASSERT_EQ(p6.error, ErrorCode::none);
+    ASSERT_EQ(image.error, Status::ok);
+    ASSERT_EQ(p6.error, Status::ok);
     EXPECT_EQ(image.samples, p6.samples);
     EXPECT_EQ(image.opacity, GetParam().opacity);
 }
@@ -439,7 +438,7 @@ struct RasterCase {
     const char* name;
     std::string bytes;
     std::size_t pixels; // whole pixels read before the failure
-    ErrorCode expected;
+    Status expected;
 };
 
 void PrintTo(const RasterCase& c, std::ostream* out) {
@@ -457,31 +456,28 @@ TEST_P(BadRaster, StopsBeforeTheBadPixel) {
 INSTANTIATE_TEST_SUITE_P(
     Rasters, BadRaster,
     testing::Values(
-        RasterCase{"RedAboveMaximum", "P6 2 1 15\n\17\17\17\20\0\0"s, 1,
-                   ErrorCode::sampleExceedsMax},
-        RasterCase{"BlueAboveMaximum", "P6 2 1 15\n\17\17\17\0\0\20"s, 1,
-                   ErrorCode::sampleExceedsMax},
+        RasterCase{"RedAboveMaximum", "P6 2 1 15\n\17\17\17\20\0\0"s, 1, Status::sampleExceedsMax},
+        RasterCase{"BlueAboveMaximum", "P6 2 1 15\n\17\17\17\0\0\20"s, 1, Status::sampleExceedsMax},
         RasterCase{"AboveMaximum254", "P6 2 1 254\n\376\376\376\0\377\0"s, 1,
-                   ErrorCode::sampleExceedsMax},
-        RasterCase{"GreyAboveMaximum", "P5 3 1 7\n\7\0\10"s, 2, ErrorCode::sampleExceedsMax},
+                   Status::sampleExceedsMax},
+        RasterCase{"GreyAboveMaximum", "P5 3 1 7\n\7\0\10"s, 2, Status::sampleExceedsMax},
         RasterCase{"AlphaAboveMaximum", pamOf({{1, 1, 1, 1}, {1, 1, 1, 16}}, "RGB_ALPHA", 4), 1,
-                   ErrorCode::sampleExceedsMax},
+                   Status::sampleExceedsMax},
         RasterCase{"GreyAlphaAboveMaximum", pamOf({{1, 1, 1, 16}}, "GRAYSCALE_ALPHA", 2), 0,
-                   ErrorCode::sampleExceedsMax},
-        RasterCase{"PlainAboveMaximum", "P3 2 1 255\n1 2 3 4 256 6\n", 1,
-                   ErrorCode::sampleExceedsMax},
+                   Status::sampleExceedsMax},
+        RasterCase{"PlainAboveMaximum", "P3 2 1 255\n1 2 3 4 256 6\n", 1, Status::sampleExceedsMax},
         RasterCase{"PlainHugeSample", "P2 2 1 255\n1 99999999999999999999\n", 1,
-                   ErrorCode::sampleExceedsMax},
-        RasterCase{"PlainNotANumber", "P2 2 1 255\n1 x\n", 1, ErrorCode::wrongInputFormat},
-        RasterCase{"PlainNumberRunsIntoText", "P2 2 1 255\n1 2x\n", 1, ErrorCode::wrongInputFormat},
-        RasterCase{"PlainNegative", "P3 1 1 255\n1 -2 3\n", 0, ErrorCode::wrongInputFormat},
-        RasterCase{"PlainBitmapTwo", "P1 3 1\n012", 2, ErrorCode::wrongInputFormat},
-        RasterCase{"PlainShort", "P3 2 1 255\n1 2 3 4 5", 1, ErrorCode::truncatedInput},
-        RasterCase{"PlainBitmapShort", "P1 3 1\n01 # no third", 2, ErrorCode::truncatedInput},
-        RasterCase{"GreyShort", "P5 3 1 255\n\1\2", 2, ErrorCode::truncatedInput},
+                   Status::sampleExceedsMax},
+        RasterCase{"PlainNotANumber", "P2 2 1 255\n1 x\n", 1, Status::wrongInputFormat},
+        RasterCase{"PlainNumberRunsIntoText", "P2 2 1 255\n1 2x\n", 1, Status::wrongInputFormat},
+        RasterCase{"PlainNegative", "P3 1 1 255\n1 -2 3\n", 0, Status::wrongInputFormat},
+        RasterCase{"PlainBitmapTwo", "P1 3 1\n012", 2, Status::wrongInputFormat},
+        RasterCase{"PlainShort", "P3 2 1 255\n1 2 3 4 5", 1, Status::truncated},
+        RasterCase{"PlainBitmapShort", "P1 3 1\n01 # no third", 2, Status::truncated},
+        RasterCase{"GreyShort", "P5 3 1 255\n\1\2", 2, Status::truncated},
         RasterCase{"RgbAlphaShort", pamOf({{1, 1, 1, 1}}, "RGB_ALPHA", 4) + "\1\2\3", 1,
-                   ErrorCode::truncatedInput},
-        RasterCase{"BitmapShort", "P4 9 2\n\1\2\3", 17, ErrorCode::truncatedInput}),
+                   Status::truncated},
+        RasterCase{"BitmapShort", "P4 9 2\n\1\2\3", 17, Status::truncated}),
     [](const testing::TestParamInfo<RasterCase>& param) { return param.param.name; });
 
 } // namespace

@@ -143,7 +143,7 @@ class ToolFailure : public ToolConversion {};
 
 TEST_F(ToolFailure, UsageWhenArgumentsAreMissing) {
     for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{}, {input}, {"-f", "e888", input}, {"-x", "-m"}}) {
+         std::vector<std::vector<std::string>>{{}, {input}, {"-x"}}) {
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.standardError, usageText);
@@ -151,11 +151,62 @@ TEST_F(ToolFailure, UsageWhenArgumentsAreMissing) {
     }
 }
 
-TEST_F(ToolFailure, UnknownFormatGoesToStandardOutput) {
-    const ToolRun run = runTool({"-f", "e888alpha", input, output});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.standardOutput, bytesOf("Unknown format\n"));
-    EXPECT_EQ(run.standardError, "");
+// A mistake in two or more arguments: what was wrong, then the usage text and
+// where every option is listed; nothing on standard output, no file touched.
+TEST_F(ToolFailure, ArgumentMistakesNameTheProblem) {
+    const std::string unfoldUsage = runUnfold({}).standardError;
+    struct Case {
+        bool unfold;
+        std::vector<std::string> arguments;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {false, {input, output, "-f", "e655"}, "Unexpected argument '-f' after the output path"},
+        {false, {"--format=e655", input, output}, "Unknown long option '--format=e655'"},
+        {false, {input, output, "-m"}, "Unexpected argument '-m' after the output path"},
+        {false, {"-x", "-y", "-m"}, "Option -m needs a value"},
+        {false, {"-f", "e888", input}, "Missing output path"},
+        {false, {"-x", "-y", "-z"}, "Missing input and output paths"},
+        {true, {"-x", "1", "4", "2", "r", "p"}, "Unknown option '-x'"},
+        {true, {"--stream", "4", "2", "r", "p"}, "Unknown long option '--stream'"},
+        {true, {"4", "2", "r"}, "Missing picture path"},
+        {true, {"-s", "4"}, "Missing height, record file and picture path"},
+        {true, {"4", "2", "r", "p", "q"}, "Unexpected argument 'q' after the output path"},
+        {true, {"4", "2", "-f"}, "Missing picture path"},
+        {true, {"-k", "k", "-f"}, "Option -f needs a value"},
+        {true,
+         {"-f", "e888Alpha", "-a", "-", "-k", "k", "4", "4", "-", "p"},
+         "The record file and the alpha file can't both be standard input"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = c.unfold ? runUnfold(c.arguments) : runTool(c.arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, c.problem + "\n" + (c.unfold ? unfoldUsage : usageText) +
+                                         (c.unfold ? "pixunfold" : "pixfold") +
+                                         " --help lists every option\n");
+        EXPECT_TRUE(run.standardOutput.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+// On standard error, with what was given and what is valid: standard output
+// carries data only.
+TEST_F(ToolFailure, UnknownFormatSaysWhatIsValid) {
+    const std::string valid = ": e655, e655Z, e888 or e888Alpha";
+    for (const auto& [arguments, message] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-f", "E655", input, output}, "Unknown format 'E655'" + valid},
+             {{"-fe655", input, output, "x"},
+              "Unknown format '" + input + "'" + valid +
+                  " ('-fe655' takes its value from the next argument)"}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.standardError, message + "\n");
+        EXPECT_TRUE(run.standardOutput.empty());
+        const ToolRun unfold = runUnfold({"-f", arguments[1], "4", "4", "r", output});
+        EXPECT_EQ(unfold.standardError, "Unknown format '" + arguments[1] + "'" + valid + "\n");
+        EXPECT_TRUE(unfold.standardOutput.empty());
+    }
     EXPECT_FALSE(std::filesystem::exists(output));
 }
 

@@ -2,11 +2,13 @@
 
 #include "wide.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -29,7 +31,11 @@ struct CleanupSlot {
     int folder = -1;         // or the descriptor to cut back
     long long length = -1;   // the length to cut back to; -1: remove name
     long long position = -1; // with length: where the descriptor's position goes back to
+#ifdef _WIN32
+    const wchar_t* path = nullptr; // owned by the output, which disarms before freeing it
+#else
     char name[cleanupNameBytes] = {};
+#endif
     volatile std::sig_atomic_t armed = 0;
 };
 
@@ -56,7 +62,7 @@ void removeArmed() {
             // Windows removes no file that is open: the slot's folder field
             // holds the descriptor, closed first.
             _close(slot.folder);
-            _wunlink(widen(slot.name).c_str()); // a console handler runs on a thread of its own
+            _wunlink(slot.path);
 #else
             ::unlinkat(slot.folder, slot.name, 0);
 #endif
@@ -73,7 +79,21 @@ void removeArmed() {
 #define PIXFOLD_REALIGNED_STACK
 #endif
 
+#ifdef _WIN32
+// Windows has no signal mask: while a block is in force, the handler (on the
+// console's thread) notes the signal and the end of the block acts on it.
+volatile std::sig_atomic_t blockDepth = 0;
+volatile std::sig_atomic_t deferredSignal = 0;
+#endif
+
 extern "C" PIXFOLD_REALIGNED_STACK void removeTemporariesAndEnd(int signalNumber) {
+#ifdef _WIN32
+    if (blockDepth > 0) {
+        deferredSignal = signalNumber;
+        std::signal(signalNumber, removeTemporariesAndEnd); // the runtime reset it
+        return;
+    }
+#endif
     removeArmed();
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
@@ -115,32 +135,53 @@ bool isClosedStandardDescriptor(int descriptor) {
 }
 
 namespace {
-int armSlot(int descriptor, long long cutLength, long long position, const char* name) {
-    const std::size_t length = std::strlen(name);
-    if (length >= cleanupNameBytes) {
-        return -1;
-    }
+int freeSlot() {
     for (int index = 0; index < cleanupSlotCount; ++index) {
-        CleanupSlot& slot = cleanupSlots[index];
-        if (slot.armed == 0) {
-            slot.folder = descriptor;
-            slot.length = cutLength;
-            slot.position = position;
-            std::memcpy(slot.name, name, length + 1);
-            std::atomic_signal_fence(std::memory_order_seq_cst);
-            slot.armed = 1;
+        if (cleanupSlots[index].armed == 0) {
             return index;
         }
     }
     return -1;
 }
+
+int arm(int index) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    cleanupSlots[index].armed = 1;
+    return index;
+}
+
+#ifndef _WIN32
+int armSlot(int descriptor, long long cutLength, long long position, const char* name) {
+    const std::size_t length = std::strlen(name);
+    const int index = freeSlot();
+    if (length >= cleanupNameBytes || index < 0) {
+        return -1;
+    }
+    CleanupSlot& slot = cleanupSlots[index];
+    slot.folder = descriptor;
+    slot.length = cutLength;
+    slot.position = position;
+    std::memcpy(slot.name, name, length + 1);
+    return arm(index);
+}
+#endif
 } // namespace
 
+#ifdef _WIN32
+int armCleanup(int descriptor, const wchar_t* path) {
+    const int index = freeSlot();
+    if (index < 0) {
+        return -1;
+    }
+    cleanupSlots[index].folder = descriptor;
+    cleanupSlots[index].path = path;
+    return arm(index);
+}
+#else
 int armCleanup(int folderDescriptor, const char* name) {
     return armSlot(folderDescriptor, -1, -1, name);
 }
 
-#ifndef _WIN32
 int armCutBack(int descriptor, long long length, long long position) {
     return armSlot(descriptor, length, position, "");
 }
@@ -163,8 +204,25 @@ void disarmCleanup(int slot) {
 }
 
 #ifdef _WIN32
-CleanupSignalsBlocked::CleanupSignalsBlocked() = default;
-CleanupSignalsBlocked::~CleanupSignalsBlocked() = default;
+CleanupSignalsBlocked::CleanupSignalsBlocked() {
+    blockDepth = blockDepth + 1;
+}
+
+CleanupSignalsBlocked::~CleanupSignalsBlocked() {
+    if (!release) {
+        return; // the depth stays above 0: a signal is noted and never acted on
+    }
+    blockDepth = blockDepth - 1;
+    const int signalNumber = deferredSignal;
+    if (blockDepth == 0 && signalNumber != 0) {
+        deferredSignal = 0;
+        removeTemporariesAndEnd(signalNumber);
+    }
+}
+
+bool cleanupSignalPending() {
+    return deferredSignal != 0;
+}
 
 void prepareProcess() {
     _setmode(0, _O_BINARY);
@@ -191,7 +249,20 @@ CleanupSignalsBlocked::CleanupSignalsBlocked() : before() {
 }
 
 CleanupSignalsBlocked::~CleanupSignalsBlocked() {
-    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (release) {
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+}
+
+bool cleanupSignalPending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (::sigpending(&pending) != 0) {
+        return false;
+    }
+    return std::any_of(
+        std::begin(cleanupSignals), std::end(cleanupSignals),
+        [&pending](int signalNumber) { return sigismember(&pending, signalNumber) == 1; });
 }
 
 void prepareProcess() {

@@ -7,13 +7,9 @@
 namespace pixfold {
 
 // Longest temporary name the registry holds; the names are short and fixed in
-// form (see output.cpp), so no real path is ever refused for its length.
-// On Windows the slot holds the whole path, which may be long.
-#ifdef _WIN32
-constexpr std::size_t cleanupNameBytes = 1024;
-#else
+// form (see output/placement.cpp), so no real path is ever refused for its
+// length. On Windows a slot points at the whole path instead, of any length.
 constexpr std::size_t cleanupNameBytes = 40;
-#endif
 
 // Run first thing in main:
 // - a standard descriptor (0, 1, 2) that is closed gets a placeholder, so no
@@ -31,11 +27,17 @@ void prepareProcess();
 // holds prepareProcess's placeholder.
 bool isClosedStandardDescriptor(int descriptor);
 
+#ifdef _WIN32
+// Arms a slot: the file at path (which must outlive the slot) is removed if a
+// signal ends the process, its descriptor closed first. Returns the slot, or
+// -1 when all are in use.
+int armCleanup(int descriptor, const wchar_t* path);
+#else
 // Arms a slot: the file name in the folder open as folderDescriptor is removed
-// if a signal ends the process (on Windows: name is the whole path, and the
-// descriptor given is the file's own, closed first). Returns the slot, or -1
-// when all are in use or the name does not fit.
+// if a signal ends the process. Returns the slot, or -1 when all are in use or
+// the name does not fit.
 int armCleanup(int folderDescriptor, const char* name);
+#endif
 
 #ifndef _WIN32
 // Arms a slot: if a signal ends the process, the regular file open as
@@ -52,15 +54,26 @@ bool cutBack(int descriptor, long long length, long long position);
 void disarmCleanup(int slot);
 
 // Blocks the cleanup signals while a temporary file is created and armed, so
-// that no signal falls between the two; unblocks them when it ends.
+// that no signal falls between the two, and across the outputs' commit;
+// unblocks them when it ends, and a signal that came meanwhile ends the
+// process then. (Windows delivers Ctrl-C on a thread of its own: the handler
+// notes it while blocked, and the end of the last block acts on it.)
 struct CleanupSignalsBlocked {
     CleanupSignalsBlocked();
     ~CleanupSignalsBlocked();
     CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
     CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+    // Keeps them blocked when the block ends, until the process exits: once
+    // the outputs are committed the run is over, and a signal that comes later
+    // changes neither them nor the exit status.
+    void holdToTheEnd() { release = false; }
+    bool release = true;
 #ifndef _WIN32
     sigset_t before;
 #endif
 };
+
+// True when a cleanup signal waits behind a CleanupSignalsBlocked.
+bool cleanupSignalPending();
 
 } // namespace pixfold

@@ -19,7 +19,7 @@ ToolRequest requestOf(const char* argument) {
 
 void printNotices(const Notices& notices, const ToolTexts& texts) {
     for (const Result& notice : notices) {
-        const std::string message = errorMessage(notice, texts.usage);
+        const std::string message = errorMessage(notice, texts);
         writeText(stderr, message);
     }
     std::fflush(stderr);
@@ -27,14 +27,14 @@ void printNotices(const Notices& notices, const ToolTexts& texts) {
 
 int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result) {
     if (request == ToolRequest::run) {
-        return succeeded(result) ? 0 : reportFailure(result, texts.usage);
+        return succeeded(result) ? 0 : reportFailure(result, texts);
     }
     const std::string text = request == ToolRequest::help
                                  ? std::string(texts.help)
                                  : std::string(texts.name) + " " PIXFOLD_VERSION "\n";
     writeText(stdout, text);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        return reportFailure(failure(ErrorCode::cantWriteStdout), texts.usage);
+        return reportFailure(failure(ErrorCode::cantWriteStdout), texts);
     }
     return 0;
 }

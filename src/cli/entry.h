@@ -3,7 +3,8 @@
 #pragma once
 
 #include "cleanup.h"
-#include "core/errors.h"
+#include "errors.h"
+#include "messages.h"
 #include "wide.h"
 
 #include <string>
@@ -21,13 +22,6 @@ template <class CommandLineType> struct ParsedArguments {
     ToolRequest request = ToolRequest::run;
     CommandLineType commandLine;
     Notices notices; // unknown options passed over
-};
-
-// What a tool says of itself.
-struct ToolTexts {
-    std::string_view name;
-    std::string_view usage; // what a usage error prints: the historic text
-    std::string_view help;  // what --help prints: every option
 };
 
 // True for "-": standard input as an input path, standard output as an output.

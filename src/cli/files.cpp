@@ -121,6 +121,7 @@ FileIdentity identityOf(const struct stat& status) {
     FileIdentity identity;
     identity.known = true;
     identity.isDevice = S_ISCHR(status.st_mode);
+    identity.isSocket = S_ISSOCK(status.st_mode);
     identity.device = static_cast<std::uint64_t>(status.st_dev);
     identity.inode = static_cast<std::uint64_t>(status.st_ino);
     return identity;
@@ -146,6 +147,10 @@ FileIdentity identifyPath(const char* path) {
 bool sameFile(const FileIdentity& first, const FileIdentity& second) {
     return first.known && second.known && !first.isDevice && !second.isDevice &&
            first.device == second.device && first.inode == second.inode;
+}
+
+bool inputIsOutput(const FileIdentity& input, const FileIdentity& output) {
+    return !input.isSocket && sameFile(input, output);
 }
 
 } // namespace pixfold

@@ -2,7 +2,7 @@
 // input), whole writes, and file identity for same-file checks.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "netpbm/input_stream.h"
 
 #include <cstddef>
@@ -23,6 +23,7 @@ constexpr int standardOutput = 1;
 struct FileIdentity {
     bool known = false;
     bool isDevice = false; // a character device such as /dev/null or a terminal
+    bool isSocket = false;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
 };
@@ -34,5 +35,10 @@ FileIdentity identifyPath(const char* path); // follows links; unknown when it n
 // True when both name one file. Pipes and FIFOs count; character devices do not,
 // since reading one device and writing another of its kind loses nothing.
 bool sameFile(const FileIdentity& first, const FileIdentity& second);
+
+// True when an output would write the file an input reads. A socket is two
+// ways, not a file one side could truncate: the same socket as standard input
+// and output (inetd, socat EXEC) is no conflict.
+bool inputIsOutput(const FileIdentity& input, const FileIdentity& output);
 
 } // namespace pixfold

@@ -8,7 +8,7 @@ Result readImageHeader(InputStream& input, ImageReader& reader) {
     closeImage(reader);
     reader.png = peekByte(input) == pngSignature[0];
     if (!reader.png) {
-        return readPpmHeader(input, reader.raster.header);
+        return failure(readPpmHeader(input, reader.raster.header));
     }
     Result result = openPngReader(input, reader.pngReader);
     if (!succeeded(result)) {
@@ -28,7 +28,7 @@ Result readImageHeader(InputStream& input, ImageReader& reader) {
 Result readImagePixels(InputStream& input, ImageReader& reader, std::uint8_t* samples,
                        std::uint8_t* opacity, std::size_t count, std::size_t& pixels) {
     return reader.png ? readPngPixels(reader.pngReader, samples, opacity, count, pixels)
-                      : readRaster(input, reader.raster, samples, opacity, count, pixels);
+                      : failure(readRaster(input, reader.raster, samples, opacity, count, pixels));
 }
 
 Result finishImage(ImageReader& reader, bool& animated) {
@@ -38,7 +38,7 @@ Result finishImage(ImageReader& reader, bool& animated) {
 
 bool anotherImageFollows(InputStream& input) {
     bool found = false;
-    if (!isRegularFile(input.descriptor) || !succeeded(findNextImage(input, found)) || !found) {
+    if (!isRegularFile(input.descriptor) || findNextImage(input, found) != Status::ok || !found) {
         return false;
     }
     const int first = readByte(input);

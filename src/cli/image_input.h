@@ -3,7 +3,7 @@
 // come in blocks of one shape (netpbm/ppm_reader.h's readRaster).
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "netpbm/input_stream.h"
 #include "netpbm/ppm_reader.h"
 #include "png/png_reader.h"

@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include "core/texts.h"
+#include "format/formats.h"
 #include "wide.h"
 
 #include <cstdio>
@@ -8,14 +10,39 @@ namespace pixfold {
 
 namespace {
 
-// A path in a message stays on one line: control bytes are written as C
-// escapes, every other byte as it is.
+// A path in a message stays on one line and can't steer the terminal: C0
+// controls and DEL are written as C escapes, C1 controls as \u0080 to \u009f
+// when encoded as UTF-8 and as \x80 to \x9f when they stand alone; every
+// other byte as it is.
 std::string escaped(std::string_view subject) {
+    static constexpr char hex[] = "0123456789abcdef";
     std::string text;
-    for (const char c : subject) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            text += c;
+    for (std::size_t i = 0; i < subject.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(subject[i]);
+        const auto next = i + 1 < subject.size() ? static_cast<unsigned char>(subject[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) { // U+0080 to U+009F
+            text += "\\u00";
+            text += hex[next >> 4];
+            text += hex[next & 0xF];
+            ++i;
+            continue;
+        }
+        if (byte >= 0xC0 && byte != 0xC2) {
+            // A lead byte: its sequence as it is, so that a continuation byte
+            // of 0x80 to 0x9F inside it is not taken for a lone one.
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            std::size_t end = i + 1;
+            while (end < subject.size() && end < i + length &&
+                   (static_cast<unsigned char>(subject[end]) & 0xC0) == 0x80) {
+                ++end;
+            }
+            text.append(subject.substr(i, end - i));
+            i = end - 1;
+            continue;
+        }
+        const bool control = byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
+        if (!control) {
+            text += subject[i];
             continue;
         }
         static constexpr char letters[] = "abtnvfr"; // the escapes of 0x07 to 0x0D
@@ -23,7 +50,6 @@ std::string escaped(std::string_view subject) {
         if (byte >= 0x07 && byte <= 0x0D) {
             text += letters[byte - 0x07];
         } else {
-            static constexpr char hex[] = "0123456789abcdef";
             text += 'x';
             text += hex[byte >> 4];
             text += hex[byte & 0xF];
@@ -49,19 +75,63 @@ std::string sizeMessage(std::string_view file, const Result& result, std::string
            " bytes, " + std::string(expectedLabel) + std::to_string(result.expectedBytes) + "\n";
 }
 
+// The formats as a user may type them: "e655, e655Z, e888 or e888Alpha".
+std::string formatNames() {
+    std::string names;
+    for (std::size_t i = 0; i < formatCount; ++i) {
+        names += i == 0 ? "" : i + 1 == formatCount ? " or " : ", ";
+        names += formatTable[i].name;
+    }
+    return names;
+}
+
+// The line that says what was wrong with the arguments, or empty.
+std::string argumentProblem(const Result& result) {
+    const std::string_view subject = result.subject;
+    switch (result.code) {
+    case ErrorCode::unexpectedArgument:
+        return quoted("Unexpected argument ", subject, " after the output path");
+    case ErrorCode::unknownLongOption:
+        return quoted("Unknown long option ", subject, "");
+    case ErrorCode::unknownOption:
+        return quoted("Unknown option ", subject, "");
+    case ErrorCode::optionNeedsValue:
+        return std::string("Option -") + result.option + " needs a value";
+    case ErrorCode::missingPaths:
+        return "Missing " + result.detail;
+    case ErrorCode::standardInputTwice:
+        return "The record file and the alpha file can't both be standard input";
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 // One case per code and no default, so the compiler names any code left
 // without its message.
-std::string errorMessage(const Result& result, std::string_view usageText) {
+std::string errorMessage(const Result& result, const ToolTexts& texts) {
     const std::string_view subject = result.subject;
     switch (result.code) {
     case ErrorCode::none:
         return {};
     case ErrorCode::usage:
-        return std::string(usageText);
+        return std::string(texts.usage);
+    case ErrorCode::unexpectedArgument:
+    case ErrorCode::unknownLongOption:
+    case ErrorCode::unknownOption:
+    case ErrorCode::optionNeedsValue:
+    case ErrorCode::missingPaths:
+    case ErrorCode::standardInputTwice:
+        return argumentProblem(result) + "\n" + std::string(texts.usage) + std::string(texts.name) +
+               " --help lists every option\n";
     case ErrorCode::unknownFormat:
-        return "Unknown format\n";
+        // -fe655 is -f, and its value the next argument: say so when it was typed so.
+        return quoted("Unknown format ", subject, ": ") + formatNames() +
+               (result.detail.size() > 2
+                    ? quoted(" (", result.detail, " takes its value from the next argument)")
+                    : "") +
+               "\n";
     case ErrorCode::invalidHexValue:
         return quoted("Invalid hex value ", subject, " for -") + result.option + "\n";
     case ErrorCode::cantOpenInput:
@@ -83,7 +153,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     case ErrorCode::truncatedInput:
         return quoted("Input file ", subject, " is truncated\n");
     case ErrorCode::sampleExceedsMax:
-        return "Sample value exceeds maximum value\n";
+        return std::string(sampleAboveMaximumText) + "\n";
     case ErrorCode::cantWriteOutput:
         return quoted("Can't write output file ", subject, "\n");
     case ErrorCode::cantWriteStdout:
@@ -108,9 +178,10 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
         return "-k needs a format with a key value: e655Z or e888Alpha\n";
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
+    case ErrorCode::cantCreateTemporary:
+        return quoted("Can't create a temporary file in ", subject, "\n");
     case ErrorCode::forcedPathUnavailable:
-        return quoted("PIXFOLD_FORCE_PATH=", subject,
-                      ": not portable, avx2 or avx512, or not on this processor\n");
+        return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
     case ErrorCode::damagedPng:
         return quoted("PNG file ", subject, " is damaged: ") + result.detail + "\n";
     case ErrorCode::pngTooWide:
@@ -124,7 +195,7 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
         return "PNG input needs a pixfold built with PNG support\n";
     case ErrorCode::pngOutputNotBuilt:
         return "PNG output needs a pixunfold built with PNG support\n";
-    case ErrorCode::unknownOption:
+    case ErrorCode::ignoredOption:
         return quoted("Ignoring unknown option ", subject, "\n");
     case ErrorCode::onlyFirstImage:
         return "Only the first image was converted; -s converts every image\n";
@@ -135,11 +206,9 @@ std::string errorMessage(const Result& result, std::string_view usageText) {
     return {};
 }
 
-int reportFailure(const Result& result, std::string_view usageText) {
-    const std::string message = errorMessage(result, usageText);
-    std::FILE* stream = errorGoesToStandardOutput(result.code) ? stdout : stderr;
-    writeText(stream, message);
-    std::fflush(stream);
+int reportFailure(const Result& result, const ToolTexts& texts) {
+    writeText(stderr, errorMessage(result, texts));
+    std::fflush(stderr);
     return 1;
 }
 

@@ -1,23 +1,25 @@
 // The one line that reports each failure or notice, and where it goes.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 
 #include <string>
 #include <string_view>
 
 namespace pixfold {
 
-// The one line that reports a failure; usageText is the calling tool's own.
-std::string errorMessage(const Result& result, std::string_view usageText);
+// What a tool says of itself.
+struct ToolTexts {
+    std::string_view name;
+    std::string_view usage; // what a usage error prints: the historic text
+    std::string_view help;  // what --help prints: every option
+};
 
-// "Unknown format" goes to standard output, where the tool has always written
-// it and where scripts that parse it look; every other message to standard error.
-constexpr bool errorGoesToStandardOutput(ErrorCode code) {
-    return code == ErrorCode::unknownFormat;
-}
+// What reports a failure or notice: one line; a mistake in the arguments is
+// that line, then the tool's usage text and a pointer to --help.
+std::string errorMessage(const Result& result, const ToolTexts& texts);
 
-// Prints the failure's message on its stream and returns exit status 1.
-int reportFailure(const Result& result, std::string_view usageText);
+// Prints the failure's message on standard error and returns exit status 1.
+int reportFailure(const Result& result, const ToolTexts& texts);
 
 } // namespace pixfold

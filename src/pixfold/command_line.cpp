@@ -35,6 +35,12 @@ ErrorCode applyOption(char option, const char* value, FoldCommandLine& line) {
     }
 }
 
+// A mistake in the arguments; with fewer than two, the usage text alone, as
+// it has always been.
+Result argumentFailure(int argc, ErrorCode code) {
+    return failure(argc < 3 ? ErrorCode::usage : code);
+}
+
 } // namespace
 
 ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv) {
@@ -50,7 +56,7 @@ ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv) {
                 return parsed;
             }
             if (argument[2] != '\0') { // --format=e655 and the like
-                parsed.result = failure(ErrorCode::usage);
+                parsed.result = failure(ErrorCode::unknownLongOption, argument);
                 return parsed;
             }
             ++index; // "--": what follows is the paths
@@ -69,11 +75,12 @@ ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv) {
         }
         if (!takesValue(option)) {
             // Passed over, as it always was, but no longer in silence.
-            parsed.notices.push_back(failure(ErrorCode::unknownOption, argument));
+            parsed.notices.push_back(failure(ErrorCode::ignoredOption, argument));
             continue;
         }
         if (index + 1 >= argc) {
-            parsed.result = failure(ErrorCode::usage);
+            parsed.result = argumentFailure(argc, ErrorCode::optionNeedsValue);
+            parsed.result.option = option;
             return parsed;
         }
         ++index;
@@ -81,13 +88,16 @@ ParsedFoldCommandLine parseFoldCommandLine(int argc, const char* const* argv) {
         if (error != ErrorCode::none) {
             parsed.result = failure(error, argv[index]);
             parsed.result.option = option;
+            parsed.result.detail = argument;
             return parsed;
         }
     }
     // Exactly two paths: a third (a glob that matched more files, an option
     // after the paths) would otherwise be ignored or overwritten.
     if (argc - index != 2) {
-        parsed.result = failure(ErrorCode::usage);
+        parsed.result = argc - index > 2 ? failure(ErrorCode::unexpectedArgument, argv[index + 2])
+                                         : argumentFailure(argc, ErrorCode::missingPaths);
+        parsed.result.detail = argc - index == 1 ? "output path" : "input and output paths";
         return parsed;
     }
     line.inputPath = argv[index];

@@ -1,7 +1,7 @@
 // pixfold's option scan: argument vector in, settings and paths out.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "core/types.h"
 #include "entry.h"
 

@@ -5,8 +5,7 @@
 #include "files.h"
 #include "format/formats.h"
 #include "image_input.h"
-#include "output.h"
-#include "pipeline.h"
+#include "output/output.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -42,10 +41,9 @@ RasterBuffers makeBuffers(OutputFormat format, std::uint64_t firstImagePixels, b
     return buffers;
 }
 
-// Where a block's pixel index starts in the samples: 3 bytes a pixel, or 3
-// 16-bit samples.
-std::uint8_t* sampleBytesAt(RasterBuffers& buffers, std::size_t pixel, bool wide) {
-    return reinterpret_cast<std::uint8_t*>(buffers.samples.data()) + pixel * 3 * (wide ? 2 : 1);
+// The samples as bytes: 3 a pixel, or the bytes of 3 16-bit samples.
+std::uint8_t* sampleBytes(RasterBuffers& buffers) {
+    return reinterpret_cast<std::uint8_t*>(buffers.samples.data());
 }
 
 struct FoldOutputs {
@@ -61,69 +59,47 @@ Result inputFailure(Result result, const FoldCommandLine& line) {
     return result;
 }
 
-// Streams one image's raster block by block. With a second set of buffers,
-// two threads take turns (cli/pipeline.h): one reads while the other
-// converts and writes. Either way every block before a failure is written and
-// the failure reported as the one thread's loop would.
+// Streams one image's raster block by block: every block before a failure is
+// written, and the outputs are dropped whole after it.
 Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& plan,
-                     const FoldCommandLine& line, RasterBuffers* const (&slots)[pipelineSlots],
-                     FoldOutputs& outputs) {
+                     const FoldCommandLine& line, RasterBuffers& buffers, FoldOutputs& outputs) {
     const PpmHeader& header = reader.raster.header;
     std::uint64_t remaining = pixelCount(header.width, header.height);
-    const bool overlap = slots[1] != nullptr && remaining >= overlapMinimumItems;
-    // With two threads each reads as many blocks at its turn as its buffer holds.
-    const std::size_t turnPixels = overlap ? slots[1]->opacity.size() : blockPixels;
     const std::size_t bytesPerRecord = recordBytes(plan.format);
     // -t keys the pixels whose alpha sample is 0, after the pixel loop has
     // given every pixel its key-colour value.
     const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
     const bool wide = isWide(header);
-    auto read = [&](std::size_t slot) {
-        FilledBlock filled;
-        RasterBuffers& buffers = *slots[slot];
-        while (filled.count < turnPixels && remaining > 0) {
-            const auto wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
-            std::size_t pixels = 0;
-            // Read in turns, never at once: one reader state.
-            const Result got =
-                readImagePixels(input, reader, sampleBytesAt(buffers, filled.count, wide),
-                                buffers.opacity.data() + filled.count, wanted, pixels);
-            if (!succeeded(got)) {
-                filled.result = inputFailure(got, line); // the outputs are dropped whole
-                return filled; // after the whole blocks before it are written
-            }
-            remaining -= pixels;
-            filled.count += pixels;
+    std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
+    while (remaining > 0) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
+        std::size_t pixels = 0;
+        const Result got = readImagePixels(input, reader, sampleBytes(buffers),
+                                           buffers.opacity.data(), wanted, pixels);
+        if (!succeeded(got)) {
+            return inputFailure(got, line);
         }
-        filled.last = remaining == 0;
-        return filled;
-    };
-    auto convertAndWrite = [&](std::size_t slot, std::size_t count) {
-        RasterBuffers& buffers = *slots[slot];
-        std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
-        Result result;
-        for (std::size_t done = 0; done < count && succeeded(result); done += blockPixels) {
-            const std::size_t pixels = std::min(blockPixels, count - done);
-            if (wide) {
-                encodeWidePixels(buffers.samples.data() + done * 3, pixels, plan,
-                                 buffers.records.data(), alpha);
-            } else {
-                encodePixels(sampleBytesAt(buffers, done, false), pixels, plan,
-                             buffers.records.data(), alpha);
-            }
-            if (keyTransparent) {
-                keyTransparentPixels(buffers.opacity.data() + done, pixels, plan,
-                                     buffers.records.data(), alpha);
-            }
-            result = writeOutput(outputs.records, buffers.records.data(), pixels * bytesPerRecord);
-            if (succeeded(result) && alpha != nullptr) {
-                result = writeOutput(outputs.alphaFile, alpha, pixels * 4);
-            }
+        remaining -= pixels;
+        if (wide) {
+            encodeWidePixels(buffers.samples.data(), pixels, plan, buffers.records.data(), alpha);
+        } else {
+            encodePixels(sampleBytes(buffers), pixels, plan, buffers.records.data(), alpha);
         }
-        return result;
-    };
-    return remaining == 0 ? Result{} : runPipeline(overlap, read, convertAndWrite);
+        if (keyTransparent) {
+            keyTransparentPixels(buffers.opacity.data(), pixels, plan, buffers.records.data(),
+                                 alpha);
+        }
+        Result result =
+            writeOutput(outputs.records, buffers.records.data(), pixels * bytesPerRecord);
+        if (succeeded(result) && alpha != nullptr) {
+            result = writeOutput(outputs.alphaFile, alpha, pixels * 4);
+        }
+        if (!succeeded(result)) {
+            return result;
+        }
+    }
+    return {};
 }
 
 // Every image of the input: the first, and with -s each one that follows.
@@ -132,24 +108,9 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
     const PpmHeader& header = reader.raster.header;
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
-    // A second thread's buffers where some image may be large enough for it;
-    // the samples of a turn's blocks for both.
-    const bool mayOverlap = overlapBuilt && secondProcessorAvailable() &&
-                            (line.imageStream || firstPixels >= overlapMinimumItems);
-    constexpr std::size_t turnBlocks = 4; // fewer turns, fewer waits
-    RasterBuffers second;
-    if (mayOverlap) {
-        second = makeBuffers(line.settings.format, blockPixels, true);
-        for (RasterBuffers* slot : {&buffers, &second}) {
-            // readRaster needs room for 8 bytes a pixel of the turn's last block.
-            slot->samples.resize((turnBlocks * 3 + 1) * blockPixels);
-            slot->opacity.resize(turnBlocks * blockPixels);
-        }
-    }
-    RasterBuffers* const slots[pipelineSlots] = {&buffers, mayOverlap ? &second : nullptr};
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        Result result = convertRaster(input, reader, plan, line, slots, outputs);
+        Result result = convertRaster(input, reader, plan, line, buffers, outputs);
         bool animated = false;
         if (succeeded(result)) {
             result = inputFailure(finishImage(reader, animated), line);
@@ -166,24 +127,22 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
             return result;
         }
         bool another = false;
-        Result next = findNextImage(input, another);
+        Result next = inputFailure(failure(findNextImage(input, another)), line);
         if (succeeded(next) && another) {
-            next = readImageHeader(input, reader);
+            next = inputFailure(readImageHeader(input, reader), line);
         }
         if (!succeeded(next) || !another) {
-            return succeeded(next) ? Result{} : inputFailure(next, line);
+            return next;
         }
     }
 }
 
-// No output may be the input: checked before any output is opened, since
-// opening a device or descriptor in place could already change it.
-Result checkInput(const FoldCommandLine& line, const FileIdentity& input,
-                  const FoldOutputs& outputs) {
-    const bool inputIsAnOutput =
-        sameFile(input, identifyOutput(line.outputPath)) ||
-        (outputs.alphaToFile && sameFile(input, identifyOutput(line.alphaPath))) ||
-        (outputs.alphaToStandardOutput && sameFile(input, identifyDescriptor(standardOutput)));
+// No output may be the input: checked on what each output path finally names,
+// before anything is opened for writing.
+Result checkInput(const FileIdentity& input, const FoldOutputs& outputs) {
+    const bool inputIsAnOutput = inputIsOutput(input, outputIdentity(outputs.records)) ||
+                                 ((outputs.alphaToFile || outputs.alphaToStandardOutput) &&
+                                  inputIsOutput(input, outputIdentity(outputs.alphaFile)));
     return inputIsAnOutput ? failure(ErrorCode::sameFile) : Result{};
 }
 
@@ -194,10 +153,39 @@ Result checkOutputs(const FoldCommandLine& line, const FoldOutputs& outputs) {
     }
     if (outputs.alphaToStandardOutput &&
         (isStandardStream(line.outputPath) ||
-         sameFile(outputs.records.target, identifyDescriptor(standardOutput)))) {
+         sameFile(outputIdentity(outputs.records), identifyDescriptor(standardOutput)))) {
         return failure(ErrorCode::sameOutputAndStdout);
     }
     return {};
+}
+
+// Resolves every output once, checks them against the input and each other,
+// then opens where their bytes go: nothing is written before all of that.
+Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, FoldOutputs& outputs) {
+    Result result = resolveOutput(line.outputPath, outputs.records);
+    if (succeeded(result) && outputs.alphaToFile) {
+        result = resolveOutput(line.alphaPath, outputs.alphaFile);
+    }
+    if (succeeded(result) && outputs.alphaToStandardOutput) {
+        // Like "-a -": whole or not at all where standard output is a file.
+        result = resolveOutput("-", outputs.alphaFile);
+        if (!succeeded(result)) {
+            result = failure(ErrorCode::cantWriteStdout);
+        }
+    }
+    if (succeeded(result)) {
+        result = checkInput(input, outputs);
+    }
+    if (succeeded(result)) {
+        result = checkOutputs(line, outputs);
+    }
+    if (succeeded(result)) {
+        result = prepareOutput(outputs.records);
+    }
+    if (succeeded(result) && (outputs.alphaToFile || outputs.alphaToStandardOutput)) {
+        result = prepareOutput(outputs.alphaFile);
+    }
+    return result;
 }
 
 Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
@@ -219,23 +207,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
     const bool alpha = writesAlphaStream(line.settings.format);
     outputs.alphaToFile = alpha && line.alphaPath != nullptr;
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
-    Result result = checkInput(line, identifyDescriptor(input.descriptor), outputs);
-    if (succeeded(result)) {
-        result = openOutput(line.outputPath, outputs.records);
-    }
-    if (succeeded(result) && outputs.alphaToFile) {
-        result = openOutput(line.alphaPath, outputs.alphaFile);
-    }
-    if (succeeded(result) && outputs.alphaToStandardOutput) {
-        // Like "-a -": whole or not at all where standard output is a file.
-        result = openOutput("-", outputs.alphaFile);
-        if (!succeeded(result)) {
-            result = failure(ErrorCode::cantWriteStdout);
-        }
-    }
-    if (succeeded(result)) {
-        result = checkOutputs(line, outputs);
-    }
+    Result result = placeOutputs(line, identifyDescriptor(input.descriptor), outputs);
     if (succeeded(result)) {
         result = convertImages(input, reader, line, outputs, notices);
     }
@@ -246,9 +218,8 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
 } // namespace
 
 Result runFold(const FoldCommandLine& line, Notices& notices) {
-    const PathChoice& path = pathChoice();
-    if (!path.usable) {
-        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    if (pathStatus() != Status::ok) {
+        return failure(pathStatus(), pathChoice().forcedName);
     }
     InputStream input;
     ImageReader reader;

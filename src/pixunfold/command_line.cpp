@@ -40,6 +40,11 @@ bool isOption(const char* argument, const char* letters) {
            std::strchr(letters, argument[1]) != nullptr;
 }
 
+// A mistake in the arguments; with fewer than two, the usage text alone.
+Result argumentFailure(int argc, ErrorCode code, std::string_view subject = {}) {
+    return argc < 3 ? failure(ErrorCode::usage) : failure(code, subject);
+}
+
 } // namespace
 
 ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv) {
@@ -59,8 +64,16 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
             line.imageStream = true;
             continue;
         }
-        if (!isOption(argv[index], "fak1") || index + 1 >= argc) {
-            parsed.result = failure(ErrorCode::usage);
+        if (!isOption(argv[index], "fak1")) {
+            parsed.result = argumentFailure(argc,
+                                            argv[index][1] == '-' ? ErrorCode::unknownLongOption
+                                                                  : ErrorCode::unknownOption,
+                                            argv[index]);
+            return parsed;
+        }
+        if (index + 1 >= argc) {
+            parsed.result = argumentFailure(argc, ErrorCode::optionNeedsValue);
+            parsed.result.option = argv[index][1];
             return parsed;
         }
         const ErrorCode error = applyUnfoldOption(argv[index][1], argv[index + 1], line);
@@ -72,7 +85,12 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
         ++index;
     }
     if (argc - index != 4) {
-        parsed.result = failure(ErrorCode::usage);
+        constexpr const char* missing[] = {"width, height, record file and picture path",
+                                           "height, record file and picture path",
+                                           "record file and picture path", "picture path"};
+        parsed.result = argc - index > 4 ? failure(ErrorCode::unexpectedArgument, argv[index + 4])
+                                         : argumentFailure(argc, ErrorCode::missingPaths);
+        parsed.result.detail = argc - index < 4 ? missing[argc - index] : "";
         return parsed;
     }
     for (const int dimension : {index, index + 1}) {
@@ -89,7 +107,7 @@ ParsedUnfoldCommandLine parseUnfoldCommandLine(int argc, const char* const* argv
     const bool alphaRead = line.alphaPath != nullptr && line.format == OutputFormat::e888Alpha &&
                            line.keyPlanePath != nullptr;
     if (alphaRead && isStandardStream(line.alphaPath) && isStandardStream(line.recordPath)) {
-        parsed.result = failure(ErrorCode::usage);
+        parsed.result = failure(ErrorCode::standardInputTwice);
         return parsed;
     }
     parsed.result = failure(checkKeyPlaneRequest(line));

@@ -1,7 +1,7 @@
 // pixunfold's option scan.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "core/types.h"
 #include "entry.h"
 

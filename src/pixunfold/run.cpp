@@ -6,7 +6,7 @@
 #include "files.h"
 #include "format/formats.h"
 #include "netpbm/ppm_writer.h"
-#include "output.h"
+#include "output/output.h"
 #include "png/png_writer.h"
 
 #include <algorithm>
@@ -121,18 +121,23 @@ Result openInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
     return result;
 }
 
+// No output may be an input, nor the other output: checked on what each
+// output path finally names, before anything is opened for writing.
 Result checkSameFiles(const UnfoldCommandLine& line, const UnfoldFiles& files) {
     const FileIdentity inputs[] = {
         identifyDescriptor(files.records.stream.descriptor),
         wantsAlpha(line) ? identifyDescriptor(files.alpha.stream.descriptor) : FileIdentity{}};
-    for (const char* output : {line.picturePath, line.keyPlanePath}) {
-        if (output == nullptr) {
-            continue;
-        }
-        const FileIdentity identity = identifyOutput(output);
-        if (sameFile(identity, inputs[0]) || sameFile(identity, inputs[1])) {
+    for (const OutputFile* output : {&files.picture, &files.keyPlane}) {
+        const FileIdentity identity = outputIdentity(*output);
+        if (inputIsOutput(inputs[0], identity) || inputIsOutput(inputs[1], identity)) {
             return failure(ErrorCode::sameFile);
         }
+    }
+    const bool bothStandard = line.keyPlanePath != nullptr && isStandardStream(line.picturePath) &&
+                              isStandardStream(line.keyPlanePath);
+    if (line.keyPlanePath != nullptr &&
+        (bothStandard || sameOutputTarget(files.picture, files.keyPlane))) {
+        return failure(ErrorCode::sameOutputs);
     }
     return {};
 }
@@ -263,19 +268,19 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
         result = failure(ErrorCode::pngOutputNotBuilt);
     }
     if (succeeded(result)) {
+        result = resolveOutput(line.picturePath, files.picture);
+    }
+    if (succeeded(result) && line.keyPlanePath != nullptr) {
+        result = resolveOutput(line.keyPlanePath, files.keyPlane);
+    }
+    if (succeeded(result)) {
         result = checkSameFiles(line, files);
     }
     if (succeeded(result)) {
-        result = openOutput(line.picturePath, files.picture);
+        result = prepareOutput(files.picture);
     }
     if (succeeded(result) && line.keyPlanePath != nullptr) {
-        result = openOutput(line.keyPlanePath, files.keyPlane);
-        const bool bothStandard =
-            isStandardStream(line.picturePath) && isStandardStream(line.keyPlanePath);
-        if (succeeded(result) &&
-            (bothStandard || sameOutputTarget(files.picture, files.keyPlane))) {
-            result = failure(ErrorCode::sameOutputs);
-        }
+        result = prepareOutput(files.keyPlane);
     }
     if (succeeded(result)) {
         result = unfoldImages(line, sizes, files);
@@ -287,9 +292,8 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
 } // namespace
 
 Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
-    const PathChoice& path = pathChoice(); // PIXFOLD_FORCE_PATH names both ways
-    if (!path.usable) {
-        return failure(ErrorCode::forcedPathUnavailable, path.forcedName);
+    if (pathStatus() != Status::ok) { // PIXFOLD_FORCE_PATH names both ways
+        return failure(pathStatus(), pathChoice().forcedName);
     }
     UnfoldFiles files;
     Result result = openInputs(line, files);

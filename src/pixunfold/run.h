@@ -4,7 +4,7 @@
 #pragma once
 
 #include "command_line.h"
-#include "core/errors.h"
+#include "errors.h"
 
 namespace pixfold {
 

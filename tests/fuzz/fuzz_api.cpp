@@ -1,4 +1,5 @@
-// Fuzzes the C API in memory: encode with any layout (known or not), width,
+// Fuzzes the C API in memory: encode with any layout and format (any int,
+// known or not, negative too), width,
 // height, stride, maximum value, settings and buffer sizes, on any path the
 // processor has, then decode what came out with any strides. Buffers are
 // exactly as large as the call is told, so the sanitizer catches any byte
@@ -72,10 +73,17 @@ void checkPixel(const Call& call, const std::uint8_t* pixel, const std::uint8_t*
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Reader in{data, size};
     Call call;
-    call.layoutValue = static_cast<int>(in.byte() % 8);
+    // Any int as an enum, negative ones too: mostly near the known values,
+    // else a whole word.
+    const auto anyInt = [&in](int known) {
+        const std::uint32_t choice = in.byte();
+        return choice < 200 ? static_cast<int>(choice % static_cast<std::uint32_t>(known + 2)) - 1
+                            : static_cast<int>(in.word());
+    };
+    call.layoutValue = anyInt(7);
     call.layout = fromInt<pixfold_layout>(call.layoutValue);
     pixfold_settings_init(&call.settings);
-    call.settings.format = fromInt<pixfold_format>(static_cast<int>(in.byte() % 6));
+    call.settings.format = fromInt<pixfold_format>(anyInt(4));
     call.width = static_cast<std::int32_t>(in.byte() % 72) - 1;
     call.height = static_cast<std::int32_t>(in.byte() % 10);
     const std::uint32_t strideExtra = in.byte() % 12;
@@ -143,10 +151,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> key(
         sizeOrShort(rows == 0 ? 0 : (rows - 1) * keyStride + columns, (flags >> 7 & 1u) != 0),
         0x77);
-    const pixfold_error decodeError = pixfold_decode(
+    // Decode to RGB24 (whose pixels the buffer is sized for), or a 3-byte
+    // layout's rows into it, or an unknown layout.
+    const int decodeLayout = (decodeStrides >> 7 & 1u) != 0 ? anyInt(7) : PIXFOLD_LAYOUT_RGB24;
+    const std::size_t decodeSize = pixfold_layout_pixel_size(fromInt<pixfold_layout>(decodeLayout));
+    const pixfold_error decodeError = pixfold_decode_to(
         records.data(), records.size(), noAlpha ? nullptr : alpha.data(), alpha.size(),
-        call.settings.format, rgb.data(), rgbStride, rgb.size(), keyPlane ? key.data() : nullptr,
-        keyStride, key.size(), call.width, call.height, static_cast<int>(decodeStrides >> 6 & 1u),
+        call.settings.format, rgb.data(), fromInt<pixfold_layout>(decodeLayout), rgbStride,
+        decodeSize > 3 ? 0 : rgb.size(), keyPlane ? key.data() : nullptr, keyStride, key.size(),
+        call.width, call.height, static_cast<int>(decodeStrides >> 6 & 1u),
         call.settings.match_value);
     if (decodeError == PIXFOLD_OK && keyPlane && !key.empty()) { // an empty one is no plane
         for (std::uint64_t row = 0; row < rows; ++row) {

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
     pixfold::RasterReader raster;
     const pixfold::PpmHeader& header = raster.header;
-    if (pixfold::succeeded(pixfold::readPpmHeader(stream, raster.header))) {
+    if (pixfold::readPpmHeader(stream, raster.header) == pixfold::Status::ok) {
         require(header.width >= 0 && header.height >= 0);
         require(header.maxValue >= 1 && header.maxValue <= 65535);
         require(header.samplesPerPixel >= 1 && header.samplesPerPixel <= 4);
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (remaining > 0) {
             const std::size_t wanted = remaining < 7 ? static_cast<std::size_t>(remaining) : 7;
             std::size_t pixels = 0;
-            const pixfold::Result block =
+            const pixfold::Status block =
                 pixfold::readRaster(stream, raster, samples, opacity, wanted, pixels);
             require(pixels <= wanted);
             for (std::size_t i = 0; i < pixels * 3; ++i) {
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             pixelsRead += pixels;
             remaining -= pixels;
-            if (!pixfold::succeeded(block)) {
+            if (block != pixfold::Status::ok) {
                 require(pixels < wanted);
                 break;
             }

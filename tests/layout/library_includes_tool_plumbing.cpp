@@ -1,2 +1,2 @@
 // Must not build: the library's include root admits nothing of the tools.
-#include "output.h"
+#include "messages.h"

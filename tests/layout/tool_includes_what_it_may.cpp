@@ -1,4 +1,4 @@
 // Builds: a tool reaches the shared plumbing and the library. The control for
 // the two sources beside it, which must fail on their one include alone.
 #include "encode/encoder.h"
-#include "output.h"
+#include "messages.h"

@@ -77,6 +77,21 @@ std::vector<std::string> filesIn(const std::string& folder) {
     return names;
 }
 
+bool waitForOpenTemporaryFile(int processId) {
+    const std::string descriptors = "/proc/" + std::to_string(processId) + "/fd";
+    for (int wait = 0; wait < 1000; ++wait) {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
+            const std::string target = std::filesystem::read_symlink(entry.path(), ignored);
+            if (target.find("/.pixfold-") != std::string::npos) {
+                return true;
+            }
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
 ToolRun toToolRun(const ProcessRun& run) {
     return {run.status, bytesOf(run.standardOutput), run.standardError};
 }

@@ -43,6 +43,10 @@ StartedProcess readFifo(const std::string& fifo, std::size_t count);
 // The names of the files in folder, for "no temporary file was left" checks.
 std::vector<std::string> filesIn(const std::string& folder);
 
+// Whether the process holds a temporary file of the tools open (named or
+// already removed) within ten seconds: it has begun converting.
+bool waitForOpenTemporaryFile(int processId);
+
 // What a tool run left: its status and the text of its two streams.
 struct ToolRun {
     int status = -1;

@@ -12,7 +12,7 @@
 // pngInputNotBuilt / pngOutputNotBuilt without a backend.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "png/png_format.h"
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 // samples, palette and tRNS expansion), and Adam7's pass geometry.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "netpbm/input_stream.h"
 
 #include <array>

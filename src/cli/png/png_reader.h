@@ -4,7 +4,7 @@
 // until its first row can be put together.
 #pragma once
 
-#include "core/errors.h"
+#include "errors.h"
 #include "netpbm/input_stream.h"
 #include "png/png_codec.h"
 #include "png/png_format.h"

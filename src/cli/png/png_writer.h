@@ -3,8 +3,8 @@
 // the output rules (output.h).
 #pragma once
 
-#include "core/errors.h"
-#include "output.h"
+#include "errors.h"
+#include "output/output.h"
 #include "png/png_codec.h"
 
 #include <cstddef>

@@ -68,7 +68,9 @@ YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue) {
     return convertSamplesInDouble(pixel.r, pixel.g, pixel.b, maxValue);
 }
 
-ConversionScale makeConversionScale(std::int32_t maxValue) {
+namespace {
+
+constexpr ConversionScale conversionScaleOf(std::int32_t maxValue) {
     ConversionScale scale;
     const std::int32_t perHalf = weightScale * maxValue; // 0.5 in units of 1 / (2000 m)
     scale.maxValue = maxValue;
@@ -81,9 +83,39 @@ ConversionScale makeConversionScale(std::int32_t maxValue) {
     return scale;
 }
 
-EstimateScale makeEstimateScale(std::int32_t maxValue) {
+// Each operation rounded once, as when run: a constant expression's double
+// and float arithmetic is IEEE's, correctly rounded to nearest.
+constexpr EstimateScale estimateScaleOf(std::int32_t maxValue) {
     const double perSum = 65536.0 / (weightScale * static_cast<double>(maxValue));
     return {static_cast<float>(lumaRange * perSum), static_cast<float>(differenceRange * perSum)};
+}
+
+// The scales of every 8-bit maximum, worked out when compiled: a plan for
+// them costs a lookup, not a division (a short row's call is dominated by it).
+struct EightBitScales {
+    ConversionScale conversion[256];
+    EstimateScale estimate[256];
+};
+
+constexpr EightBitScales eightBitScalesOf() {
+    EightBitScales scales{};
+    for (std::int32_t maxValue = 1; maxValue < 256; ++maxValue) {
+        scales.conversion[maxValue] = conversionScaleOf(maxValue);
+        scales.estimate[maxValue] = estimateScaleOf(maxValue);
+    }
+    return scales;
+}
+
+constexpr EightBitScales eightBitScales = eightBitScalesOf();
+
+} // namespace
+
+ConversionScale makeConversionScale(std::int32_t maxValue) {
+    return maxValue < 256 ? eightBitScales.conversion[maxValue] : conversionScaleOf(maxValue);
+}
+
+EstimateScale makeEstimateScale(std::int32_t maxValue) {
+    return maxValue < 256 ? eightBitScales.estimate[maxValue] : estimateScaleOf(maxValue);
 }
 
 WideScale makeWideScale(std::int32_t maxValue) {

@@ -185,10 +185,12 @@ inline double estimateWide(double sum, double scale, double bias) {
     return sum * scale + bias;
 }
 
-// True where the estimate is within wideGuard of an integer.
-inline bool nearWideBoundary(double estimate) {
+// 1 where the estimate is within wideGuard of an integer, else 0; | rather
+// than ||, so the loop has no branch.
+inline std::int32_t nearWideBoundary(double estimate) {
     const double fraction = estimate - static_cast<double>(static_cast<std::int32_t>(estimate));
-    return (fraction < wideGuard) | (fraction > 1.0 - wideGuard);
+    return static_cast<std::int32_t>(fraction < wideGuard) |
+           static_cast<std::int32_t>(fraction > 1.0 - wideGuard);
 }
 
 } // namespace pixfold

@@ -8,50 +8,6 @@ namespace pixfold {
 
 namespace {
 
-struct Matrix3 {
-    double at[3][3];
-};
-
-constexpr Matrix3 matrixOf(const Weights (&rows)[3]) {
-    Matrix3 matrix{};
-    for (int row = 0; row < 3; ++row) {
-        matrix.at[row][0] = weightOf(rows[row].red);
-        matrix.at[row][1] = weightOf(rows[row].green);
-        matrix.at[row][2] = weightOf(rows[row].blue);
-    }
-    return matrix;
-}
-
-// Rows give luma, red difference and blue difference from red, green, blue.
-constexpr Weights conversionWeights[3] = {lumaWeights, redDifferenceWeights, blueDifferenceWeights};
-constexpr Matrix3 conversionMatrix = matrixOf(conversionWeights);
-
-constexpr Matrix3 invert(const Matrix3& m) {
-    Matrix3 inverse{};
-    for (int row = 0; row < 3; ++row) {
-        for (int column = 0; column < 3; ++column) {
-            // Cofactor of (column, row), with the cyclic index trick for the sign.
-            const int r1 = (column + 1) % 3;
-            const int r2 = (column + 2) % 3;
-            const int c1 = (row + 1) % 3;
-            const int c2 = (row + 2) % 3;
-            inverse.at[row][column] = m.at[r1][c1] * m.at[r2][c2] - m.at[r1][c2] * m.at[r2][c1];
-        }
-    }
-    double determinant = 0.0;
-    for (int column = 0; column < 3; ++column) {
-        determinant += m.at[0][column] * inverse.at[column][0];
-    }
-    for (auto& row : inverse.at) {
-        for (double& value : row) {
-            value /= determinant;
-        }
-    }
-    return inverse;
-}
-
-constexpr Matrix3 inverseMatrix = invert(conversionMatrix);
-
 // (code - offset) / divisor for every 8-bit code, worked out when compiled:
 // the correctly rounded quotient the division gives when run, without its
 // cost in the pixels the decode loops send here.
@@ -93,14 +49,10 @@ RgbPixel codesToRgb(YCrCbCodes codes) {
     double channels[3] = {};
     for (int channel = 0; channel < 3; ++channel) {
         for (int component = 0; component < 3; ++component) {
-            channels[channel] += inverseMatrix.at[channel][component] * components[component];
+            channels[channel] += inverseCoefficient(channel, component) * components[component];
         }
     }
     return {toSample(channels[0]), toSample(channels[1]), toSample(channels[2])};
-}
-
-double inverseCoefficient(int channel, int component) {
-    return inverseMatrix.at[channel][component];
 }
 
 } // namespace pixfold

@@ -78,6 +78,10 @@ const PathChoice& pathChoice() {
     return choice;
 }
 
+Status pathStatus() {
+    return pathChoice().usable ? Status::ok : Status::pathUnavailable;
+}
+
 Path activePath() {
     const PathChoice& choice = pathChoice();
     return choice.usable ? choice.path : Path::portable;

@@ -6,6 +6,8 @@
 // call from any thread; the answers are kept and never change.
 #pragma once
 
+#include "core/status.h"
+
 #include <cstddef>
 #include <iterator>
 #include <string_view>
@@ -42,6 +44,10 @@ struct PathChoice {
 };
 
 const PathChoice& pathChoice();
+
+// Status::pathUnavailable when PIXFOLD_FORCE_PATH names no path this
+// processor runs: every entry then refuses to run.
+Status pathStatus();
 
 // The path a plan takes by default: the choice when usable, else portable
 // (the entries have refused to run by then; this keeps tests and plans safe).

@@ -5,6 +5,7 @@
 
 #include "core/types.h"
 #include "cpu/path.h"
+#include "format/layouts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +30,10 @@ constexpr int decodeFractionBits = 21;
 constexpr std::uint32_t decodeGuard = 512;
 constexpr std::int32_t decodeOffset = 512;
 
-// The decode loop in three builds (cpu/path.h): portable C++, on x86 the same
-// loop compiled for AVX2, and an AVX-512 one written with intrinsics (e655 but
-// on AVX-512 by a table). All give identical samples.
+// The decode loop in three builds (cpu/path.h): portable C++ (e655 by a
+// table), and on x86 an AVX2 and an AVX-512 loop written with intrinsics (the
+// AVX-512 one for RGB24; the other layouts run the AVX2 loop there). All give
+// identical samples.
 struct ChannelEstimate {
     std::uint32_t luma = 0;
     std::uint32_t red = 0;
@@ -39,30 +41,40 @@ struct ChannelEstimate {
     std::uint32_t bias = 0;
 };
 
-struct DecodePlan {
-    OutputFormat format = OutputFormat::e888;
-    Path path = Path::portable;
-    ChannelEstimate channels[3]; // red, green, blue
-    // e655 and e655Z but on the AVX-512 path: the samples of every 16-bit value,
-    // as the bytes red, green, blue, 0 in memory. One table for the process,
-    // built on first use (0.1 ms) and never changed after, so plans are
-    // made without allocating and share nothing that changes.
-    const std::uint32_t* table655 = nullptr;
-};
-
-// A path this processor lacks runs the portable loop.
-DecodePlan makeDecodePlan(OutputFormat format, Path path = activePath());
-
-// records: pixelCount * recordBytes(plan.format) bytes; samples: pixelCount * 3.
-void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
-                   std::uint8_t* samples);
-
 // What the key plane shows: 255 where a pixel's key value is wanted (or, with
 // anyNonZero, is not zero), 0 elsewhere.
 struct KeyPlaneTest {
     bool anyNonZero = true;
     std::uint32_t wanted = 0;
 };
+
+// The channel estimates of red, green and blue: constants, worked out when
+// compiled.
+const ChannelEstimate* channelEstimates();
+
+struct DecodePlan {
+    OutputFormat format = OutputFormat::e888;
+    Path path = Path::portable;
+    // RGB24, BGR24, RGBA32 or BGRA32. The alpha byte is the key plane's
+    // (test) for e655Z and e888Alpha, 255 for e655 and e888.
+    PixelLayout layout = PixelLayout::rgb24;
+    KeyPlaneTest test;
+    // e655 and e655Z on the portable path: the samples of every 16-bit value,
+    // as the bytes red, green, blue, 0 in memory. One table for the process in
+    // static storage, filled on first use (0.1 ms) and never changed after.
+    const std::uint32_t* table655 = nullptr;
+};
+
+// A path this processor lacks runs the portable loop.
+DecodePlan makeDecodePlan(OutputFormat format, Path path = activePath(),
+                          PixelLayout layout = PixelLayout::rgb24, KeyPlaneTest test = {});
+
+// records: pixelCount * recordBytes(plan.format) bytes; pixels: pixelCount *
+// pixelBytes(plan.layout). keys, read for RGBA32 and BGRA32 only: the key
+// values as decodeKeyPlane takes them (e655Z's records, e888Alpha's alpha
+// values).
+void decodeRecords(const std::uint8_t* records, std::size_t pixelCount, const DecodePlan& plan,
+                   std::uint8_t* pixels, const std::uint8_t* keys = nullptr);
 
 // keys: e655Z's records, or e888Alpha's alpha stream, pixelCount * 4 bytes;
 // null for the formats with no key value, whose pixels all hold 0. On the

@@ -19,16 +19,23 @@ namespace {
 // float conversion stops GCC's vectoriser. One pass over a span with the
 // estimate, then, only if some pixel was near a code boundary, a second pass
 // that redoes just those pixels exactly.
-template <OutputFormat format>
-void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+template <OutputFormat format, PixelLayout layout>
+void encodeSpan(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                 std::uint8_t* records, std::uint8_t* alpha) {
+    constexpr std::size_t bytes = pixelBytes(layout);
     std::int32_t red[spanPixels];
     std::int32_t green[spanPixels];
     std::int32_t blue[spanPixels];
+    std::int32_t byAlpha[hasAlpha(layout) ? spanPixels : 1];
+    const auto keyTransparent = static_cast<std::int32_t>(plan.keyTransparent);
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        red[i] = samples[i * 3];
-        green[i] = samples[i * 3 + 1];
-        blue[i] = samples[i * 3 + 2];
+        red[i] = pixels[i * bytes + redByte(layout)];
+        green[i] = pixels[i * bytes + greenByte(layout)];
+        blue[i] = pixels[i * bytes + blueByte(layout)];
+        if constexpr (hasAlpha(layout)) {
+            byAlpha[i] = static_cast<std::int32_t>(pixels[i * bytes + alphaByte(layout)] == 0) &
+                         keyTransparent;
+        }
     }
     std::int32_t luma[spanPixels];
     std::int32_t redDifference[spanPixels];
@@ -55,52 +62,62 @@ void encodeSpan(const std::uint8_t* samples, std::size_t pixelCount, const Encod
         redDifference[i] = (cr >> 16) + static_cast<std::int32_t>(cr < negativeDifferenceLimit);
         blueDifference[i] = (cb >> 16) + static_cast<std::int32_t>(cb < negativeDifferenceLimit);
     }
-    storeSpan<format>(red, green, blue, luma, redDifference, blueDifference, pixelCount, plan.key,
-                      records, alpha);
+    storeSpan<format, hasAlpha(layout)>(red, green, blue, byAlpha, luma, redDifference,
+                                        blueDifference, pixelCount, plan.key, records, alpha);
     for (std::size_t i = 0; anyNear != 0 && i < pixelCount; ++i) {
         if (near[i] != 0) {
-            encodeExactly<format>(samples, i, i + 1, plan, records, alpha);
+            encodeExactly<format, layout>(pixels, i, i + 1, plan, records, alpha);
         }
     }
 }
 
-template <OutputFormat format>
-void encodePortable(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+template <OutputFormat format, PixelLayout layout>
+void encodePortable(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                     std::uint8_t* records, std::uint8_t* alpha) {
     for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
         const std::size_t count = std::min(spanPixels, pixelCount - done);
-        encodeSpan<format>(samples + done * 3, count, plan, records + done * recordBytes(format),
-                           alpha == nullptr ? nullptr : alpha + done * 4);
+        encodeSpan<format, layout>(pixels + done * pixelBytes(layout), count, plan,
+                                   records + done * recordBytes(format),
+                                   alpha == nullptr ? nullptr : alpha + done * 4);
     }
 }
 
 } // namespace
 
-EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue, Path path) {
+EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue, Path path,
+                          PixelLayout layout) {
     EncodePlan plan;
     plan.format = settings.format;
     plan.path = runnablePath(path);
+    plan.layout = layout;
+    plan.keyTransparent = settings.transparencyKey && isKeyedFormat(settings.format);
     plan.scale = makeConversionScale(maxValue);
-    plan.estimate = makeEstimateScale(maxValue);
-    plan.wide = makeWideScale(maxValue);
+    if (isWide(layout) || maxValue > 255) {
+        plan.wide = makeWideScale(maxValue);
+    } else {
+        plan.estimate = makeEstimateScale(maxValue);
+    }
     plan.key = makeKeyTest(settings, maxValue);
     return plan;
 }
 
-void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+void encodePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
 #if PIXFOLD_HAS_X86_PATHS
     if (plan.path == Path::avx512) {
-        encodeWith<Avx512>(samples, pixelCount, plan, records, alpha);
+        encodeWith<Avx512>(pixels, pixelCount, plan, records, alpha);
         return;
     }
     if (plan.path == Path::avx2) {
-        encodeWith<Avx2>(samples, pixelCount, plan, records, alpha);
+        encodeWith<Avx2>(pixels, pixelCount, plan, records, alpha);
         return;
     }
 #endif
     withFormat(plan.format, [&](auto format) {
-        encodePortable<decltype(format)::value>(samples, pixelCount, plan, records, alpha);
+        withEightBitLayout(plan.layout, [&](auto layout) {
+            encodePortable<decltype(format)::value, decltype(layout)::value>(pixels, pixelCount,
+                                                                             plan, records, alpha);
+        });
     });
 }
 

@@ -5,6 +5,7 @@
 #include "core/types.h"
 #include "cpu/path.h"
 #include "format/key.h"
+#include "format/layouts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,8 @@ namespace pixfold {
 struct EncodePlan {
     OutputFormat format = OutputFormat::e888;
     Path path = Path::portable;
+    PixelLayout layout = PixelLayout::rgb24; // how the pixels lie
+    bool keyTransparent = false;             // an alpha sample of 0 keys the pixel (-t)
     ConversionScale scale;
     EstimateScale estimate;
     WideScale wide; // 16-bit samples
@@ -24,20 +27,31 @@ struct EncodePlan {
 };
 
 // maxValue is the header's, 1 to 65535. A path this processor lacks runs the
-// portable loop.
+// portable loop. Only the scales the layout's loop reads are worked out:
+// the 16-bit layouts' for them, the 8-bit ones' for the others.
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
-                          Path path = activePath());
+                          Path path = activePath(), PixelLayout layout = PixelLayout::rgb24);
 
-// samples: pixelCount * 3 bytes, red, green, blue, none above the maximum value.
+// pixels: pixelCount pixels of an 8-bit layout (plan.layout), no colour
+// sample above the maximum value. For the tools, RGB24 as read.
 // records: pixelCount * recordBytes(format) bytes.
 // alpha: pixelCount * 4 bytes for e888Alpha; unused (may be null) otherwise.
-void encodePixels(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+void encodePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha);
 
-// The same for samples above 255 (maximum values 256 to 65535): samples holds
-// pixelCount * 3 host-endian 16-bit samples, none above the maximum value.
-void encodeWidePixels(const std::uint16_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+// The same for 16-bit samples, in host order, at any maximum value: pixels of
+// RGB48 or RGBA64 (plan.layout; RGB48 for any other).
+void encodeWidePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                       std::uint8_t* records, std::uint8_t* alpha);
+
+// The tools' 16-bit samples: pixelCount * 3 of them, red, green, blue.
+inline void encodeWidePixels(const std::uint16_t* samples, std::size_t pixelCount,
+                             const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
+    EncodePlan rgb = plan;
+    rgb.layout = PixelLayout::rgb48;
+    encodeWidePixels(reinterpret_cast<const std::uint8_t*>(samples), pixelCount, rgb, records,
+                     alpha);
+}
 
 // After encodePixels or encodeWidePixels over the same pixels: gives each pixel whose opacity
 // sample is 0 the match value, as a key-colour match does (e655Z's Z,

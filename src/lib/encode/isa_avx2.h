@@ -16,13 +16,15 @@ struct Avx2 {
     static constexpr std::size_t lanes = 8;
 
     struct Pairs {
-        __m256i rg; // (r, g) as 16-bit values in each 32-bit lane
-        __m256i b;  // (b, 0)
+        __m256i rg;          // (r, g) as 16-bit values in each 32-bit lane
+        __m256i b;           // (b, 0)
+        __m256i transparent; // all ones where the pixel is keyed by its alpha
     };
 
     struct Constants {
         __m256i rgOrder;
         __m256i bOrder;
+        __m256i transparentKeys; // all ones where the plan keys transparent pixels
         __m256i keyRg;
         __m256i keyB;
         __m256i matchKey; // keyLaneBytes of the two key values
@@ -30,16 +32,24 @@ struct Avx2 {
         __m256i negativeBelow; // 128 in each 16-bit half
     };
 
-    PIXFOLD_AVX2 static Constants constants(const EncodePlan& plan) {
+    // Where the high 128-bit half's first pixel lies in it: 3-byte pixels
+    // are loaded from byte 8 of the step, so pixel 4 starts at its byte 4.
+    static constexpr std::size_t highHalf(PixelLayout layout) {
+        return pixelBytes(layout) == 3 ? 4 : 0;
+    }
+
+    template <PixelLayout layout> PIXFOLD_AVX2 static Constants constants(const EncodePlan& plan) {
         // Hidden from the optimiser: GCC rewrites a compare with a known 128
         // as a min and an equality test, one instruction more a step.
         __m256i negativeBelow = _mm256_set1_epi16(128);
         __asm__("" : "+x"(negativeBelow));
-        return {// In each 128-bit half: its 4 pixels at bytes 0 to 11 (loadPairs).
-                _mm256_setr_epi8(0, -1, 1, -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1, 0, -1, 1,
-                                 -1, 3, -1, 4, -1, 6, -1, 7, -1, 9, -1, 10, -1),
-                _mm256_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1, 2, -1,
-                                 -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1),
+        // In each 128-bit half: its 4 pixels (loadPairs).
+        static constexpr std::array<std::int8_t, 32> rg =
+            redGreenOrder<32>(layout, highHalf(layout));
+        static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, highHalf(layout));
+        return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rg.data())),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data())),
+                _mm256_set1_epi32(plan.keyTransparent ? -1 : 0),
                 _mm256_set1_epi32(plan.key.red | (plan.key.green << 16)),
                 _mm256_set1_epi32(plan.key.blue),
                 _mm256_set1_epi32(
@@ -49,22 +59,48 @@ struct Avx2 {
                 negativeBelow};
     }
 
-    // A step reads 28 bytes: its 8 pixels and 4 bytes of the next, so the last
-    // step starts 10 pixels or more before the end.
-    static std::size_t vectorEnd(std::size_t pixelCount) {
-        return pixelCount < 10 ? 0 : (pixelCount - 10) / 8 * 8 + 8;
+    // A step reads its 8 pixels and no byte more.
+    static constexpr std::size_t readPixels(PixelLayout /*layout*/) { return 8; }
+
+    static constexpr std::size_t vectorEnd(PixelLayout /*layout*/, std::size_t pixelCount) {
+        return pixelCount - pixelCount % 8;
     }
 
-    // Pixels 0 to 3 to the low 128-bit half, 4 to 7 to the high: two loads,
-    // not one and a cross-half permute, which would queue on the shuffle port.
-    static constexpr std::size_t readPixels = 10; // vectorEnd keeps every step inside
-
+    // 3-byte pixels 0 to 3 to the low 128-bit half (bytes 0 to 11 of the
+    // step) and 4 to 7 to the high (bytes 8 to 23, the pixels from its byte
+    // 4 on): two loads, not one and a cross-half permute, which would queue
+    // on the shuffle port, and none past the step's last pixel. 4-byte pixels
+    // fill the halves so; greys widen to lanes.
+    template <PixelLayout layout>
     PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
                                         bool /*inside: always*/) {
-        const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 12),
-                                                reinterpret_cast<const __m128i*>(in));
-        return {_mm256_shuffle_epi8(raw, constants.rgOrder),
-                _mm256_shuffle_epi8(raw, constants.bOrder)};
+        if constexpr (layout == PixelLayout::gray8) {
+            const __m256i grey =
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+            return {_mm256_or_si256(grey, _mm256_slli_epi32(grey, 16)), grey,
+                    _mm256_setzero_si256()};
+        } else {
+            const __m256i raw = pixelBytes(layout) == 3
+                                    ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 8),
+                                                          reinterpret_cast<const __m128i*>(in))
+                                    : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+            __m256i transparent = _mm256_setzero_si256();
+            if constexpr (hasAlpha(layout)) {
+                static_assert(alphaByte(layout) == 3, "alpha in each lane's top byte");
+                transparent = _mm256_and_si256(
+                    _mm256_cmpeq_epi32(
+                        _mm256_and_si256(raw, _mm256_set1_epi32(static_cast<int>(0xFF000000u))),
+                        _mm256_setzero_si256()),
+                    constants.transparentKeys);
+            }
+            return {_mm256_shuffle_epi8(raw, constants.rgOrder),
+                    _mm256_shuffle_epi8(raw, constants.bOrder), transparent};
+        }
+    }
+
+    // A grey's luma sum: the three weights add up to weightScale.
+    PIXFOLD_AVX2 static __m256i weighGrey(const Pairs& pixels) {
+        return _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(coefficientPair(weightScale, 0)));
     }
 
     PIXFOLD_AVX2 static __m256i weigh(const Pairs& pixels, const Weights& weights) {
@@ -103,8 +139,10 @@ struct Avx2 {
     }
 
     PIXFOLD_AVX2 static __m256i keyBytes(const Pairs& pixels, const Constants& constants) {
-        const __m256i matches = _mm256_and_si256(_mm256_cmpeq_epi32(pixels.rg, constants.keyRg),
-                                                 _mm256_cmpeq_epi32(pixels.b, constants.keyB));
+        const __m256i matches =
+            _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi32(pixels.rg, constants.keyRg),
+                                             _mm256_cmpeq_epi32(pixels.b, constants.keyB)),
+                            pixels.transparent);
         return _mm256_blendv_epi8(constants.noMatchKey, constants.matchKey, matches);
     }
 
@@ -154,10 +192,16 @@ struct Avx2 {
     }
 
     // The loop, compiled for this instruction set (vector_loop.inc).
-    template <OutputFormat format>
-    PIXFOLD_AVX2 static void encode(const std::uint8_t* samples, std::size_t pixelCount,
+    template <OutputFormat format, PixelLayout layout>
+    PIXFOLD_AVX2 static void encode(const std::uint8_t* pixels, std::size_t pixelCount,
                                     const EncodePlan& plan, std::uint8_t* records,
                                     std::uint8_t* alpha);
+
+    template <OutputFormat format, PixelLayout layout>
+    PIXFOLD_AVX2 static void steps(const std::uint8_t* pixels, std::size_t last,
+                                   std::size_t pixelCount, const Constants& constants,
+                                   const EncodePlan& plan, std::uint8_t* records,
+                                   std::uint8_t* alpha);
 };
 
 #define PIXFOLD_VECTOR_ISA Avx2

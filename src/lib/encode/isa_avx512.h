@@ -13,6 +13,7 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #include <immintrin.h>
@@ -22,22 +23,6 @@
 #define PIXFOLD_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,fma")))
 
 namespace pixfold {
-
-// Byte indices of vpermb: lane i takes sample 3i + first and, with pairs,
-// 3i + first + 1 as two 16-bit values; bytes the keep mask leaves out are zero.
-constexpr std::array<std::uint8_t, 64> permuteOrder(std::size_t first, bool pairs) {
-    std::array<std::uint8_t, 64> order{};
-    for (std::size_t lane = 0; lane < 16; ++lane) {
-        order[lane * 4] = static_cast<std::uint8_t>(lane * 3 + first);
-        if (pairs) {
-            order[lane * 4 + 2] = static_cast<std::uint8_t>(lane * 3 + first + 1);
-        }
-    }
-    return order;
-}
-
-inline constexpr std::array<std::uint8_t, 64> rgOrder = permuteOrder(0, true);
-inline constexpr std::array<std::uint8_t, 64> bOrder = permuteOrder(2, false);
 
 // Byte indices of vpermb for e655: the 16 values' two low bytes, swapped, to
 // the first 32 bytes.
@@ -59,20 +44,28 @@ struct Avx512 {
     struct Pairs {
         __m512i rg;
         __m512i b;
+        __mmask16 transparent; // pixels keyed by their alpha
     };
 
     struct Constants {
         __m512i rgIndex;
         __m512i bIndex;
+        __mmask16 transparentKeys; // all set where the plan keys transparent pixels
         __m512i keyRg;
         __m512i keyB;
         __m512i matchKey; // keyLaneBytes of the two key values
         __m512i noMatchKey;
     };
 
+    // vpermb's indices: lane i takes pixel i's samples; the bytes the keep
+    // masks leave out are zero.
+    template <PixelLayout layout>
     PIXFOLD_AVX512 static Constants constants(const EncodePlan& plan) {
-        return {_mm512_loadu_si512(rgOrder.data()),
-                _mm512_loadu_si512(bOrder.data()),
+        static constexpr std::array<std::int8_t, 64> rg = redGreenOrder<64>(layout, 0);
+        static constexpr std::array<std::int8_t, 64> b = blueOrder<64>(layout, 0);
+        return {_mm512_loadu_si512(rg.data()),
+                _mm512_loadu_si512(b.data()),
+                static_cast<__mmask16>(plan.keyTransparent ? 0xFFFFu : 0u),
                 _mm512_set1_epi32(plan.key.red | (plan.key.green << 16)),
                 _mm512_set1_epi32(plan.key.blue),
                 _mm512_set1_epi32(
@@ -82,22 +75,60 @@ struct Avx512 {
     }
 
     // The loop, compiled for this instruction set (vector_loop.inc).
-    template <OutputFormat format>
-    PIXFOLD_AVX512 static void encode(const std::uint8_t* samples, std::size_t pixelCount,
+    template <OutputFormat format, PixelLayout layout>
+    PIXFOLD_AVX512 static void encode(const std::uint8_t* pixels, std::size_t pixelCount,
                                       const EncodePlan& plan, std::uint8_t* records,
                                       std::uint8_t* alpha);
 
-    // A whole 64-byte load where the samples go on for 16 bytes past the step's
-    // 48 (inside), else a masked load of the 48: on AMD processors the masked
-    // load made the loop 10% slower.
-    static constexpr std::size_t readPixels = 22;
+    template <OutputFormat format, PixelLayout layout>
+    PIXFOLD_AVX512 static void steps(const std::uint8_t* pixels, std::size_t last,
+                                     std::size_t pixelCount, const Constants& constants,
+                                     const EncodePlan& plan, std::uint8_t* records,
+                                     std::uint8_t* alpha);
 
+    // 3-byte pixels: a whole 64-byte load where the samples go on for 16
+    // bytes past the step's 48 (inside), else a masked load of the 48: on AMD
+    // processors the masked load made the loop 10% slower. The others read
+    // their 16 pixels exactly.
+    static constexpr std::size_t readPixels(PixelLayout layout) {
+        return pixelBytes(layout) == 3 ? 22 : 16;
+    }
+
+    static constexpr std::size_t vectorEnd(PixelLayout /*layout*/, std::size_t pixelCount) {
+        return pixelCount - pixelCount % 16;
+    }
+
+    template <PixelLayout layout>
     PIXFOLD_AVX512 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
                                           bool inside) {
-        const __m512i raw =
-            inside ? _mm512_loadu_si512(in) : _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFu, in);
-        return {_mm512_maskz_permutexvar_epi8(0x5555555555555555u, constants.rgIndex, raw),
-                _mm512_maskz_permutexvar_epi8(0x1111111111111111u, constants.bIndex, raw)};
+        if constexpr (layout == PixelLayout::gray8) {
+            const __m512i grey =
+                _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+            return {_mm512_or_si512(grey, _mm512_slli_epi32(grey, 16)), grey, 0};
+        } else {
+            __m512i raw;
+            __mmask16 transparent = 0;
+            if constexpr (pixelBytes(layout) == 3) {
+                raw = inside ? _mm512_loadu_si512(in)
+                             : _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFu, in);
+            } else {
+                raw = _mm512_loadu_si512(in);
+            }
+            if constexpr (hasAlpha(layout)) {
+                static_assert(alphaByte(layout) == 3, "alpha in each lane's top byte");
+                transparent =
+                    _mm512_testn_epi32_mask(raw, _mm512_set1_epi32(static_cast<int>(0xFF000000u))) &
+                    constants.transparentKeys;
+            }
+            return {_mm512_maskz_permutexvar_epi8(0x5555555555555555u, constants.rgIndex, raw),
+                    _mm512_maskz_permutexvar_epi8(0x1111111111111111u, constants.bIndex, raw),
+                    transparent};
+        }
+    }
+
+    // A grey's luma sum: the three weights add up to weightScale.
+    PIXFOLD_AVX512 static __m512i weighGrey(const Pairs& pixels) {
+        return _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(coefficientPair(weightScale, 0)));
     }
 
     // As the AVX2 loop: the smallest low half of the three in the guard band.
@@ -123,8 +154,9 @@ struct Avx512 {
     }
 
     PIXFOLD_AVX512 static __m512i keyBytes(const Pairs& pixels, const Constants& constants) {
-        const __mmask16 matches = _mm512_cmpeq_epi32_mask(pixels.rg, constants.keyRg) &
-                                  _mm512_cmpeq_epi32_mask(pixels.b, constants.keyB);
+        const __mmask16 matches = (_mm512_cmpeq_epi32_mask(pixels.rg, constants.keyRg) &
+                                   _mm512_cmpeq_epi32_mask(pixels.b, constants.keyB)) |
+                                  pixels.transparent;
         return _mm512_mask_blend_epi32(matches, constants.noMatchKey, constants.matchKey);
     }
 
@@ -169,8 +201,6 @@ struct Avx512 {
     PIXFOLD_AVX512 static void storeAlpha(std::uint8_t* out, __m512i keyBytes) {
         _mm512_storeu_si512(out, keyBytes);
     }
-
-    static std::size_t vectorEnd(std::size_t pixelCount) { return pixelCount - pixelCount % 16; }
 };
 
 #define PIXFOLD_VECTOR_ISA Avx512

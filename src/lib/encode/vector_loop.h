@@ -21,21 +21,65 @@
 
 #include "cpu/path.h"
 #include "encode/pixel_store.h"
+#include "format/layouts.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace pixfold {
 
-// A path's public entry: Isa::encode<format> is the loop compiled for Isa.
+// A path's public entry: Isa::encode<format, layout> is the loop compiled for Isa.
 template <class Isa>
-inline void encodeWith(const std::uint8_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+inline void encodeWith(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                        std::uint8_t* records, std::uint8_t* alpha) {
     withFormat(plan.format, [&](auto format) {
-        Isa::template encode<decltype(format)::value>(samples, pixelCount, plan, records, alpha);
+        withEightBitLayout(plan.layout, [&](auto layout) {
+            Isa::template encode<decltype(format)::value, decltype(layout)::value>(
+                pixels, pixelCount, plan, records, alpha);
+        });
     });
 }
+
+// Byte indices of a byte shuffle that puts, in 32-bit lane i, the samples
+// first and second (-1: none) of pixel i as 16-bit values, the pixels
+// `bytes` apart; the rest are zero (-1). A 256-bit shuffle (size 32) works
+// within each 128-bit half: lane i of each half takes pixel i of that half,
+// the high half's pixels from its byte highStart on.
+template <std::size_t size>
+constexpr std::array<std::int8_t, size> pairOrder(std::size_t bytes, std::size_t first, int second,
+                                                  std::size_t highStart) {
+    std::array<std::int8_t, size> order{};
+    for (std::size_t lane = 0; lane < size / 4; ++lane) {
+        const bool halves = size == 32;
+        const std::size_t pixel = halves ? lane % 4 : lane;
+        const std::size_t start = (halves && lane >= 4 ? highStart : 0) + pixel * bytes;
+        order[lane * 4] = static_cast<std::int8_t>(start + first);
+        order[lane * 4 + 1] = -1;
+        order[lane * 4 + 2] =
+            second < 0 ? std::int8_t{-1}
+                       : static_cast<std::int8_t>(start + static_cast<std::size_t>(second));
+        order[lane * 4 + 3] = -1;
+    }
+    return order;
+}
+
+// The (red, green) and (blue, none) orders of a layout.
+template <std::size_t size>
+constexpr std::array<std::int8_t, size> redGreenOrder(PixelLayout layout, std::size_t highStart) {
+    return pairOrder<size>(pixelBytes(layout), redByte(layout), static_cast<int>(greenByte(layout)),
+                           highStart);
+}
+
+template <std::size_t size>
+constexpr std::array<std::int8_t, size> blueOrder(PixelLayout layout, std::size_t highStart) {
+    return pairOrder<size>(pixelBytes(layout), blueByte(layout), -1, highStart);
+}
+
+// Tail pixels are copied to a buffer padded with zeros to this many whole
+// steps and the loop's longest read, so that they too take vector steps.
+constexpr std::size_t tailSteps = 2;
 
 // Two 16-bit coefficients for a pairwise multiply-add: low multiplies the
 // pair's first sample, high the second.

@@ -1,8 +1,7 @@
-// The pixel loop for 16-bit samples (maximum values 256 to 65535): the
-// double-precision estimate of colour/convert.h, the records stored as the
-// portable loop stores them, and the pixels near a code boundary settled by
-// the formula itself. Plain loops that compilers vectorise; on x86 compiled
-// for AVX2 too.
+// The pixel loop for 16-bit samples (RGB48 and RGBA64, at any maximum value;
+// the tools' samples above 255): the double-precision estimate of colour/convert.h, the records
+// stored as the portable loop stores them, and the pixels near a code boundary settled by the
+// formula itself. Plain loops that compilers vectorise; on x86 compiled for AVX2 too.
 #include "encode/encoder.h"
 #include "encode/pixel_store.h"
 
@@ -18,17 +17,23 @@ namespace pixfold {
 
 namespace {
 
-template <OutputFormat format>
-PIXFOLD_WIDE_INLINE void encodeWideSpan(const std::uint16_t* samples, std::size_t pixelCount,
+template <OutputFormat format, PixelLayout layout>
+PIXFOLD_WIDE_INLINE void encodeWideSpan(const std::uint8_t* pixels, std::size_t pixelCount,
                                         const EncodePlan& plan, std::uint8_t* records,
                                         std::uint8_t* alpha) {
     std::int32_t red[spanPixels];
     std::int32_t green[spanPixels];
     std::int32_t blue[spanPixels];
+    std::int32_t byAlpha[hasAlpha(layout) ? spanPixels : 1];
+    const auto keyTransparent = static_cast<std::int32_t>(plan.keyTransparent);
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        red[i] = samples[i * 3];
-        green[i] = samples[i * 3 + 1];
-        blue[i] = samples[i * 3 + 2];
+        const PixelSamples samples = samplesOf<layout>(pixels, i);
+        red[i] = samples.r;
+        green[i] = samples.g;
+        blue[i] = samples.b;
+        if constexpr (hasAlpha(layout)) {
+            byAlpha[i] = static_cast<std::int32_t>(samples.transparent) & keyTransparent;
+        }
     }
     std::int32_t luma[spanPixels];
     std::int32_t redDifference[spanPixels];
@@ -46,9 +51,7 @@ PIXFOLD_WIDE_INLINE void encodeWideSpan(const std::uint16_t* samples, std::size_
                                        scale.difference, differenceWideBias);
         const double cb = estimateWide(weighInDouble(blueDifferenceWeights, r, g, b),
                                        scale.difference, differenceWideBias);
-        near[i] = static_cast<std::int32_t>(nearWideBoundary(y)) |
-                  static_cast<std::int32_t>(nearWideBoundary(cr)) |
-                  static_cast<std::int32_t>(nearWideBoundary(cb));
+        near[i] = nearWideBoundary(y) | nearWideBoundary(cr) | nearWideBoundary(cb);
         anyNear |= near[i];
         luma[i] = static_cast<std::int32_t>(y);
         // The formula truncates toward zero: a negative difference rounds up.
@@ -57,59 +60,69 @@ PIXFOLD_WIDE_INLINE void encodeWideSpan(const std::uint16_t* samples, std::size_
         blueDifference[i] =
             static_cast<std::int32_t>(cb) + static_cast<std::int32_t>(cb < differenceOffset);
     }
-    storeSpan<format>(red, green, blue, luma, redDifference, blueDifference, pixelCount, plan.key,
-                      records, alpha);
+    storeSpan<format, hasAlpha(layout)>(red, green, blue, byAlpha, luma, redDifference,
+                                        blueDifference, pixelCount, plan.key, records, alpha);
     for (std::size_t i = 0; anyNear != 0 && i < pixelCount; ++i) {
         if (near[i] != 0) {
-            const std::uint16_t* sample = samples + i * 3;
+            const PixelSamples samples = samplesOf<layout>(pixels, i);
             const YCrCbCodes codes =
-                convertSamplesInDouble(sample[0], sample[1], sample[2], plan.scale.maxValue);
-            storePixel<format>(sample, codes, plan.key, records, alpha, i);
+                convertSamplesInDouble(samples.r, samples.g, samples.b, plan.scale.maxValue);
+            storePixel<format>(samples, codes, plan, records, alpha, i);
         }
     }
 }
 
-template <OutputFormat format>
-PIXFOLD_WIDE_INLINE void encodeWide(const std::uint16_t* samples, std::size_t pixelCount,
+template <OutputFormat format, PixelLayout layout>
+PIXFOLD_WIDE_INLINE void encodeWide(const std::uint8_t* pixels, std::size_t pixelCount,
                                     const EncodePlan& plan, std::uint8_t* records,
                                     std::uint8_t* alpha) {
     for (std::size_t done = 0; done < pixelCount; done += spanPixels) {
         const std::size_t count = std::min(spanPixels, pixelCount - done);
-        encodeWideSpan<format>(samples + done * 3, count, plan,
-                               records + done * recordBytes(format),
-                               alpha == nullptr ? nullptr : alpha + done * 4);
+        encodeWideSpan<format, layout>(pixels + done * pixelBytes(layout), count, plan,
+                                       records + done * recordBytes(format),
+                                       alpha == nullptr ? nullptr : alpha + done * 4);
     }
 }
 
-template <OutputFormat format>
-void encodeWidePortable(const std::uint16_t* samples, std::size_t pixelCount,
-                        const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
-    encodeWide<format>(samples, pixelCount, plan, records, alpha);
+template <OutputFormat format, PixelLayout layout>
+void encodeWidePortable(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
+                        std::uint8_t* records, std::uint8_t* alpha) {
+    encodeWide<format, layout>(pixels, pixelCount, plan, records, alpha);
 }
 
 #if PIXFOLD_HAS_X86_PATHS
 // The same loop with four doubles a vector; AVX-512 processors take it too.
-template <OutputFormat format>
+template <OutputFormat format, PixelLayout layout>
 __attribute__((target("avx2,fma"))) void
-encodeWideAvx2(const std::uint16_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+encodeWideAvx2(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                std::uint8_t* records, std::uint8_t* alpha) {
-    encodeWide<format>(samples, pixelCount, plan, records, alpha);
+    encodeWide<format, layout>(pixels, pixelCount, plan, records, alpha);
 }
 #endif
 
+template <OutputFormat format, PixelLayout layout>
+void encodeWideLayout(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
+                      std::uint8_t* records, std::uint8_t* alpha) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (plan.path != Path::portable) {
+        encodeWideAvx2<format, layout>(pixels, pixelCount, plan, records, alpha);
+        return;
+    }
+#endif
+    encodeWidePortable<format, layout>(pixels, pixelCount, plan, records, alpha);
+}
+
 } // namespace
 
-void encodeWidePixels(const std::uint16_t* samples, std::size_t pixelCount, const EncodePlan& plan,
+void encodeWidePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                       std::uint8_t* records, std::uint8_t* alpha) {
     withFormat(plan.format, [&](auto format) {
         constexpr OutputFormat known = decltype(format)::value;
-#if PIXFOLD_HAS_X86_PATHS
-        if (plan.path != Path::portable) {
-            encodeWideAvx2<known>(samples, pixelCount, plan, records, alpha);
-            return;
+        if (plan.layout == PixelLayout::rgba64) {
+            encodeWideLayout<known, PixelLayout::rgba64>(pixels, pixelCount, plan, records, alpha);
+        } else {
+            encodeWideLayout<known, PixelLayout::rgb48>(pixels, pixelCount, plan, records, alpha);
         }
-#endif
-        encodeWidePortable<known>(samples, pixelCount, plan, records, alpha);
     });
 }
 

@@ -15,11 +15,11 @@ namespace pixfold {
 
 namespace {
 
-// What a block read gave, inside the reader: the public functions return it
-// as a Result and a count.
+// What a block read gave, inside the reader: the public function returns it
+// as a Status and a count.
 struct PixelBlock {
-    std::size_t pixels = 0;            // whole, valid pixels now in the buffer
-    ErrorCode error = ErrorCode::none; // why fewer than asked for, if so
+    std::size_t pixels = 0;    // whole, valid pixels now in the buffer
+    Status error = Status::ok; // why fewer than asked for, if so
 };
 
 // The next byte, from the stream's buffer without a call while it lasts: the
@@ -87,7 +87,7 @@ bool readSeparatedField(InputStream& input, int& c, std::int32_t& value) {
 }
 
 // P1 to P6 after the magic number.
-ErrorCode readPnmHeader(InputStream& input, int type, PpmHeader& header) {
+Status readPnmHeader(InputStream& input, int type, PpmHeader& header) {
     const bool bitmap = type == 1 || type == 4;
     const bool plain = type <= 3;
     constexpr RasterKind plainKinds[] = {RasterKind::plainBitmap, RasterKind::plainGrey,
@@ -101,24 +101,24 @@ ErrorCode readPnmHeader(InputStream& input, int type, PpmHeader& header) {
     if (!readSeparatedField(input, c, header.width) ||
         !readSeparatedField(input, c, header.height) ||
         (!bitmap && !readSeparatedField(input, c, header.maxValue))) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     if (header.maxValue > largestMaxValue) {
-        return ErrorCode::maxValueTooLarge;
+        return Status::maxValueTooLarge;
     }
     if (header.maxValue == 0) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     // c is the one byte after the last field, already consumed: a binary
     // raster follows exactly one whitespace byte, plain text any separator.
     if (isWhitespace(c)) {
-        return ErrorCode::none;
+        return Status::ok;
     }
     if (plain && c == '#') {
         skipComment(input, c);
-        return ErrorCode::none;
+        return Status::ok;
     }
-    return plain && c < 0 ? ErrorCode::none : ErrorCode::wrongInputFormat;
+    return plain && c < 0 ? Status::ok : Status::wrongInputFormat;
 }
 
 // PAM header lines: a keyword, its value, and nothing else but whitespace.
@@ -153,10 +153,10 @@ constexpr PamTupleType pamTupleTypes[] = {
 
 // What the fields of a PAM header mean together. A black-and-white tuple is a
 // grey one (0 black, maximum value white), so both read alike.
-ErrorCode checkPamFields(const std::string& tupleType, std::int32_t depth, bool sawAll,
-                         PpmHeader& header) {
+Status checkPamFields(const std::string& tupleType, std::int32_t depth, bool sawAll,
+                      PpmHeader& header) {
     if (!sawAll) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     bool known = false;
     for (const PamTupleType& type : pamTupleTypes) {
@@ -170,18 +170,18 @@ ErrorCode checkPamFields(const std::string& tupleType, std::int32_t depth, bool 
         header.hasOpacity = depth == 2 || depth == 4;
     }
     if (!known || header.maxValue == 0) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     header.samplesPerPixel = depth;
-    return header.maxValue > largestMaxValue ? ErrorCode::maxValueTooLarge : ErrorCode::none;
+    return header.maxValue > largestMaxValue ? Status::maxValueTooLarge : Status::ok;
 }
 
 // P7 after the magic number: the rest of its line, then header lines up to
 // ENDHDR; the raster starts right after ENDHDR's line end.
-ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
+Status readPamHeader(InputStream& input, PpmHeader& header) {
     header.kind = RasterKind::binary;
     if (!lineEnds(input, takeByte(input))) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     std::string tupleType;
     std::int32_t depth = 0;
@@ -193,7 +193,7 @@ ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
         }
         if (c == '#') {
             if (skipComment(input, c, false) < 0) {
-                return ErrorCode::wrongInputFormat;
+                return Status::wrongInputFormat;
             }
             continue;
         }
@@ -201,13 +201,13 @@ ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
         std::size_t length = 0;
         for (; c >= 0 && !isWhitespace(c); c = takeByte(input)) {
             if (length == sizeof keyword - 1) {
-                return ErrorCode::wrongInputFormat;
+                return Status::wrongInputFormat;
             }
             keyword[length++] = static_cast<char>(c);
         }
         if (std::strcmp(keyword, "ENDHDR") == 0) {
             return lineEnds(input, c) ? checkPamFields(tupleType, depth, seen == 15, header)
-                                      : ErrorCode::wrongInputFormat;
+                                      : Status::wrongInputFormat;
         }
         c = skipLineSpace(input, c);
         if (std::strcmp(keyword, "TUPLTYPE") == 0) {
@@ -216,12 +216,12 @@ ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
             std::string value;
             for (; c >= 0 && c != '\n'; c = takeByte(input)) {
                 if (value.size() + tupleType.size() > longestTupleType) {
-                    return ErrorCode::wrongInputFormat;
+                    return Status::wrongInputFormat;
                 }
                 value += static_cast<char>(c);
             }
             if (c < 0) {
-                return ErrorCode::wrongInputFormat;
+                return Status::wrongInputFormat;
             }
             value.erase(std::find_if(value.rbegin(), value.rend(),
                                      [](char ch) { return !isWhitespace(ch); })
@@ -237,20 +237,20 @@ ErrorCode readPamHeader(InputStream& input, PpmHeader& header) {
             ++which;
         }
         if (which == 4 || !readField(input, c, *numbers[which]) || !lineEnds(input, c)) {
-            return ErrorCode::wrongInputFormat;
+            return Status::wrongInputFormat;
         }
         seen |= 1u << which;
     }
 }
 
-ErrorCode checkHeader(InputStream& input, PpmHeader& header) {
+Status checkHeader(InputStream& input, PpmHeader& header) {
     header = PpmHeader{};
     if (readByte(input) != 'P') {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     const int type = readByte(input) - '0';
     if (type < 1 || type > 7) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     return type == 7 ? readPamHeader(input, header) : readPnmHeader(input, type, header);
 }
@@ -279,7 +279,7 @@ std::size_t firstSampleAbove(const std::uint8_t* raster, std::size_t count, std:
 }
 
 PixelBlock shortBlock(const InputStream& input, std::size_t pixels) {
-    return {pixels, input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput};
+    return {pixels, input.failed ? Status::cantRead : Status::truncated};
 }
 
 // Spreads 1, 2 or 4 samples a pixel into red, green and blue plus opacity.
@@ -430,9 +430,9 @@ PixelBlock readBinary(InputStream& input, const RasterReader& raster, std::uint8
         static_cast<std::size_t>(depth);
     block.pixels = valid;
     if (valid < whole) {
-        block.error = ErrorCode::sampleExceedsMax;
+        block.error = Status::sampleExceedsMax;
     } else if (got < wanted) {
-        block.error = input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
+        block.error = input.failed ? Status::cantRead : Status::truncated;
     }
     if (sampleBytes == 2) {
         switch (depth) {
@@ -514,37 +514,37 @@ PixelBlock readBitmap(InputStream& input, RasterReader& raster, std::uint8_t* sa
             raster.bitsLeft = 0;
         }
     }
-    return {pixelCount, ErrorCode::none};
+    return {pixelCount, Status::ok};
 }
 
 // One plain sample: whitespace and comments before it, then for P1 one digit
 // 0 or 1, otherwise a decimal number ended by whitespace, a comment or the end
 // of the file. Numbers saturate at 65536, which no maximum value reaches.
-ErrorCode readPlainSample(InputStream& input, bool bitmap, std::int32_t& value) {
+Status readPlainSample(InputStream& input, bool bitmap, std::int32_t& value) {
     int c = takeByte(input);
     while (isWhitespace(c) || c == '#') {
         c = c == '#' ? skipComment(input, c) : takeByte(input);
     }
     if (c < 0) {
-        return input.failed ? ErrorCode::cantReadInput : ErrorCode::truncatedInput;
+        return input.failed ? Status::cantRead : Status::truncated;
     }
     if (bitmap) {
         value = '1' - c; // '1' is black, 0; '0' is white, 1
-        return c == '0' || c == '1' ? ErrorCode::none : ErrorCode::wrongInputFormat;
+        return c == '0' || c == '1' ? Status::ok : Status::wrongInputFormat;
     }
     if (!isDecimalDigit(c)) {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     std::int32_t number = 0;
     for (; isDecimalDigit(c); c = takeByte(input)) {
         number = std::min(number * 10 + (c - '0'), 65536);
     }
     if (c >= 0 && !isWhitespace(c) && c != '#') {
-        return ErrorCode::wrongInputFormat;
+        return Status::wrongInputFormat;
     }
     putBack(input, c); // a separator for the next sample, or the next image
     value = number;
-    return ErrorCode::none;
+    return Status::ok;
 }
 
 PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* samples,
@@ -554,11 +554,11 @@ PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* 
     for (std::size_t i = 0; i < pixelCount; ++i) {
         std::int32_t values[3] = {};
         for (std::int32_t k = 0; k < perPixel; ++k) {
-            const ErrorCode error = readPlainSample(input, bitmap, values[k]);
-            if (error == ErrorCode::none && values[k] > header.maxValue) {
-                return {i, ErrorCode::sampleExceedsMax};
+            const Status error = readPlainSample(input, bitmap, values[k]);
+            if (error == Status::ok && values[k] > header.maxValue) {
+                return {i, Status::sampleExceedsMax};
             }
-            if (error != ErrorCode::none) {
+            if (error != Status::ok) {
                 return {i, error};
             }
         }
@@ -572,7 +572,7 @@ PixelBlock readPlain(InputStream& input, const PpmHeader& header, std::uint8_t* 
             }
         }
     }
-    return {pixelCount, ErrorCode::none};
+    return {pixelCount, Status::ok};
 }
 
 PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
@@ -590,24 +590,24 @@ PixelBlock readAnyRaster(InputStream& input, RasterReader& raster, std::uint8_t*
 
 } // namespace
 
-Result readPpmHeader(InputStream& input, PpmHeader& header) {
-    const ErrorCode result = checkHeader(input, header);
-    return failure(input.failed ? ErrorCode::cantReadInput : result);
+Status readPpmHeader(InputStream& input, PpmHeader& header) {
+    const Status result = checkHeader(input, header);
+    return input.failed ? Status::cantRead : result;
 }
 
-Result findNextImage(InputStream& input, bool& found) {
+Status findNextImage(InputStream& input, bool& found) {
     while (isWhitespace(peekByte(input))) {
         readByte(input);
     }
     found = peekByte(input) >= 0;
-    return failure(input.failed ? ErrorCode::cantReadInput : ErrorCode::none);
+    return input.failed ? Status::cantRead : Status::ok;
 }
 
-Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+Status readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
                   std::uint8_t* opacity, std::size_t pixelCount, std::size_t& pixels) {
     const PixelBlock block = readAnyRaster(input, raster, samples, opacity, pixelCount);
     pixels = block.pixels;
-    return failure(block.error);
+    return block.error;
 }
 
 } // namespace pixfold

@@ -3,7 +3,7 @@
 // with findNextImage, the images of a multi-image stream one by one.
 #pragma once
 
-#include "core/errors.h"
+#include "core/status.h"
 #include "core/types.h"
 #include "cpu/path.h"
 #include "netpbm/input_stream.h"
@@ -43,15 +43,14 @@ struct PpmHeader {
 // then take exactly one whitespace byte before the raster. P7 (PAM): lines of
 // WIDTH, HEIGHT, DEPTH, MAXVAL and TUPLTYPE, '#' comment lines, up to ENDHDR.
 // On success the stream stands at the first sample.
-Result readPpmHeader(InputStream& input, PpmHeader& header);
+Status readPpmHeader(InputStream& input, PpmHeader& header);
 
 // After an image's last sample: skips white space and tells whether another
-// image follows (found) or the input ends there. A read error is cantReadInput.
-Result findNextImage(InputStream& input, bool& found);
+// image follows (found) or the input ends there. A read error is cantRead.
+Status findNextImage(InputStream& input, bool& found);
 
-// The readers return the runs' Result (its subject, the path, is the run's
-// to add); the block reader also gives the whole, valid pixels it put in the
-// buffer, which are fewer than asked for only with a failure.
+// The block reader also gives the whole, valid pixels it put in the buffer,
+// which are fewer than asked for only with a failure.
 
 // Whether the image's samples take two bytes.
 constexpr bool isWide(const PpmHeader& header) {
@@ -74,11 +73,11 @@ struct RasterReader {
 // (isWide). For types with opacity, one byte a pixel into opacity, 0 exactly
 // where the alpha sample is 0. samples has room for pixelCount * 8 bytes,
 // 2-byte aligned; opacity for pixelCount bytes. Never reads more bytes than
-// those pixels take. Stops early at the end of the file (truncatedInput), on
-// a read error (cantReadInput), before a pixel with a sample above the
+// those pixels take. Stops early at the end of the file (truncated), on
+// a read error (cantRead), before a pixel with a sample above the
 // maximum value (sampleExceedsMax), or where plain text holds no sample
 // (wrongInputFormat).
-Result readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
+Status readRaster(InputStream& input, RasterReader& raster, std::uint8_t* samples,
                   std::uint8_t* opacity, std::size_t pixelCount, std::size_t& pixels);
 
 } // namespace pixfold

@@ -1,7 +1,9 @@
 // Every way a run of either tool can fail, and the one shape a failure takes.
-// Runs return a Result (readers the ErrorCode that becomes one); only a
-// tool's entry turns it into a message, once (see the tools' messages.h).
+// Runs return a Result (the library's readers a Status, which becomes one);
+// only a tool's entry turns it into a message, once (messages.h).
 #pragma once
+
+#include "core/status.h"
 
 #include <cstdint>
 #include <string>
@@ -12,9 +14,15 @@ namespace pixfold {
 
 enum class ErrorCode {
     none,
-    usage,           // too few arguments, an extra one, or a value missing
-    unknownFormat,   // -f with a name that is not a format
-    invalidHexValue, // a hexadecimal option value with no digit
+    usage,              // fewer than two arguments: the usage text alone
+    unexpectedArgument, // an argument after the last path
+    unknownLongOption,  // a long option other than --help, --version and --
+    unknownOption,      // pixunfold: an option it does not know
+    optionNeedsValue,   // an option that takes a value is the last argument
+    missingPaths,       // fewer paths (or pixunfold arguments) than the tool takes
+    standardInputTwice, // pixunfold: records and alpha stream both from standard input
+    unknownFormat,      // -f with a name that is not a format
+    invalidHexValue,    // a hexadecimal option value with no digit
     cantOpenInput,
     cantReadInput,       // a read error that is not the end of the file
     wrongInputFormat,    // not a binary PPM header we can read
@@ -35,13 +43,15 @@ enum class ErrorCode {
     noKeyPlane,            // pixunfold: -k with a format that carries no key value
     alphaFileRequired,     // pixunfold: -k with e888Alpha but no -a
     forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
+    cantCreateTemporary,   // the tools: an output that needs a temporary file, and the folder takes
+                           // none
     damagedPng,            // a PNG the decoder refuses: its reason is the detail
     pngTooWide,            // a PNG wider than pixfold reads rows of
     interlacedPngTooLarge, // an interlaced PNG too large to hold decoded
     pngInputNotBuilt,      // a PNG input, in a build without PNG support
     pngOutputNotBuilt,     // pixunfold: a .png output, in a build without PNG support
     // Notices: lines that report something and do not fail the run.
-    unknownOption,   // an unknown short option, passed over
+    ignoredOption,   // pixfold: an unknown short option, passed over
     onlyFirstImage,  // another image follows the first, and -s was not given
     onlyDefaultFrame // an animated PNG: its default image was converted, no other frame
 };
@@ -49,12 +59,13 @@ enum class ErrorCode {
 // A run's outcome: the code, and what its message names.
 struct Result {
     ErrorCode code = ErrorCode::none;
-    std::string subject;             // the path or option value the message names
-    char option = 0;                 // invalidHexValue: the option, as typed
+    std::string subject; // the path or option value the message names
+    std::string detail;  // a second word it names: a missing path, an option as typed, a PNG
+                         // decoder's reason
+    char option = 0;     // invalidHexValue: the option, as typed
     std::uint64_t actualBytes = 0;   // size messages: what the file holds...
     bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
     std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
-    std::string detail;              // damagedPng: the decoder's reason
 };
 
 inline Result failure(ErrorCode code, std::string_view subject = {}) {
@@ -71,6 +82,31 @@ inline Result sizeFailure(ErrorCode code, std::string_view path, std::uint64_t a
     result.expectedBytes = expectedBytes;
     result.actualIsLowerBound = actualIsLowerBound;
     return result;
+}
+
+// The tools' code for what the library reports.
+constexpr ErrorCode errorOf(Status status) {
+    switch (status) {
+    case Status::ok:
+        return ErrorCode::none;
+    case Status::cantRead:
+        return ErrorCode::cantReadInput;
+    case Status::wrongInputFormat:
+        return ErrorCode::wrongInputFormat;
+    case Status::maxValueTooLarge:
+        return ErrorCode::maxValueTooLarge;
+    case Status::truncated:
+        return ErrorCode::truncatedInput;
+    case Status::sampleExceedsMax:
+        return ErrorCode::sampleExceedsMax;
+    case Status::pathUnavailable:
+        return ErrorCode::forcedPathUnavailable;
+    }
+    return ErrorCode::wrongInputFormat;
+}
+
+inline Result failure(Status status, std::string_view subject = {}) {
+    return failure(errorOf(status), subject);
 }
 
 inline bool succeeded(const Result& result) {
