@@ -177,12 +177,15 @@ TEST_F(PngFiles, EveryColourTypeDepthAndTransparencyGivesTheRecordsOfPngtopamsPa
                         if (transparent) {
                             picture.transparency = transparencyOf(picture);
                         }
-                        const std::string name =
-                            "t" + std::to_string(type.colourType) + "-d" + std::to_string(depth) +
-                            (transparent ? "-trns" : "") + (interlaced ? "-adam7" : "") + "-" +
-                            std::to_string(width);
+                        std::string name = "t" + std::to_string(type.colourType);
+                        name += "-d" + std::to_string(depth);
+                        name += transparent ? "-trns" : "";
+                        name += interlaced ? "-adam7" : "";
+                        name += "-" + std::to_string(width);
                         writeFile(folder.path(name + ".png"), makePng(picture, 1000));
-                        shell("pngtopam -alphapam " + name + ".png > " + name + ".pam");
+                        std::string command = "pngtopam -alphapam " + name;
+                        command += ".png > " + name + ".pam";
+                        shell(command);
                         if (type.colourType == 2 && transparent) {
                             writeFile(folder.path(name + ".pam"),
                                       keyRgbPam(readFile(folder.path(name + ".pam")),
@@ -196,7 +199,7 @@ TEST_F(PngFiles, EveryColourTypeDepthAndTransparencyGivesTheRecordsOfPngtopamsPa
                             std::snprintf(key, sizeof key, "%02x%02x%02x", unsigned{entry[0]},
                                           unsigned{entry[1]}, unsigned{entry[2]});
                         } else if (depth <= 8) {
-                            const int grey = type.colourType == 0 || type.colourType == 4;
+                            const bool grey = type.colourType == 0 || type.colourType == 4;
                             std::snprintf(key, sizeof key, "%02x%02x%02x",
                                           unsigned{picture.samples[0]},
                                           unsigned{picture.samples[grey ? 0 : 1]},
@@ -346,7 +349,11 @@ TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
         writeFile(output, bytesOf("previous"));
         const ToolRun run = runTool({"-f", "e888Alpha", "-a", folder.path("a"), input, output});
         EXPECT_EQ(run.status, 1) << c.what;
-        const std::string expected = pngBuilt ? "PNG file '" + input + "' " + damaged : notBuilt;
+        std::string expected = notBuilt;
+        if (pngBuilt) {
+            expected = "PNG file '" + input + "' ";
+            expected += damaged;
+        }
         EXPECT_EQ(run.standardError.rfind(expected, 0), 0u) << c.what << ": " << run.standardError;
         if (pngBuilt && !c.message.empty()) {
             EXPECT_EQ(run.standardError, expected + c.message + "\n") << c.what;

@@ -28,7 +28,7 @@ void appendBigEndian(Bytes& out, std::uint32_t value, int bytes) {
 
 // Rows of the pixels at x = x0 + i * dx, y = y0 + j * dy, each behind filter byte 0.
 void appendScanlines(const PngPicture& picture, const std::uint32_t (&pass)[4], Bytes& out) {
-    const int channels = channelsOf(picture.colourType);
+    const auto channels = static_cast<std::size_t>(channelsOf(picture.colourType));
     const auto width = static_cast<std::uint32_t>(picture.width);
     const auto height = static_cast<std::uint32_t>(picture.height);
     if (width <= pass[0] || height <= pass[1]) {
@@ -39,7 +39,7 @@ void appendScanlines(const PngPicture& picture, const std::uint32_t (&pass)[4], 
         unsigned bits = 0;
         unsigned pending = 0;
         for (std::uint32_t x = pass[0]; x < width; x += pass[2]) {
-            for (int c = 0; c < channels; ++c) {
+            for (std::size_t c = 0; c < channels; ++c) {
                 const std::uint16_t sample =
                     picture.samples[(std::size_t{y} * width + x) * channels + c];
                 if (picture.bitDepth == 16) {

@@ -127,7 +127,7 @@ void unpackWide(const PngLayout& layout, const std::uint8_t* in, std::size_t cou
                                           b == layout.keySample[2];
             opacity[i] = keyed ? 0 : 255;
         } else if (channels == 2 || channels == 4) {
-            opacity[i] = bigEndian16(pixel + (channels - 1) * 2) != 0 ? 255 : 0;
+            opacity[i] = bigEndian16(pixel + std::size_t{channels - 1} * 2) != 0 ? 255 : 0;
         }
     }
 }
