@@ -9,13 +9,19 @@
 // frames through one run (-s) against one run per frame, the tools' peak
 // resident memory, and ffmpeg and netpbm's ppmtoyuv as reference points when
 // they are installed. The other Netpbm types are timed against P6 with the
-// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second.
+// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second. PNG
+// input (an RGBA picture ImageMagick writes) is timed against libspng's
+// decode alone and the other tools' ways to the same place, and pixunfold's
+// PNG output against its PPM.
 //
 // The library's rows (--library alone runs just those): every layout on every
 // path against RGB24, a call on a 64-pixel row, decode to each layout, and
 // libyuv's RGB24 and ARGB to I444 beside them when libyuv is installed.
 //
 //   pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] [--data FOLDER] [--library]
+//                 [--part png]
+//
+// --part png runs the PNG rows alone.
 #include "api/api_paths.h"
 #include "decode/decoder.h"
 #include "encode/encoder.h"
@@ -54,6 +60,7 @@ struct Options {
     int frames = 1000;
     std::string dataFolder = "bench-data";
     bool libraryOnly = false;
+    bool pngOnly = false;
 };
 
 struct Contender {
@@ -82,6 +89,25 @@ ProcessRun runOnce(const std::vector<std::string>& arguments, const std::string&
     setup.useEmulator = false;
     return runProcess(arguments[0],
                       std::vector<std::string>(arguments.begin() + 1, arguments.end()), setup);
+}
+
+// Peak resident memory of one run in KiB, as GNU time measures it. A child
+// started with posix_spawn shares this process's memory until its exec, and
+// the kernel keeps the larger peak, so ProcessRun's can't go below the
+// benchmark's own; time's fork starts from its small self. -1 without it.
+long peakKilobytesOf(const std::vector<std::string>& arguments, const std::string& stdoutPath,
+                     const std::string& folder) {
+    const std::string report = folder + "peak.txt";
+    std::remove(report.c_str());
+    std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M", "-o", report};
+    timed.insert(timed.end(), arguments.begin(), arguments.end());
+    if (access(timed[0].c_str(), X_OK) != 0 || runOnce(timed, stdoutPath).status != 0) {
+        return -1;
+    }
+    std::ifstream in(report);
+    long kilobytes = -1;
+    in >> kilobytes;
+    return kilobytes;
 }
 
 double median(std::vector<double> values) {
@@ -185,6 +211,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
         if (name == "--data") {
             options.dataFolder = argv[i + 1];
+            continue;
+        }
+        if (name == "--part" && std::string(argv[i + 1]) == "png") {
+            options.pngOnly = true;
             continue;
         }
         return false;
@@ -439,13 +469,174 @@ void timeFrameStream(const std::string& folder, int frames, int rounds) {
     settle({output});
 }
 
+// What each PNG row runs: its arguments, and where standard output goes.
+struct PngContender {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string standardOutput;
+    std::vector<double> wall;
+    std::vector<double> cpu;
+};
+
+// PNG input and output, when this build reads PNG and ImageMagick is
+// installed: an RGBA picture of photographic noise over smooth shapes (a
+// plasma, scaled, with gaussian noise; alpha a gradient), as ImageMagick
+// writes it by default, made once.
+void timePng(const Options& options, const std::string& folder) {
+#ifdef PIXFOLD_PNG_DECODE
+    const std::string convert = "/usr/bin/convert"; // ImageMagick's own, by its path
+    if (access(convert.c_str(), X_OK) != 0 || !onPath("pngtopam") || !onPath("ffmpeg")) {
+        std::puts("\nPNG rows need ImageMagick (/usr/bin/convert), netpbm and ffmpeg.");
+        return;
+    }
+    const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
+    const std::string png = folder + "bench-rgba-" + size + ".png";
+    const std::string interlaced = folder + "bench-rgba-" + size + "-adam7.png";
+    const std::string wide = folder + "bench-rgba-" + size + "-16.png";
+    const std::string pam = folder + "bench-rgba-" + size + ".pam";
+    const std::string records = folder + "bench-png.e888";
+    const std::string output = folder + "out.bin";
+    const std::string alpha = folder + "alpha.bin";
+    const std::string pixfold = PIXFOLD_EXECUTABLE;
+    const std::string pixunfold = PIXUNFOLD_EXECUTABLE;
+    if (fileSize(png) <= 0) {
+        const std::string plasma = std::to_string(std::max(1L, options.width / 8)) + "x" +
+                                   std::to_string(std::max(1L, options.height / 8));
+        const ProcessRun made =
+            runOnce({convert,   "-seed",    "1",     "-size",    plasma,         "plasma:fractal",
+                     "-resize", size + "!", "-seed", "2",        "-attenuate",   "0.2",
+                     "+noise",  "Gaussian", "(",     "-size",    size,           "gradient:",
+                     ")",       "-alpha",   "off",   "-compose", "copy_opacity", "-composite",
+                     "-depth",  "8",        png},
+                    "/dev/null");
+        if (made.status != 0) {
+            std::remove(png.c_str());
+            std::fputs("can't make the PNG picture\n", stderr);
+            return;
+        }
+    }
+    if ((fileSize(interlaced) <= 0 &&
+         runOnce({convert, png, "-interlace", "PNG", interlaced}, "/dev/null").status != 0) ||
+        (fileSize(wide) <= 0 &&
+         runOnce({convert, png, "-depth", "16", "PNG64:" + wide}, "/dev/null").status != 0)) {
+        std::remove(interlaced.c_str());
+        std::remove(wide.c_str());
+        std::fputs("can't make the interlaced and 16-bit PNG pictures\n", stderr);
+        return;
+    }
+    if (runOnce({"sh", "-c", "pngtopam -alphapam \"$1\" > \"$2\"", "sh", png, pam}, "/dev/null")
+                .status != 0 ||
+        runOnce({pixfold, png, records}, "/dev/null").status != 0) {
+        std::fputs("can't make the PAM and the records of the PNG picture\n", stderr);
+        return;
+    }
+    const std::string width = std::to_string(options.width);
+    const std::string height = std::to_string(options.height);
+    std::vector<PngContender> contenders = {
+        {"libspng decode alone", {PIXFOLD_PNG_DECODE, png}, "/dev/null", {}, {}},
+        {"pixfold PNG e888", {pixfold, png, output}, "/dev/null", {}, {}},
+        {"pixfold Adam7 PNG e888", {pixfold, interlaced, output}, "/dev/null", {}, {}},
+        {"libspng 16-bit alone", {PIXFOLD_PNG_DECODE, wide}, "/dev/null", {}, {}},
+        {"pixfold 16-bit PNG e888", {pixfold, wide, output}, "/dev/null", {}, {}},
+        {"pixfold PNG -t Alpha",
+         {pixfold, "-t", "-f", "e888Alpha", "-1", "ff", png, output},
+         alpha,
+         {},
+         {}},
+        {"pngtopam | pixfold -t",
+         {"sh", "-c", "pngtopam -alphapam \"$1\" | \"$2\" -t -f e888Alpha -1 ff - \"$3\"", "sh",
+          png, pixfold, output},
+         alpha,
+         {},
+         {}},
+        {"ffmpeg yuv444p",
+         {"ffmpeg", "-v", "error", "-y", "-i", png, "-f", "rawvideo", "-pix_fmt", "yuv444p",
+          output},
+         "/dev/null",
+         {},
+         {}},
+        {"convert ycbcr:", {convert, png, "ycbcr:" + output}, "/dev/null", {}, {}},
+        {"pixfold PAM e888", {pixfold, pam, output}, "/dev/null", {}, {}},
+        {"pixunfold to PPM",
+         {pixunfold, width, height, records, folder + "back.ppm"},
+         "/dev/null",
+         {},
+         {}},
+        {"pixunfold to PNG",
+         {pixunfold, width, height, records, folder + "back.png"},
+         "/dev/null",
+         {},
+         {}},
+    };
+    const std::vector<std::string> outputs = {output, alpha, folder + "back.ppm",
+                                              folder + "back.png"};
+    for (PngContender& contender : contenders) {
+        settle(outputs);
+        if (runOnce(contender.arguments, contender.standardOutput).status != 0) {
+            std::fprintf(stderr, "%s failed\n", contender.name.c_str());
+            return;
+        }
+    }
+    for (int round = 0; round < options.rounds; ++round) {
+        for (PngContender& contender : contenders) {
+            settle(outputs);
+            const ProcessRun run = runOnce(contender.arguments, contender.standardOutput);
+            contender.wall.push_back(run.wallSeconds);
+            contender.cpu.push_back(run.cpuSeconds);
+        }
+    }
+    const long backPng = fileSize(folder + "back.png");
+    std::printf("\nPNG: %s RGBA picture (%.1f MB as ImageMagick wrote it), %d interleaved "
+                "rounds, medians; ratios to libspng's decode alone (PNG input) and to the PPM "
+                "(pixunfold)\n\n",
+                size.c_str(), static_cast<double>(fileSize(png)) / 1e6, options.rounds);
+    std::printf("| %-22s | %8s | %8s | %8s |\n", "program", "wall s", "cpu s", "ratio");
+    std::printf("|------------------------|----------|----------|----------|\n");
+    const std::size_t firstUnfold = contenders.size() - 2;
+    const double decode = median(contenders[0].wall);
+    const double ppm = median(contenders[firstUnfold].wall);
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+        const PngContender& contender = contenders[i];
+        const double wall = median(contender.wall);
+        std::printf("| %-22s | %8.3f | %8.3f | %8.2f |\n", contender.name.c_str(), wall,
+                    median(contender.cpu), wall / (i >= firstUnfold ? ppm : decode));
+    }
+    settle(outputs);
+    const long pngPeak = peakKilobytesOf({pixfold, png, output}, "/dev/null", folder);
+    settle(outputs);
+    const long pamPeak = peakKilobytesOf({pixfold, pam, output}, "/dev/null", folder);
+    settle(outputs);
+    const long interlacedPeak = peakKilobytesOf({pixfold, interlaced, output}, "/dev/null", folder);
+    const double narrowRun = median(contenders[1].wall);
+    const double wideRun = median(contenders[4].wall);
+    std::printf("\n16-bit PNG (%.1f MB): pixfold %.2f times the 8-bit PNG's time, %.2f times "
+                "libspng's decode of it alone\n",
+                static_cast<double>(fileSize(wide)) / 1e6, wideRun / narrowRun,
+                wideRun / median(contenders[3].wall));
+    std::printf("\npixfold peak resident memory: PNG %ld KiB, the same pixels as a PAM %ld KiB "
+                "(%+ld KiB), the PNG interlaced %ld KiB\n",
+                pngPeak, pamPeak, pngPeak - pamPeak, interlacedPeak);
+    std::printf("\npixunfold's PNG: %.1f MB, %.0f%% of the PPM\n",
+                static_cast<double>(backPng) / 1e6,
+                100.0 * static_cast<double>(backPng) /
+                    static_cast<double>(fileSize(folder + "back.ppm") > 0
+                                            ? fileSize(folder + "back.ppm")
+                                            : options.width * options.height * 3));
+    settle(outputs);
+#else
+    (void)options;
+    (void)folder;
+    std::puts("\nThis build reads no PNG: no PNG rows.");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fputs("usage: pixfold_bench [--size WIDTHxHEIGHT] [--rounds N] [--frames N] "
-                   "[--data FOLDER]\n",
+                   "[--data FOLDER] [--part png] [--library]\n",
                    stderr);
         return 1;
     }
@@ -456,6 +647,11 @@ int main(int argc, char** argv) {
     }
     mkdir(options.dataFolder.c_str(), 0755);
     const std::string folder = options.dataFolder + "/";
+    if (options.pngOnly) {
+        std::printf("%s\n", processorName().c_str());
+        timePng(options, folder);
+        return 0;
+    }
     const std::string image = folder + "bench.ppm";
     const std::string tiny = folder + "tiny.ppm";
     const std::string output = folder + "out.bin";
@@ -711,18 +907,18 @@ int main(int argc, char** argv) {
     timeDecodeInMemory(options.rounds);
     timeLibrary();
     timeFrameStream(folder, options.frames, options.rounds);
+    timePng(options, folder);
 
     settle(outputs);
-    const ProcessRun small = runOnce({pixfold, tiny, output}, discard);
+    const long small = peakKilobytesOf({pixfold, tiny, output}, discard, folder);
     settle(outputs);
-    const ProcessRun large = runOnce({pixfold, image, output}, discard);
+    const long large = peakKilobytesOf({pixfold, image, output}, discard, folder);
     settle(outputs);
-    const ProcessRun unfolded =
-        runOnce({pixunfold, "-f", "e888", width, height, records888, output}, discard);
+    const long unfolded = peakKilobytesOf(
+        {pixunfold, "-f", "e888", width, height, records888, output}, discard, folder);
     std::printf("\npixfold peak resident memory: 1x1 image %ld KiB, %ldx%ld image %ld KiB; "
                 "pixunfold e888 %ld KiB\n",
-                small.peakKilobytes, options.width, options.height, large.peakKilobytes,
-                unfolded.peakKilobytes);
+                small, options.width, options.height, large, unfolded);
     settle(outputs);
     return 0;
 }

@@ -45,17 +45,24 @@ enum class ErrorCode {
     forcedPathUnavailable, // PIXFOLD_FORCE_PATH names no pixel loop this processor runs
     cantCreateTemporary,   // the tools: an output that needs a temporary file, and the folder takes
                            // none
+    damagedPng,            // a PNG the decoder refuses: its reason is the detail
+    pngTooWide,            // a PNG wider than pixfold reads rows of
+    interlacedPngTooLarge, // an interlaced PNG too large to hold decoded
+    pngInputNotBuilt,      // a PNG input, in a build without PNG support
+    pngOutputNotBuilt,     // pixunfold: a .png output, in a build without PNG support
     // Notices: lines that report something and do not fail the run.
-    ignoredOption, // pixfold: an unknown short option, passed over
-    onlyFirstImage // another image follows the first, and -s was not given
+    ignoredOption,   // pixfold: an unknown short option, passed over
+    onlyFirstImage,  // another image follows the first, and -s was not given
+    onlyDefaultFrame // an animated PNG: its default image was converted, no other frame
 };
 
 // A run's outcome: the code, and what its message names.
 struct Result {
     ErrorCode code = ErrorCode::none;
-    std::string subject;             // the path or option value the message names
-    std::string detail;              // a second word it names: a missing path, an option as typed
-    char option = 0;                 // invalidHexValue: the option, as typed
+    std::string subject; // the path or option value the message names
+    std::string detail;  // a second word it names: a missing path, an option as typed, a PNG
+                         // decoder's reason
+    char option = 0;     // invalidHexValue: the option, as typed
     std::uint64_t actualBytes = 0;   // size messages: what the file holds...
     bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
     std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)

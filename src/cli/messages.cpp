@@ -182,10 +182,26 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
         return quoted("Can't create a temporary file in ", subject, "\n");
     case ErrorCode::forcedPathUnavailable:
         return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
+    case ErrorCode::damagedPng:
+        return quoted("PNG file ", subject, " is damaged: ") + result.detail + "\n";
+    case ErrorCode::pngTooWide:
+        return quoted("PNG file ", subject,
+                      " is wider than 1000000 pixels, which pixfold does not read\n");
+    case ErrorCode::interlacedPngTooLarge:
+        return quoted("PNG file ", subject,
+                      " is interlaced and over 1 GiB decoded: de-interlace it first"
+                      " (pngtopam -alphapam in.png | pixfold - out.yuv)\n");
+    case ErrorCode::pngInputNotBuilt:
+        return "PNG input needs a pixfold built with PNG support\n";
+    case ErrorCode::pngOutputNotBuilt:
+        return "PNG output needs a pixunfold built with PNG support\n";
     case ErrorCode::ignoredOption:
         return quoted("Ignoring unknown option ", subject, "\n");
     case ErrorCode::onlyFirstImage:
         return "Only the first image was converted; -s converts every image\n";
+    case ErrorCode::onlyDefaultFrame:
+        return quoted("Only the default image of the animated PNG ", subject,
+                      " was converted, none of its other frames\n");
     }
     return {};
 }

@@ -22,18 +22,21 @@ constexpr std::string_view pixfoldUsageText =
 constexpr std::string_view pixfoldHelpText =
     "Usage: pixfold [-f <e655|e655Z|e888|e888Alpha>] [-m RGB] [-t] [-1 hex] [-0 hex]"
     " [-a alphafile] [-s] [--] ppmfile yuvfile\n"
-    "Converts Netpbm images (P1 to P7) into headerless packed Y'CrCb records.\n"
+    "Converts PNG and Netpbm images (P1 to P7) into headerless packed Y'CrCb records.\n"
+    "A PNG is read by its signature, samples as stored (no gamma or colour profile).\n"
     " -f    output format (default: e888)\n"
     " -m    key colour, the mask value (RGB, hex): pixels of this colour are keyed\n"
-    " -t    transparency as the key: pixels whose alpha sample is 0 are keyed\n"
+    " -t    transparency as the key: pixels whose alpha sample (PNG alpha or tRNS, PAM\n"
+    "       alpha) is 0 are keyed\n"
     " -1    Z/Alpha value of keyed pixels (hex)\n"
     " -0    Z/Alpha value of every other pixel (hex; -O is the same)\n"
     " -a    e888Alpha: write the alpha stream to this file, not to standard output\n"
     " -s    convert every image of the input, one after another, into the output\n"
+    "       (PNG and Netpbm images, catenated: cat frames/*.png | pixfold -s - out.yuv)\n"
     " --    end of the options: the next argument is the input path\n"
     " --help     print this help and exit\n"
     " --version  print the version and exit\n"
-    "ppmfile '-' is standard input; yuvfile '-' and '-a -' are standard output.\n";
+    "ppmfile (PNG or Netpbm) '-' is standard input; yuvfile '-' and '-a -' are standard output.\n";
 
 struct FoldCommandLine {
     ConversionSettings settings;

@@ -4,7 +4,7 @@
 #include "entry.h"
 #include "files.h"
 #include "format/formats.h"
-#include "netpbm/ppm_reader.h"
+#include "image_input.h"
 #include "output/output.h"
 
 #include <algorithm>
@@ -54,14 +54,16 @@ struct FoldOutputs {
 };
 
 // A reader's failure, naming the input.
-Result inputFailure(Status status, const FoldCommandLine& line) {
-    return failure(status, line.inputPath);
+Result inputFailure(Result result, const FoldCommandLine& line) {
+    result.subject = line.inputPath;
+    return result;
 }
 
 // Streams one image's raster block by block: every block before a failure is
 // written, and the outputs are dropped whole after it.
-Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePlan& plan,
+Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& plan,
                      const FoldCommandLine& line, RasterBuffers& buffers, FoldOutputs& outputs) {
+    const PpmHeader& header = reader.raster.header;
     std::uint64_t remaining = pixelCount(header.width, header.height);
     const std::size_t bytesPerRecord = recordBytes(plan.format);
     // -t keys the pixels whose alpha sample is 0, after the pixel loop has
@@ -69,15 +71,13 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
     const bool keyTransparent = line.settings.transparencyKey && header.hasOpacity;
     const bool wide = isWide(header);
     std::uint8_t* alpha = buffers.alpha.empty() ? nullptr : buffers.alpha.data();
-    RasterReader raster;
-    raster.header = header;
     while (remaining > 0) {
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(remaining, blockPixels));
         std::size_t pixels = 0;
-        const Status got = readRaster(input, raster, sampleBytes(buffers), buffers.opacity.data(),
-                                      wanted, pixels);
-        if (got != Status::ok) {
+        const Result got = readImagePixels(input, reader, sampleBytes(buffers),
+                                           buffers.opacity.data(), wanted, pixels);
+        if (!succeeded(got)) {
             return inputFailure(got, line);
         }
         remaining -= pixels;
@@ -102,26 +102,24 @@ Result convertRaster(InputStream& input, const PpmHeader& header, const EncodePl
     return {};
 }
 
-// Whether a regular file holds another image after the first: white space,
-// then "P" and a digit 1 to 7. A pipe or a terminal is read no further.
-bool anotherImageFollows(InputStream& input) {
-    bool found = false;
-    if (!isRegularFile(input.descriptor) || findNextImage(input, found) != Status::ok || !found ||
-        readByte(input) != 'P') {
-        return false;
-    }
-    const int digit = peekByte(input);
-    return digit >= '1' && digit <= '7';
-}
-
 // Every image of the input: the first, and with -s each one that follows.
-Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine& line,
+Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
                      FoldOutputs& outputs, Notices& notices) {
+    const PpmHeader& header = reader.raster.header;
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
     while (true) {
         const EncodePlan plan = makeEncodePlan(line.settings, header.maxValue);
-        Result result = convertRaster(input, header, plan, line, buffers, outputs);
+        Result result = convertRaster(input, reader, plan, line, buffers, outputs);
+        bool animated = false;
+        if (succeeded(result)) {
+            result = inputFailure(finishImage(reader, animated), line);
+        }
+        if (animated && std::none_of(notices.begin(), notices.end(), [](const Result& notice) {
+                return notice.code == ErrorCode::onlyDefaultFrame;
+            })) {
+            notices.push_back(failure(ErrorCode::onlyDefaultFrame, line.inputPath));
+        }
         if (succeeded(result) && !line.imageStream && anotherImageFollows(input)) {
             notices.push_back(failure(ErrorCode::onlyFirstImage));
         }
@@ -129,12 +127,12 @@ Result convertImages(InputStream& input, PpmHeader header, const FoldCommandLine
             return result;
         }
         bool another = false;
-        Status next = findNextImage(input, another);
-        if (next == Status::ok && another) {
-            next = readPpmHeader(input, header);
+        Result next = inputFailure(failure(findNextImage(input, another)), line);
+        if (succeeded(next) && another) {
+            next = inputFailure(readImageHeader(input, reader), line);
         }
-        if (next != Status::ok || !another) {
-            return inputFailure(next, line);
+        if (!succeeded(next) || !another) {
+            return next;
         }
     }
 }
@@ -190,18 +188,19 @@ Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, Fold
     return result;
 }
 
-Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices& notices) {
-    PpmHeader header;
+Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
+                        Notices& notices) {
     // Without -s, a pipe is read no further than the first image: its header a
     // byte a read, a binary raster (bitmaps too) exactly. Text rasters are read
     // buffered, as they can't be read to their end without a byte past it.
     const bool exact = !line.imageStream && !isRegularFile(input.descriptor);
     input.refillLimit = exact ? 1 : 0;
-    const Status headerRead = readPpmHeader(input, header);
-    if (headerRead != Status::ok) {
+    const Result headerRead = readImageHeader(input, reader);
+    if (!succeeded(headerRead)) {
         return inputFailure(headerRead, line);
     }
-    if (header.kind != RasterKind::binary && header.kind != RasterKind::bitmap) {
+    const RasterKind kind = reader.raster.header.kind;
+    if (kind != RasterKind::binary && kind != RasterKind::bitmap) {
         input.refillLimit = 0;
     }
     FoldOutputs outputs;
@@ -210,7 +209,7 @@ Result convertOpenInput(InputStream& input, const FoldCommandLine& line, Notices
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
     Result result = placeOutputs(line, identifyDescriptor(input.descriptor), outputs);
     if (succeeded(result)) {
-        result = convertImages(input, header, line, outputs, notices);
+        result = convertImages(input, reader, line, outputs, notices);
     }
     OutputFile* const files[] = {&outputs.records, &outputs.alphaFile};
     return finishOutputs(files, 2, result);
@@ -223,10 +222,12 @@ Result runFold(const FoldCommandLine& line, Notices& notices) {
         return failure(pathStatus(), pathChoice().forcedName);
     }
     InputStream input;
+    ImageReader reader;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
-        result = convertOpenInput(input, line, notices);
+        result = convertOpenInput(input, reader, line, notices);
     }
+    closeImage(reader);
     closeInput(input);
     return result;
 }

@@ -29,6 +29,7 @@ constexpr std::string_view pixunfoldHelpText =
     " -1    key value that matches (default: any value but 0)\n"
     " -s    the record file holds any whole number of frames: write them all\n"
     " --    end of the options\n"
+    "A ppmfile or maskfile whose name ends in .png is written as PNG (8-bit RGB, or grey).\n"
     " --help     print this help and exit\n"
     " --version  print the version and exit\n"
     "recordfile or alphafile '-' is standard input; ppmfile or maskfile '-' is standard output.\n";

@@ -7,6 +7,7 @@
 #include "format/formats.h"
 #include "netpbm/ppm_writer.h"
 #include "output/output.h"
+#include "png/png_writer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,7 +30,17 @@ struct UnfoldFiles {
     Input alpha; // open only when the key plane of e888Alpha is written
     OutputFile picture;
     OutputFile keyPlane;
+    PngPictureWriter pngPicture; // for paths that end in .png
+    PngPictureWriter pngKeyPlane;
 };
+
+bool pictureIsPng(const UnfoldCommandLine& line) {
+    return namesPng(line.picturePath);
+}
+
+bool keyPlaneIsPng(const UnfoldCommandLine& line) {
+    return line.keyPlanePath != nullptr && namesPng(line.keyPlanePath);
+}
 
 struct Buffers {
     std::vector<std::uint8_t> records;
@@ -166,16 +177,30 @@ Result readFailure(const Input& input) {
     return failure(ErrorCode::cantReadInput, input.path);
 }
 
+// A picture's start: its Netpbm header, or a PNG's signature and header.
+Result startPicture(const UnfoldCommandLine& line, bool png, const char* magic, int channels,
+                    OutputFile& output, PngPictureWriter& writer) {
+    if (png) {
+        return startPngPicture(writer, output, static_cast<std::uint32_t>(line.width),
+                               static_cast<std::uint32_t>(line.height), channels);
+    }
+    const std::string header = netpbmHeader(magic, line.width, line.height);
+    return writeOutput(output, reinterpret_cast<const std::uint8_t*>(header.data()), header.size());
+}
+
 Result writeHeaders(const UnfoldCommandLine& line, UnfoldFiles& files) {
-    const std::string picture = netpbmHeader("P6", line.width, line.height);
-    Result result = writeOutput(
-        files.picture, reinterpret_cast<const std::uint8_t*>(picture.data()), picture.size());
+    Result result =
+        startPicture(line, pictureIsPng(line), "P6", 3, files.picture, files.pngPicture);
     if (succeeded(result) && line.keyPlanePath != nullptr) {
-        const std::string keyPlane = netpbmHeader("P5", line.width, line.height);
-        result = writeOutput(files.keyPlane, reinterpret_cast<const std::uint8_t*>(keyPlane.data()),
-                             keyPlane.size());
+        result =
+            startPicture(line, keyPlaneIsPng(line), "P5", 1, files.keyPlane, files.pngKeyPlane);
     }
     return result;
+}
+
+Result writePicture(bool png, OutputFile& output, PngPictureWriter& writer,
+                    const std::uint8_t* bytes, std::size_t count) {
+    return png ? writePngPixels(writer, bytes, count) : writeOutput(output, bytes, count);
 }
 
 Result unfoldImage(const UnfoldCommandLine& line, const Sizes& sizes, const DecodePlan& plan,
@@ -197,9 +222,11 @@ Result unfoldImage(const UnfoldCommandLine& line, const Sizes& sizes, const Deco
                                           (image + 1) * sizes.imageAlphaBytes);
         }
         decodeBlock(line, plan, count, buffers);
-        result = writeOutput(files.picture, buffers.samples.data(), count * 3);
+        result = writePicture(pictureIsPng(line), files.picture, files.pngPicture,
+                              buffers.samples.data(), count * 3);
         if (succeeded(result) && line.keyPlanePath != nullptr) {
-            result = writeOutput(files.keyPlane, buffers.keyPlane.data(), count);
+            result = writePicture(keyPlaneIsPng(line), files.keyPlane, files.pngKeyPlane,
+                                  buffers.keyPlane.data(), count);
         }
         remaining -= count;
     }
@@ -237,6 +264,9 @@ Result unfoldImages(const UnfoldCommandLine& line, const Sizes& sizes, UnfoldFil
 Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
     const Sizes sizes = sizesOf(line);
     Result result = checkRegularSizes(line, sizes, files);
+    if (succeeded(result) && !pngBuilt && (pictureIsPng(line) || keyPlaneIsPng(line))) {
+        result = failure(ErrorCode::pngOutputNotBuilt);
+    }
     if (succeeded(result)) {
         result = resolveOutput(line.picturePath, files.picture);
     }
@@ -270,6 +300,8 @@ Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*
     if (succeeded(result)) {
         result = unfoldOpenInputs(line, files);
     }
+    closePngPicture(files.pngPicture);
+    closePngPicture(files.pngKeyPlane);
     closeInput(files.records.stream);
     closeInput(files.alpha.stream);
     return result;

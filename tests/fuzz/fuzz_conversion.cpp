@@ -7,7 +7,7 @@
 //  - on failure, no output file at all: outputs appear whole or not at all;
 //  - the alpha stream only ever holds whole 4-byte values.
 #include "format/formats.h"
-#include "netpbm/ppm_reader.h"
+#include "image_input.h"
 #include "pixfold/run.h"
 
 #include <unistd.h>
@@ -64,14 +64,16 @@ struct Expectation {
     std::uint64_t pixels = 0;
 };
 
-// What the reader makes of the first image, block by block as a run reads it.
+// What the reader makes of the first image (Netpbm or PNG), block by block
+// as a run reads it, a PNG to its end.
 Expectation expect(const std::uint8_t* data, std::size_t size) {
     Expectation result;
     pixfold::InputStream stream = pixfold::memoryInput(data, size);
-    pixfold::RasterReader raster;
-    result.headerGood = pixfold::readPpmHeader(stream, raster.header) == pixfold::Status::ok;
+    pixfold::ImageReader reader;
+    const pixfold::PpmHeader& header = reader.raster.header;
+    result.headerGood = pixfold::succeeded(pixfold::readImageHeader(stream, reader));
     if (result.headerGood) {
-        result.pixels = pixfold::pixelCount(raster.header.width, raster.header.height);
+        result.pixels = pixfold::pixelCount(header.width, header.height);
         std::vector<std::uint16_t> room(pixfold::blockPixels * 4); // 8 bytes a pixel
         auto* samples = reinterpret_cast<std::uint8_t*>(room.data());
         std::vector<std::uint8_t> opacity(pixfold::blockPixels);
@@ -80,14 +82,17 @@ Expectation expect(const std::uint8_t* data, std::size_t size) {
             const auto wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(remaining, pixfold::blockPixels));
             std::size_t pixels = 0;
-            if (pixfold::readRaster(stream, raster, samples, opacity.data(), wanted, pixels) !=
-                pixfold::Status::ok) {
+            if (!pixfold::succeeded(pixfold::readImagePixels(stream, reader, samples,
+                                                             opacity.data(), wanted, pixels))) {
                 break;
             }
             remaining -= pixels;
         }
-        result.complete = remaining == 0;
+        bool animated = false;
+        result.complete =
+            remaining == 0 && pixfold::succeeded(pixfold::finishImage(reader, animated));
     }
+    pixfold::closeImage(reader);
     return result;
 }
 

@@ -1,0 +1,41 @@
+// PNGs made to order for the tests: any colour type and bit depth, tRNS,
+// Adam7, and chunks of one's own, deflated as stored blocks (no compression,
+// so no library is needed to make them).
+#pragma once
+
+#include "support/files.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pixfold::testing_support {
+
+struct PngPicture {
+    int width = 1;
+    int height = 1;
+    int bitDepth = 8;
+    int colourType = 2; // 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGB and alpha
+    bool interlaced = false;
+    std::vector<std::uint16_t> samples; // width * height * channels; palette indices for type 3
+    std::vector<std::array<std::uint8_t, 3>> palette;
+    Bytes transparency; // the tRNS chunk's data, if any
+    Bytes beforeImage;  // whole chunks between the header chunks and IDAT
+    Bytes afterImage;   // whole chunks between the last IDAT and IEND
+};
+
+// Samples a pixel of the colour type: 1, 3, 1, 2, 4.
+int channelsOf(int colourType);
+
+// One chunk: length, type, data and CRC.
+Bytes pngChunk(const std::string& type, const Bytes& data);
+
+// The whole file; idatSize splits the deflated data into IDAT chunks of that
+// many bytes (0: one chunk).
+Bytes makePng(const PngPicture& picture, std::size_t idatSize = 0);
+
+// A tRNS chunk's data for a grey or RGB colour key: two bytes a sample.
+Bytes colourKeyData(const std::vector<std::uint16_t>& key);
+
+} // namespace pixfold::testing_support
