@@ -111,7 +111,12 @@ constexpr EightBitScales eightBitScales = eightBitScalesOf();
 } // namespace
 
 ConversionScale makeConversionScale(std::int32_t maxValue) {
-    return maxValue < 256 ? eightBitScales.conversion[maxValue] : conversionScaleOf(maxValue);
+    if (maxValue < 256) {
+        return eightBitScales.conversion[maxValue];
+    }
+    ConversionScale scale; // 16-bit samples never take the quick path
+    scale.maxValue = maxValue;
+    return scale;
 }
 
 EstimateScale makeEstimateScale(std::int32_t maxValue) {

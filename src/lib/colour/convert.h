@@ -46,6 +46,8 @@ struct ConversionScale {
     std::int32_t negativeLimit = 65280000; // 256000 m: numerators below it are negative differences
 };
 
+// The quick path holds for maximum values 1 to 255; above them the scale
+// keeps only maxValue, as 16-bit samples never take it.
 ConversionScale makeConversionScale(std::int32_t maxValue);
 
 struct QuickCodes {
