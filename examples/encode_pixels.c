@@ -1,4 +1,4 @@
-/* Encodes the five colours of the README's records table with libpixfold and
+/* Encodes the five colours of docs/records.md's records table with libpixfold and
  * prints each one's e888 and e655 record, as the table shows them. */
 #include <pixfold/pixfold.h>
 
