@@ -572,14 +572,12 @@ template <OutputFormat format> constexpr std::array<std::uint8_t, 64> valueIndex
 }
 
 // Intrinsics, 16 pixels a step in one pass: the words the compiler's loops
-// keep in memory between passes stay in registers here (e888 0.47 to 0.38 ns
-// a pixel). The flags of a span's groups are kept and its flagged pixels
-// settled after it, so that no call sits in the loop to push its values out
-// of registers; and each group is stored as a whole 64-byte vector, its last
-// 16 bytes overwritten by the next group, where the output has room for them
-// (a masked byte store is several times slower on AMD processors). With the
-// one-instruction guard test and the saturating clamp, e888 went from 0.41
-// to 0.27 ns a pixel.
+// keep in memory between passes stay in registers here. The flags of a
+// span's groups are kept and its flagged pixels settled after it, so that no
+// call sits in the loop to push its values out of registers; and each group
+// is stored as a whole 64-byte vector, its last 16 bytes overwritten by the
+// next group, where the output has room for them (a masked byte store is
+// slower on AMD processors). What each step gained: docs/performance.md.
 template <OutputFormat format>
 PIXFOLD_DECODE_AVX512 void decodeAvx512Format(const std::uint8_t* records, std::size_t pixelCount,
                                               const DecodePlan& plan, std::uint8_t* samples) {
@@ -691,8 +689,8 @@ DecodePlan makeDecodePlan(OutputFormat format, Path path, PixelLayout layout, Ke
     plan.path = runnablePath(path);
     plan.layout = layout;
     plan.test = test;
-    // e655's table: one lookup a pixel, 0.9 ns on random values, against 6 ns
-    // for the portable loop's arithmetic; the vector loops compute faster.
+    // e655's table: one lookup a pixel beats the portable loop's arithmetic;
+    // the vector loops compute faster (docs/performance.md).
     if (!usesLayout888(format) && plan.path == Path::portable) {
         plan.table655 = sharedTable655();
     }

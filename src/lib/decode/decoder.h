@@ -61,7 +61,7 @@ struct DecodePlan {
     KeyPlaneTest test;
     // e655 and e655Z on the portable path: the samples of every 16-bit value,
     // as the bytes red, green, blue, 0 in memory. One table for the process in
-    // static storage, filled on first use (0.1 ms) and never changed after.
+    // static storage, filled on first use and never changed after.
     const std::uint32_t* table655 = nullptr;
 };
 

@@ -286,7 +286,7 @@ PixelBlock shortBlock(const InputStream& input, std::size_t pixels) {
 // The raster sits at the end of samples' room (4 bytes a pixel), so that each
 // pixel's samples are taken before its spread pixel, stored as 4 bytes of which
 // the next pixel overwrites the last, can reach them: one load and one store a
-// pixel, 2.5 times faster than byte stores.
+// pixel, where byte stores took several.
 template <std::int32_t depth>
 void spreadSamples(const std::uint8_t* raster, std::size_t pixelCount, std::uint8_t* samples,
                    std::uint8_t* opacity) {
