@@ -149,4 +149,52 @@ Bytes makePng(const PngPicture& picture, std::size_t idatSize) {
     return concatenate({png, picture.afterImage, pngChunk("IEND", {})});
 }
 
+std::uint32_t nextRandom(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed) {
+    PngPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bitDepth = depth;
+    picture.colourType = colourType;
+    const int channels = channelsOf(colourType);
+    const std::uint32_t limit = colourType == 3 ? (1u << depth) - (depth > 1 ? 1 : 0) : 1u << depth;
+    for (int i = 0; i < width * height; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const bool alpha = (colourType == 4 || colourType == 6) && c == channels - 1;
+            const std::uint32_t value = i % 5 == 0 && i > 0
+                                            ? picture.samples[static_cast<std::size_t>(c)]
+                                        : alpha && i % 3 == 0 ? 0
+                                                              : nextRandom(seed) % limit;
+            picture.samples.push_back(static_cast<std::uint16_t>(value));
+        }
+    }
+    if (colourType == 3) {
+        for (std::uint32_t i = 0; i < limit; ++i) {
+            picture.palette.push_back({static_cast<std::uint8_t>(nextRandom(seed)),
+                                       static_cast<std::uint8_t>(i * 3),
+                                       static_cast<std::uint8_t>(nextRandom(seed))});
+        }
+    }
+    return picture;
+}
+
+Bytes transparencyOf(const PngPicture& picture) {
+    if (picture.colourType == 3) {
+        Bytes alphas = {0};
+        for (std::size_t i = 1; i < (picture.palette.size() + 1) / 2; ++i) {
+            alphas.push_back(static_cast<std::uint8_t>(i * 37));
+        }
+        return alphas;
+    }
+    const int channels = channelsOf(picture.colourType);
+    return colourKeyData(
+        std::vector<std::uint16_t>(picture.samples.begin(), picture.samples.begin() + channels));
+}
+
 } // namespace pixfold::testing_support

@@ -38,4 +38,16 @@ Bytes makePng(const PngPicture& picture, std::size_t idatSize = 0);
 // A tRNS chunk's data for a grey or RGB colour key: two bytes a sample.
 Bytes colourKeyData(const std::vector<std::uint16_t>& key);
 
+// The tests' random numbers (xorshift): the next of state.
+std::uint32_t nextRandom(std::uint32_t& state);
+
+// Random samples below 2^depth, every fifth pixel the same as the first (so
+// that a colour key and -m find some), alpha 0 on every third pixel, and for
+// palettes an index below entries.
+PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed);
+
+// The tRNS chunk of each colour type that has one: the first pixel's colour
+// as the key, or alphas for the first palette entries (0 for the first).
+Bytes transparencyOf(const PngPicture& picture);
+
 } // namespace pixfold::testing_support
