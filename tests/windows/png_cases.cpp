@@ -115,6 +115,14 @@ void writeDamaged(const std::string& folder) {
     const Bytes huge = concatenate(
         {cut(8), pngChunk("IHDR", {0, 0x0F, 0x42, 0x40, 0x7F, 0xFF, 0xFF, 0xFF, 8, 6, 0, 0, 0}),
          pngChunk("IDAT", {0x78, 0x01}), pngChunk("IEND", {})});
+    // The image data's deflate stream damaged inside chunks whose CRCs hold:
+    // a block of a type deflate does not have, and the stream cut short.
+    const auto rechunked = [&](std::size_t keep, std::uint8_t blockHeader) {
+        Bytes data(good.begin() + static_cast<long>(firstIdat + 8),
+                   good.begin() + static_cast<long>(firstIdat + 8 + keep));
+        data[2] = blockHeader;
+        return concatenate({cut(firstIdat), pngChunk("IDAT", data), pngChunk("IEND", {})});
+    };
     const std::vector<std::pair<const char*, Bytes>> cases = {
         {"header-crc", flipped(8 + 8 + 13)},
         {"trns-crc", flipped(find("tRNS") + 4 + picture.transparency.size())},
@@ -125,6 +133,8 @@ void writeDamaged(const std::string& folder) {
         {"second-plte", makePng(secondPalette)},
         {"palette-index", makePng(badIndex)},
         {"huge-header", huge},
+        {"deflate-block-type", rechunked(400, 0x06)},
+        {"deflate-cut", rechunked(300, good[firstIdat + 10])},
     };
     for (const auto& [name, bytes] : cases) {
         writeFile(folder + "/" + name + ".png", bytes);
