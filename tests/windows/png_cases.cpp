@@ -54,6 +54,8 @@ void writeGood(const std::string& folder) {
             }
         }
     }
+    // One past the 64 KiB a read takes at a time: 16-bit RGBA, 96000 bytes.
+    writeFile(folder + "/t6-d16-200.png", makePng(randomPicture(6, 16, 200, 60, 16), 8192));
     // A palette of 256 entries, every index used, and one of a single entry.
     PngPicture full = randomPicture(3, 8, 64, 4, 17);
     full.palette.push_back({1, 2, 3});
