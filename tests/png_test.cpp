@@ -333,7 +333,7 @@ TEST_F(PngFiles, WholePngChunkChecksAgreeWithTheDecoder) {
     palette.transparency = transparencyOf(palette);
     PngPicture rgb = randomPicture(2, 16, 6, 3, 42);
     rgb.transparency = transparencyOf(rgb);
-    const Bytes text = pngChunk("tEXt", bytesOf("Comment\0x"));
+    const Bytes text = pngChunk("tEXt", concatenate({bytesOf("Comment"), Bytes{0, 'x'}}));
     const Bytes trns = pngChunk("tRNS", palette.transparency);
     const auto png = [](PngPicture picture, auto change) {
         change(picture);
