@@ -13,6 +13,10 @@
 //
 // Encoding: WIC's PNG encoder, rows without a filter, into a stream in memory
 // whose bytes go out through writePngBytes once the PNG is whole.
+//
+// Built for Windows only (CMake picks it there); elsewhere it is empty, as
+// the other Windows sources are, for the tools that read every source.
+#ifdef _WIN32
 #include "png/png_codec.h"
 
 #include <windows.h>
@@ -213,7 +217,8 @@ Result decideTurn(PngDecoder& decoder) {
     if (header.colourType == 3 || format.indexed) {
         // Indices are the PNG's own when the PNG has a palette; a grey image
         // given as indices is read through the frame's palette, 8 bits.
-        const bool exact = header.colourType == 3 ? format.indexed : depth <= 8;
+        const bool exact =
+            header.colourType == 3 ? format.indexed : header.colourType == 0 && depth <= 8;
         decoder.turn =
             header.colourType == 3 && format.bits == depth ? RowTurn::copy : RowTurn::samples;
         return exact ? Result{}
@@ -361,7 +366,7 @@ Result startDecoding(PngDecoder& decoder) {
         return systemFailure("the system's decoder gives another size than its header");
     }
     for (const FrameFormat& format : frameFormats) {
-        if (IsEqualGUID(pixelFormat, *format.guid)) {
+        if (IsEqualGUID(pixelFormat, *format.guid) != 0) {
             decoder.format = &format;
         }
     }
@@ -429,7 +434,7 @@ Result decodePngScanline(PngDecoder& decoder, std::uint8_t* into, std::size_t si
     // WIC gives an interlaced image's rows in their final order.
     pass = -1;
     if (decoder.frame == nullptr) {
-        const Result result = startDecoding(decoder);
+        Result result = startDecoding(decoder);
         if (!succeeded(result)) {
             return result;
         }
@@ -565,7 +570,7 @@ Result openPngEncoder(PngSink& sink, std::uint32_t width, std::uint32_t height, 
     if (SUCCEEDED(status)) {
         status = encoder->frame->SetPixelFormat(&format);
     }
-    if (FAILED(status) || !IsEqualGUID(format, wanted)) {
+    if (FAILED(status) || IsEqualGUID(format, wanted) == 0) {
         closePngEncoder(encoder);
         encoder = nullptr;
         return failure(ErrorCode::cantWriteOutput);
@@ -613,3 +618,4 @@ void closePngEncoder(PngEncoder* encoder) {
 }
 
 } // namespace pixfold
+#endif
