@@ -67,6 +67,11 @@ void writeGood(const std::string& folder) {
     single.palette.resize(1);
     std::fill(single.samples.begin(), single.samples.end(), std::uint16_t{0});
     writeFile(folder + "/t3-d1-one-entry.png", makePng(single));
+    // An animated PNG: its default image, acTL before it and a frame after.
+    PngPicture animated = randomPicture(6, 8, 9, 5, 45);
+    animated.beforeImage = pngChunk("acTL", {0, 0, 0, 2, 0, 0, 0, 0});
+    animated.afterImage = pngChunk("fcTL", Bytes(26, 0));
+    writeFile(folder + "/t6-d8-animated.png", makePng(animated));
     // Chunks a decoder passes over: tRNS out of place or of the wrong length,
     // a grey image's PLTE.
     PngPicture palette = randomPicture(3, 4, 9, 5, 41);
