@@ -90,7 +90,6 @@ constexpr WICPngFilterOption filterChoice = WICPngFilterNone;
 } // namespace
 
 struct PngDecoder {
-    PngSource* source = nullptr;
     std::vector<std::uint8_t> png; // the whole PNG, signature to IEND
     PngHeader header;
     std::uint64_t imageDataBytes = 0;
@@ -404,7 +403,6 @@ Result startDecoding(PngDecoder& decoder) {
 
 Result openPngDecoder(PngSource& source, PngDecoder*& decoder, PngHeader& header) {
     decoder = new PngDecoder;
-    decoder->source = &source;
     // The whole PNG, up to the end of IEND and no further.
     // The vector's capacity grows by doubling, and only what is read is written.
     std::vector<std::uint8_t>& png = decoder->png;
