@@ -50,4 +50,21 @@ PngPicture randomPicture(int colourType, int depth, int width, int height, std::
 // as the key, or alphas for the first palette entries (0 for the first).
 Bytes transparencyOf(const PngPicture& picture);
 
+// A PNG damaged in one way, named for it.
+struct DamagedPng {
+    std::string name;
+    Bytes bytes;
+};
+
+// The good PNG the damaged ones are made from: 40 x 30, a palette of 4 bits
+// with tRNS, IDAT chunks of 400 bytes.
+Bytes undamagedPng();
+
+// Every way of damage the readers must refuse with one line: CRCs of the
+// header, tRNS and image data; a flipped image data byte; the file cut in
+// and between IDATs and before IEND; a second PLTE; a palette index past
+// the palette; a tiny file claiming 1000000 x 2147483647 RGBA pixels; and
+// deflate streams damaged inside chunks whose CRCs hold.
+std::vector<DamagedPng> damagedPngs();
+
 } // namespace pixfold::testing_support

@@ -99,52 +99,8 @@ void writeGood(const std::string& folder) {
 }
 
 void writeDamaged(const std::string& folder) {
-    PngPicture picture = randomPicture(3, 4, 40, 30, 99);
-    picture.transparency = transparencyOf(picture);
-    const Bytes good = makePng(picture, 400);
-    const auto find = [&](const char* type) {
-        return static_cast<std::size_t>(std::search(good.begin(), good.end(), type, type + 4) -
-                                        good.begin());
-    };
-    const auto flipped = [&](std::size_t at) {
-        Bytes bytes = good;
-        bytes[at] ^= 0x40;
-        return bytes;
-    };
-    const auto cut = [&](std::size_t end) {
-        return Bytes(good.begin(), good.begin() + static_cast<long>(end));
-    };
-    const std::size_t firstIdat = find("IDAT") - 4;
-    PngPicture secondPalette = picture;
-    secondPalette.beforeImage = pngChunk("PLTE", {1, 2, 3});
-    PngPicture badIndex = picture;
-    badIndex.samples[17] = static_cast<std::uint16_t>(picture.palette.size());
-    const Bytes huge = concatenate(
-        {cut(8), pngChunk("IHDR", {0, 0x0F, 0x42, 0x40, 0x7F, 0xFF, 0xFF, 0xFF, 8, 6, 0, 0, 0}),
-         pngChunk("IDAT", {0x78, 0x01}), pngChunk("IEND", {})});
-    // The image data's deflate stream damaged inside chunks whose CRCs hold:
-    // a block of a type deflate does not have, and the stream cut short.
-    const auto rechunked = [&](std::size_t keep, std::uint8_t blockHeader) {
-        Bytes data(good.begin() + static_cast<long>(firstIdat + 8),
-                   good.begin() + static_cast<long>(firstIdat + 8 + keep));
-        data[2] = blockHeader;
-        return concatenate({cut(firstIdat), pngChunk("IDAT", data), pngChunk("IEND", {})});
-    };
-    const std::vector<std::pair<const char*, Bytes>> cases = {
-        {"header-crc", flipped(8 + 8 + 13)},
-        {"trns-crc", flipped(find("tRNS") + 4 + picture.transparency.size())},
-        {"idat-crc", flipped(firstIdat + 8 + 400)},
-        {"idat-data", flipped(firstIdat + 8 + 200)},
-        {"cut-in-idat", cut(firstIdat + 100)},
-        {"no-iend", cut(find("IEND") - 4)},
-        {"second-plte", makePng(secondPalette)},
-        {"palette-index", makePng(badIndex)},
-        {"huge-header", huge},
-        {"deflate-block-type", rechunked(400, 0x06)},
-        {"deflate-cut", rechunked(300, good[firstIdat + 10])},
-    };
-    for (const auto& [name, bytes] : cases) {
-        writeFile(folder + "/" + name + ".png", bytes);
+    for (const DamagedPng& damaged : damagedPngs()) {
+        writeFile(folder + "/" + damaged.name + ".png", damaged.bytes);
     }
 }
 
