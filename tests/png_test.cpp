@@ -13,7 +13,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #if PIXFOLD_TEST_SPNG
@@ -26,59 +28,6 @@ namespace {
 using namespace testing_support;
 
 constexpr char notBuilt[] = "PNG input needs a pixfold built with PNG support\n";
-
-std::uint32_t nextRandom(std::uint32_t& state) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-}
-
-// Random samples below 2^depth, every fifth pixel the same as the first (so
-// that a colour key and -m find some), alpha 0 on every third pixel, and for
-// palettes an index below entries.
-PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed) {
-    PngPicture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.bitDepth = depth;
-    picture.colourType = colourType;
-    const int channels = channelsOf(colourType);
-    const std::uint32_t limit = colourType == 3 ? (1u << depth) - (depth > 1 ? 1 : 0) : 1u << depth;
-    for (int i = 0; i < width * height; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            const bool alpha = (colourType == 4 || colourType == 6) && c == channels - 1;
-            const std::uint32_t value = i % 5 == 0 && i > 0
-                                            ? picture.samples[static_cast<std::size_t>(c)]
-                                        : alpha && i % 3 == 0 ? 0
-                                                              : nextRandom(seed) % limit;
-            picture.samples.push_back(static_cast<std::uint16_t>(value));
-        }
-    }
-    if (colourType == 3) {
-        for (std::uint32_t i = 0; i < limit; ++i) {
-            picture.palette.push_back({static_cast<std::uint8_t>(nextRandom(seed)),
-                                       static_cast<std::uint8_t>(i * 3),
-                                       static_cast<std::uint8_t>(nextRandom(seed))});
-        }
-    }
-    return picture;
-}
-
-// The tRNS chunk of each colour type that has one: the first pixel's colour
-// as the key, or alphas for the first palette entries (0 for the first).
-Bytes transparencyOf(const PngPicture& picture) {
-    if (picture.colourType == 3) {
-        Bytes alphas = {0};
-        for (std::size_t i = 1; i < (picture.palette.size() + 1) / 2; ++i) {
-            alphas.push_back(static_cast<std::uint8_t>(i * 37));
-        }
-        return alphas;
-    }
-    const int channels = channelsOf(picture.colourType);
-    return colourKeyData(
-        std::vector<std::uint16_t>(picture.samples.begin(), picture.samples.begin() + channels));
-}
 
 class PngFiles : public testing::Test {
   protected:
@@ -297,70 +246,38 @@ TEST_F(PngFiles, SixteenBitSamplesGiveTheFormulasCodes) {
 
 // The cases a damaged file can make, each against a good PNG of 2 IDAT chunks.
 TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
-    PngPicture picture = randomPicture(3, 4, 40, 30, 99);
-    picture.transparency = transparencyOf(picture);
-    const Bytes good = makePng(picture, 400);
-    const auto find = [&](const char* type) {
-        return static_cast<std::size_t>(std::search(good.begin(), good.end(), type, type + 4) -
-                                        good.begin());
-    };
-    const std::size_t firstIdat = find("IDAT") - 4;
-    const std::size_t iend = find("IEND") - 4;
-    const auto flipped = [&](std::size_t at) {
-        Bytes bytes = good;
-        bytes[at] ^= 0x40;
-        return bytes;
-    };
-    const auto cut = [&](std::size_t end) {
-        return Bytes(good.begin(), good.begin() + static_cast<long>(end));
-    };
-    // A tiny file whose header claims 1000000 x 2147483647 RGBA pixels.
-    Bytes huge = cut(8);
-    huge = concatenate(
-        {huge, pngChunk("IHDR", {0, 0x0F, 0x42, 0x40, 0x7F, 0xFF, 0xFF, 0xFF, 8, 6, 0, 0, 0}),
-         pngChunk("IDAT", {0x78, 0x01}), pngChunk("IEND", {})});
-    PngPicture unordered = picture;
-    unordered.beforeImage = pngChunk("PLTE", {1, 2, 3});
-    PngPicture badIndex = picture;
-    badIndex.samples[17] = static_cast<std::uint16_t>(picture.palette.size());
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        std::string message; // after "PNG file '<path>' is damaged: " unless it starts so
+    // The reasons that are pixfold's own, after "PNG file '<path>' is damaged: ";
+    // the others are the decoder's.
+    const std::map<std::string, std::string> reasons = {
+        {"header-crc", "invalid chunk checksum"},
+        {"cut-in-first-idat", "it ends before its IEND chunk"},
+        {"cut-between-idats", "it ends before its IEND chunk"},
+        {"cut-in-last-idat", "it ends before its IEND chunk"},
+        {"no-iend", "it ends before its IEND chunk"},
+        {"palette-index", "a pixel's palette index is past the palette's end"},
     };
     const std::string damaged = "is damaged: ";
-    const std::vector<Case> cases = {
-        {"header CRC", flipped(8 + 8 + 13), "invalid chunk checksum"},
-        {"tRNS CRC", flipped(find("tRNS") + 4 + picture.transparency.size()), ""},
-        {"image data CRC", flipped(firstIdat + 8 + 400), ""},
-        {"image data", flipped(firstIdat + 8 + 200), ""},
-        {"cut in the first IDAT", cut(firstIdat + 100), "it ends before its IEND chunk"},
-        {"cut between IDATs", cut(firstIdat + 8 + 400 + 4), "it ends before its IEND chunk"},
-        {"cut in the last IDAT", cut(iend - 10), "it ends before its IEND chunk"},
-        {"no IEND", cut(iend), "it ends before its IEND chunk"},
-        {"second PLTE", makePng(unordered), ""},
-        {"palette index", makePng(badIndex), "a pixel's palette index is past the palette's end"},
-        {"huge header", huge, ""},
-    };
     const std::string input = folder.path("in.png");
     const std::string output = folder.path("out.yuv");
-    for (const Case& c : cases) {
+    Bytes huge;
+    for (const DamagedPng& c : damagedPngs()) {
         writeFile(input, c.bytes);
         writeFile(output, bytesOf("previous"));
         const ToolRun run = runTool({"-f", "e888Alpha", "-a", folder.path("a"), input, output});
-        EXPECT_EQ(run.status, 1) << c.what;
+        EXPECT_EQ(run.status, 1) << c.name;
         std::string expected = notBuilt;
         if (pngBuilt) {
             expected = "PNG file '" + input + "' ";
             expected += damaged;
         }
-        EXPECT_EQ(run.standardError.rfind(expected, 0), 0u) << c.what << ": " << run.standardError;
-        if (pngBuilt && !c.message.empty()) {
-            EXPECT_EQ(run.standardError, expected + c.message + "\n") << c.what;
+        EXPECT_EQ(run.standardError.rfind(expected, 0), 0u) << c.name << ": " << run.standardError;
+        if (pngBuilt && reasons.count(c.name) > 0) {
+            EXPECT_EQ(run.standardError, expected + reasons.at(c.name) + "\n") << c.name;
         }
         EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 1);
-        EXPECT_EQ(readFile(output), bytesOf("previous")) << c.what;
-        EXPECT_FALSE(std::filesystem::exists(folder.path("a"))) << c.what;
+        EXPECT_EQ(readFile(output), bytesOf("previous")) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(folder.path("a"))) << c.name;
+        huge = c.name == "huge-header" ? c.bytes : huge;
     }
     // Bounded memory: the huge header's run stays far below one of its rows.
     writeFile(input, huge);
@@ -368,12 +285,206 @@ TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
     const ProcessRun run = runProcess(PIXFOLD_EXECUTABLE, {input, output}, setup);
     EXPECT_LT(run.peakKilobytes, 40 * 1024);
     // Not PNG after all: 0x89 and something else, or too little of anything.
-    Bytes otherSignature = good;
+    Bytes otherSignature = undamagedPng();
     otherSignature[3] = 'X';
     for (const Bytes& bytes : {otherSignature, Bytes{0x89, 'P', 'N', 'G'}}) {
         writeFile(input, bytes);
         EXPECT_EQ(runTool({input, output}).standardError, "Wrong input format\n");
     }
+}
+
+// The checks a backend given the whole PNG makes of its chunks (Windows'),
+// case by case against the tools built here, which read chunk by chunk with
+// libspng: a file one refuses the other refuses, and a file with a chunk
+// passed over reads as the file without it, in its header and its records.
+TEST_F(PngFiles, WholePngChunkChecksAgreeWithTheDecoder) {
+    PngPicture palette = randomPicture(3, 4, 9, 5, 41);
+    palette.transparency = transparencyOf(palette);
+    PngPicture rgb = randomPicture(2, 16, 6, 3, 42);
+    rgb.transparency = transparencyOf(rgb);
+    const Bytes text = pngChunk("tEXt", concatenate({bytesOf("Comment"), Bytes{0, 'x'}}));
+    const Bytes trns = pngChunk("tRNS", palette.transparency);
+    const auto png = [](PngPicture picture, auto change) {
+        change(picture);
+        return makePng(picture, 20);
+    };
+    const auto same = [](PngPicture&) {};
+    const auto untransparent = [](PngPicture& p) { p.transparency.clear(); };
+    // The IHDR chunk's data edited, its CRC made anew.
+    const auto header = [&](std::size_t at, std::uint8_t value) {
+        Bytes bytes = makePng(rgb);
+        bytes[16 + at] = value;
+        const Bytes chunk = pngChunk("IHDR", Bytes(bytes.begin() + 16, bytes.begin() + 29));
+        std::copy(chunk.begin(), chunk.end(), bytes.begin() + 8);
+        return bytes;
+    };
+    const Bytes good = png(palette, same);
+    const auto moved = [&](const char* type, std::size_t to) { // a chunk of good moved
+        const auto at = std::search(good.begin(), good.end(), type, type + 4) - 4;
+        const auto length = static_cast<long>(trns.size());
+        Bytes bytes(good.begin(), at);
+        bytes.insert(bytes.end(), at + length, good.end());
+        bytes.insert(bytes.begin() + static_cast<long>(to), at, at + length);
+        return bytes;
+    };
+    Bytes flipped = good;
+    flipped[static_cast<std::size_t>(std::search(good.begin(), good.end(), "tRNS", "tRNS" + 4) -
+                                     good.begin()) +
+            4 + palette.transparency.size()] ^= 1;
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        Bytes readsAs; // empty: refused
+    };
+    const PngPicture grey = randomPicture(0, 8, 2, 2, 1);
+    const PngPicture rgba = randomPicture(6, 8, 2, 2, 1);
+    const std::vector<Case> cases = {
+        {"palette, tRNS, IDATs", good, good},
+        {"RGB key", png(rgb, same), png(rgb, same)},
+        {"ancillary chunks around the image data",
+         png(palette, [&](PngPicture& p) { p.beforeImage = p.afterImage = text; }), good},
+        {"suggested palette in RGB",
+         png(rgb,
+             [](PngPicture& p) {
+                 p.palette = {{1, 2, 3}};
+             }),
+         png(rgb,
+             [](PngPicture& p) {
+                 p.palette = {{1, 2, 3}};
+             })},
+        {"second tRNS", png(palette, [&](PngPicture& p) { p.beforeImage = pngChunk("tRNS", {9}); }),
+         good},
+        {"tRNS after the image data",
+         png(palette,
+             [&](PngPicture& p) {
+                 p.transparency.clear();
+                 p.afterImage = trns;
+             }),
+         png(palette, untransparent)},
+        {"tRNS before PLTE", moved("tRNS", 33), png(palette, untransparent)},
+        {"tRNS past the palette's end",
+         png(palette, [](PngPicture& p) { p.transparency.resize(16); }),
+         png(palette, untransparent)},
+        {"RGB key of 4 bytes", png(rgb, [](PngPicture& p) { p.transparency.resize(4); }),
+         png(rgb, untransparent)},
+        {"tRNS in RGBA", png(rgba, [](PngPicture& p) { p.transparency = Bytes(8, 0); }),
+         png(rgba, same)},
+        {"PLTE in a grey image",
+         png(grey,
+             [](PngPicture& p) {
+                 p.palette = {{1, 2, 3}};
+             }),
+         png(grey, same)},
+        {"flipped tRNS CRC", flipped, {}},
+        {"second PLTE",
+         png(palette,
+             [](PngPicture& p) {
+                 p.beforeImage = pngChunk("PLTE", {1, 2, 3});
+             }),
+         {}},
+        {"PLTE after the image data",
+         png(palette,
+             [](PngPicture& p) {
+                 p.afterImage = pngChunk("PLTE", {1, 2, 3});
+             }),
+         {}},
+        {"PLTE longer than the depth indexes",
+         png(palette, [](PngPicture& p) { p.palette.resize(17); }),
+         {}},
+        {"PLTE of no whole entry",
+         png(rgba,
+             [](PngPicture& p) {
+                 p.beforeImage = pngChunk("PLTE", {1, 2});
+             }),
+         {}},
+        {"IDATs apart",
+         png(palette,
+             [&](PngPicture& p) {
+                 p.afterImage = concatenate({text, pngChunk("IDAT", {})});
+             }),
+         {}},
+        {"unknown critical chunk",
+         png(palette, [](PngPicture& p) { p.beforeImage = pngChunk("ABCD", {}); }),
+         {}},
+        {"IHDR not first",
+         concatenate(
+             {Bytes(good.begin(), good.begin() + 8), text, Bytes(good.begin() + 8, good.end())}),
+         {}},
+        {"filter method 1", header(11, 1), {}},
+        {"interlace method 2", header(12, 2), {}},
+        {"no IDAT",
+         concatenate({Bytes(good.begin(), good.begin() + 33), pngChunk("IEND", {})}),
+         {}},
+        {"no IEND", Bytes(good.begin(), good.end() - 12), {}},
+    };
+    const auto transparency = [](const PngHeader& h) {
+        return std::make_tuple(h.paletteEntries, h.paletteAlphas,
+                               Bytes(h.paletteAlpha, h.paletteAlpha + 256), h.colourKey,
+                               std::vector<std::uint16_t>(h.keySample, h.keySample + 3));
+    };
+    const std::vector<std::string> options = {"-t", "-1", "a1b2c3d4", "-0", "5", "-f", "e888Alpha"};
+    for (const Case& c : cases) {
+        PngHeader parsed;
+        PngHeader expected;
+        std::uint64_t imageData = 0;
+        const Result result = readPngChunks(c.bytes.data(), c.bytes.size(), parsed, imageData);
+        writeFile(folder.path("in.png"), c.bytes);
+        const Output run = convert(options, folder.path("in.png"));
+        if (c.readsAs.empty()) {
+            EXPECT_FALSE(succeeded(result)) << c.what;
+            EXPECT_EQ(run.status, 1) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(succeeded(result)) << c.what << ": " << result.detail;
+        ASSERT_TRUE(
+            succeeded(readPngChunks(c.readsAs.data(), c.readsAs.size(), expected, imageData)));
+        EXPECT_TRUE(transparency(parsed) == transparency(expected)) << c.what;
+        if (pngBuilt) {
+            writeFile(folder.path("as.png"), c.readsAs);
+            EXPECT_EQ(run.status, 0) << c.what << ": " << run.message;
+            EXPECT_TRUE(run == convert(options, folder.path("as.png"))) << c.what;
+        }
+    }
+    // What the header gets: IHDR, PLTE and tRNS as they are, and the image
+    // data's length.
+    PngHeader parsed;
+    std::uint64_t imageData = 0;
+    ASSERT_TRUE(succeeded(readPngChunks(good.data(), good.size(), parsed, imageData)));
+    EXPECT_EQ(parsed.width, 9u);
+    EXPECT_EQ(parsed.height, 5u);
+    EXPECT_EQ(parsed.bitDepth, 4);
+    EXPECT_EQ(parsed.colourType, 3);
+    EXPECT_EQ(parsed.paletteEntries, 15);
+    EXPECT_EQ(parsed.palette[14][1], palette.palette[14][1]);
+    EXPECT_EQ(parsed.paletteAlphas, 8);
+    EXPECT_EQ(parsed.paletteAlpha[7], palette.transparency[7]);
+    EXPECT_EQ(imageData, 2u + 5 + 5 * (1 + 5) + 4); // zlib header, a stored block, Adler-32
+    PngPicture interlaced = rgb;
+    interlaced.interlaced = true;
+    const Bytes keyed = makePng(interlaced);
+    ASSERT_TRUE(succeeded(readPngChunks(keyed.data(), keyed.size(), parsed, imageData)));
+    EXPECT_TRUE(parsed.interlaced && parsed.colourKey);
+    EXPECT_EQ(parsed.keySample[2], rgb.samples[2]);
+    EXPECT_EQ(parsed.bitDepth, 16);
+}
+
+// The image data's least length: a deflate stream makes at most 1032 bytes
+// of one, so a tiny file that claims a huge image is refused before a
+// decoder allocates it; every real PNG passes.
+TEST(PngImageDataSize, IsCheckedAgainstDeflatesDensestCoding) {
+    PngHeader header; // 8-bit grey, rows of 3 bytes with the filter byte: 12384 bytes
+    header.width = 2;
+    header.height = 4128;
+    header.colourType = 0;
+    PngLayout layout;
+    ASSERT_TRUE(succeeded(decidePngLayout(header, layout)));
+    EXPECT_TRUE(succeeded(checkImageDataSize(layout, 12)));
+    EXPECT_FALSE(succeeded(checkImageDataSize(layout, 11)));
+    // Interlaced, each even row is two scanlines of a pixel: 14448 bytes.
+    header.interlaced = true;
+    ASSERT_TRUE(succeeded(decidePngLayout(header, layout)));
+    EXPECT_FALSE(succeeded(checkImageDataSize(layout, 13)));
+    EXPECT_TRUE(succeeded(checkImageDataSize(layout, 14)));
 }
 
 TEST_F(PngFiles, TooWideAndTooLargeInterlacedSayWhatToDo) {

@@ -48,6 +48,8 @@ enum class ErrorCode {
     damagedPng,            // a PNG the decoder refuses: its reason is the detail
     pngTooWide,            // a PNG wider than pixfold reads rows of
     interlacedPngTooLarge, // an interlaced PNG too large to hold decoded
+    pngSystemDecoder,      // the system's PNG decoder failed, or gave pixels that can't be
+                           // turned back into the stored samples exactly: the detail says which
     pngInputNotBuilt,      // a PNG input, in a build without PNG support
     pngOutputNotBuilt,     // pixunfold: a .png output, in a build without PNG support
     // Notices: lines that report something and do not fail the run.

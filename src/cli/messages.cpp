@@ -191,6 +191,9 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
         return quoted("PNG file ", subject,
                       " is interlaced and over 1 GiB decoded: de-interlace it first"
                       " (pngtopam -alphapam in.png | pixfold - out.yuv)\n");
+    case ErrorCode::pngSystemDecoder:
+        return quoted("PNG file ", subject, " can't be decoded on this system: ") + result.detail +
+               "\n";
     case ErrorCode::pngInputNotBuilt:
         return "PNG input needs a pixfold built with PNG support\n";
     case ErrorCode::pngOutputNotBuilt:

@@ -149,4 +149,115 @@ Bytes makePng(const PngPicture& picture, std::size_t idatSize) {
     return concatenate({png, picture.afterImage, pngChunk("IEND", {})});
 }
 
+std::uint32_t nextRandom(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed) {
+    PngPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bitDepth = depth;
+    picture.colourType = colourType;
+    const int channels = channelsOf(colourType);
+    const std::uint32_t limit = colourType == 3 ? (1u << depth) - (depth > 1 ? 1 : 0) : 1u << depth;
+    for (int i = 0; i < width * height; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const bool alpha = (colourType == 4 || colourType == 6) && c == channels - 1;
+            const std::uint32_t value = i % 5 == 0 && i > 0
+                                            ? picture.samples[static_cast<std::size_t>(c)]
+                                        : alpha && i % 3 == 0 ? 0
+                                                              : nextRandom(seed) % limit;
+            picture.samples.push_back(static_cast<std::uint16_t>(value));
+        }
+    }
+    if (colourType == 3) {
+        for (std::uint32_t i = 0; i < limit; ++i) {
+            picture.palette.push_back({static_cast<std::uint8_t>(nextRandom(seed)),
+                                       static_cast<std::uint8_t>(i * 3),
+                                       static_cast<std::uint8_t>(nextRandom(seed))});
+        }
+    }
+    return picture;
+}
+
+Bytes transparencyOf(const PngPicture& picture) {
+    if (picture.colourType == 3) {
+        Bytes alphas = {0};
+        for (std::size_t i = 1; i < (picture.palette.size() + 1) / 2; ++i) {
+            alphas.push_back(static_cast<std::uint8_t>(i * 37));
+        }
+        return alphas;
+    }
+    const int channels = channelsOf(picture.colourType);
+    return colourKeyData(
+        std::vector<std::uint16_t>(picture.samples.begin(), picture.samples.begin() + channels));
+}
+
+namespace {
+
+PngPicture undamagedPicture() {
+    PngPicture picture = randomPicture(3, 4, 40, 30, 99);
+    picture.transparency = transparencyOf(picture);
+    return picture;
+}
+
+} // namespace
+
+Bytes undamagedPng() {
+    return makePng(undamagedPicture(), 400);
+}
+
+std::vector<DamagedPng> damagedPngs() {
+    const PngPicture picture = undamagedPicture();
+    const Bytes good = undamagedPng();
+    const auto find = [&](const char* type) {
+        return static_cast<std::size_t>(std::search(good.begin(), good.end(), type, type + 4) -
+                                        good.begin());
+    };
+    const std::size_t firstIdat = find("IDAT") - 4;
+    const std::size_t iend = find("IEND") - 4;
+    const auto flipped = [&](std::size_t at) {
+        Bytes bytes = good;
+        bytes[at] ^= 0x40;
+        return bytes;
+    };
+    const auto cut = [&](std::size_t end) {
+        return Bytes(good.begin(), good.begin() + static_cast<long>(end));
+    };
+    // The first IDAT's deflated data, keep bytes of it with the block header
+    // given, alone in its chunk.
+    const auto rechunked = [&](std::size_t keep, std::uint8_t blockHeader) {
+        Bytes data(good.begin() + static_cast<long>(firstIdat + 8),
+                   good.begin() + static_cast<long>(firstIdat + 8 + keep));
+        data[2] = blockHeader;
+        return concatenate({cut(firstIdat), pngChunk("IDAT", data), pngChunk("IEND", {})});
+    };
+    PngPicture secondPalette = picture;
+    secondPalette.beforeImage = pngChunk("PLTE", {1, 2, 3});
+    PngPicture badIndex = picture;
+    badIndex.samples[17] = static_cast<std::uint16_t>(picture.palette.size());
+    return {
+        {"header-crc", flipped(8 + 8 + 13)},
+        {"trns-crc", flipped(find("tRNS") + 4 + picture.transparency.size())},
+        {"idat-crc", flipped(firstIdat + 8 + 400)},
+        {"idat-data", flipped(firstIdat + 8 + 200)},
+        {"cut-in-first-idat", cut(firstIdat + 100)},
+        {"cut-between-idats", cut(firstIdat + 8 + 400 + 4)},
+        {"cut-in-last-idat", cut(iend - 10)},
+        {"no-iend", cut(iend)},
+        {"second-plte", makePng(secondPalette)},
+        {"palette-index", makePng(badIndex)},
+        {"huge-header", concatenate({cut(8),
+                                     pngChunk("IHDR", {0, 0x0F, 0x42, 0x40, 0x7F, 0xFF, 0xFF, 0xFF,
+                                                       8, 6, 0, 0, 0}),
+                                     pngChunk("IDAT", {0x78, 0x01}), pngChunk("IEND", {})})},
+        {"deflate-block-type", rechunked(400, 0x06)}, // a type deflate does not have
+        {"deflate-cut", rechunked(300, good[firstIdat + 10])},
+    };
+}
+
 } // namespace pixfold::testing_support

@@ -38,4 +38,33 @@ Bytes makePng(const PngPicture& picture, std::size_t idatSize = 0);
 // A tRNS chunk's data for a grey or RGB colour key: two bytes a sample.
 Bytes colourKeyData(const std::vector<std::uint16_t>& key);
 
+// The tests' random numbers (xorshift): the next of state.
+std::uint32_t nextRandom(std::uint32_t& state);
+
+// Random samples below 2^depth, every fifth pixel the same as the first (so
+// that a colour key and -m find some), alpha 0 on every third pixel, and for
+// palettes an index below entries.
+PngPicture randomPicture(int colourType, int depth, int width, int height, std::uint32_t seed);
+
+// The tRNS chunk of each colour type that has one: the first pixel's colour
+// as the key, or alphas for the first palette entries (0 for the first).
+Bytes transparencyOf(const PngPicture& picture);
+
+// A PNG damaged in one way, named for it.
+struct DamagedPng {
+    std::string name;
+    Bytes bytes;
+};
+
+// The good PNG the damaged ones are made from: 40 x 30, a palette of 4 bits
+// with tRNS, IDAT chunks of 400 bytes.
+Bytes undamagedPng();
+
+// Every way of damage the readers must refuse with one line: CRCs of the
+// header, tRNS and image data; a flipped image data byte; the file cut in
+// and between IDATs and before IEND; a second PLTE; a palette index past
+// the palette; a tiny file claiming 1000000 x 2147483647 RGBA pixels; and
+// deflate streams damaged inside chunks whose CRCs hold.
+std::vector<DamagedPng> damagedPngs();
+
 } // namespace pixfold::testing_support

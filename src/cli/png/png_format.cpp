@@ -60,6 +60,113 @@ void advance(PngSource& source, const std::uint8_t* bytes, std::size_t count) {
     }
 }
 
+// CRC-32 of the PNG's chunks (polynomial 0xEDB88320, reflected), a byte at a
+// time through a table of every byte's remainder.
+struct CrcTable {
+    std::uint32_t remainders[256];
+};
+
+constexpr CrcTable makeCrcTable() {
+    CrcTable table{};
+    for (std::uint32_t byte = 0; byte < 256; ++byte) {
+        std::uint32_t crc = byte;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        table.remainders[byte] = crc;
+    }
+    return table;
+}
+
+constexpr CrcTable crcTable = makeCrcTable();
+
+std::uint32_t chunkCrc(const std::uint8_t* bytes, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc = crcTable.remainders[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
+    }
+    return ~crc;
+}
+
+Result damaged(const char* reason) {
+    Result result = failure(ErrorCode::damagedPng);
+    result.detail = reason;
+    return result;
+}
+
+// What a chunk of readPngChunks's is, and what came before it.
+enum ChunkSeen : unsigned {
+    headerSeen = 1,
+    paletteSeen = 2,
+    transparencySeen = 4,
+    imageDataSeen = 8,
+    afterImageData = 16,
+};
+
+Result takeHeader(const std::uint8_t* data, std::uint32_t length, PngHeader& header) {
+    if (length != 13) {
+        return damaged("its IHDR chunk is not 13 bytes long");
+    }
+    header.width = bigEndian32(data);
+    header.height = bigEndian32(data + 4);
+    header.bitDepth = data[8];
+    header.colourType = data[9];
+    header.interlaced = data[12] == 1;
+    // Compression, filter and interlace methods: only 0, 0 and 0 or 1 exist.
+    if (data[10] != 0 || data[11] != 0 || data[12] > 1) {
+        return damaged("its header describes no image a PNG can hold");
+    }
+    return {};
+}
+
+// A grey image's PLTE chunk means nothing and is passed over.
+Result takePalette(const std::uint8_t* data, std::uint32_t length, unsigned seen,
+                   PngHeader& header) {
+    if ((seen & (paletteSeen | imageDataSeen)) != 0) {
+        return damaged("its PLTE chunk is out of place");
+    }
+    const std::uint32_t entries = length / 3;
+    if (length % 3 != 0 || entries == 0 || entries > 256 ||
+        (header.colourType == 3 && header.bitDepth < 8 && entries > (1u << header.bitDepth))) {
+        return damaged("its PLTE chunk's length is wrong");
+    }
+    if (header.colourType != 0 && header.colourType != 4) {
+        header.paletteEntries = static_cast<int>(entries);
+        std::memcpy(header.palette, data, length);
+    }
+    return {};
+}
+
+// A tRNS chunk counts where it is the first, comes before the image data (and
+// after PLTE in a palette image), and is as long as its colour type makes it;
+// any other is passed over, as a decoder that reads chunk by chunk passes it
+// over, and the pixels are those of the PNG without it.
+void takeTransparency(const std::uint8_t* data, std::uint32_t length, unsigned seen,
+                      PngHeader& header) {
+    const bool placed = (seen & (transparencySeen | imageDataSeen)) == 0 &&
+                        (header.colourType != 3 || (seen & paletteSeen) != 0);
+    const bool fits = header.colourType == 3
+                          ? length <= static_cast<std::uint32_t>(header.paletteEntries)
+                      : header.colourType == 0 ? length == 2
+                                               : header.colourType == 2 && length == 6;
+    if (!placed || !fits) {
+        return;
+    }
+    if (header.colourType == 3) {
+        header.paletteAlphas = static_cast<int>(length);
+        std::memcpy(header.paletteAlpha, data, length);
+        return;
+    }
+    header.colourKey = true;
+    for (int c = 0; c < 3; ++c) {
+        header.keySample[c] = bigEndian16(data + (header.colourType == 0 ? 0 : 2 * c));
+    }
+}
+
+bool typeIs(const std::uint8_t* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
 // Sub-byte sample i of a scanline, depth 1, 2 or 4 bits.
 inline unsigned packedSample(const std::uint8_t* scanline, std::size_t i, int depth) {
     const std::size_t bit = i * static_cast<std::size_t>(depth);
@@ -160,6 +267,82 @@ std::size_t readPngBytes(PngSource& source, std::uint8_t* into, std::size_t coun
         }
     }
     return done;
+}
+
+Result readPngChunks(const std::uint8_t* png, std::size_t size, PngHeader& header,
+                     std::uint64_t& imageDataBytes) {
+    header = PngHeader{};
+    imageDataBytes = 0;
+    if (size < pngSignature.size() || !std::equal(pngSignature.begin(), pngSignature.end(), png)) {
+        return damaged("its signature is wrong");
+    }
+    unsigned seen = 0;
+    for (std::size_t at = pngSignature.size();;) {
+        if (size - at < 12 || bigEndian32(png + at) > size - at - 12) {
+            return damaged("it ends before its IEND chunk");
+        }
+        const std::uint32_t length = bigEndian32(png + at);
+        const std::uint8_t* type = png + at + 4;
+        const std::uint8_t* data = type + 4;
+        at += std::size_t{12} + length;
+        if (length > 0x7FFFFFFFu) {
+            return damaged("a chunk's length is past 2^31 - 1");
+        }
+        if (chunkCrc(type, std::size_t{4} + length) != bigEndian32(data + length)) {
+            return damaged("invalid chunk checksum");
+        }
+        if ((seen & headerSeen) == 0 && !typeIs(type, "IHDR")) {
+            return damaged("its first chunk is not IHDR");
+        }
+        Result result;
+        if (typeIs(type, "IHDR")) {
+            result = seen != 0 ? damaged("it has a second IHDR chunk")
+                               : takeHeader(data, length, header);
+            seen |= headerSeen;
+        } else if (typeIs(type, "PLTE")) {
+            result = takePalette(data, length, seen, header);
+            seen |= paletteSeen;
+        } else if (typeIs(type, "tRNS")) {
+            takeTransparency(data, length, seen, header);
+            seen |= transparencySeen;
+        } else if (typeIs(type, "IDAT")) {
+            if ((seen & afterImageData) != 0) {
+                result = damaged("its IDAT chunks are not consecutive");
+            } else if (header.colourType == 3 && (seen & paletteSeen) == 0) {
+                result = damaged("a palette image has no PLTE chunk before its image data");
+            }
+            imageDataBytes += length;
+            seen |= imageDataSeen;
+        } else if (typeIs(type, "IEND")) {
+            return (seen & imageDataSeen) == 0 ? damaged("it has no IDAT chunk") : Result{};
+        } else if ((type[0] & 0x20u) == 0) { // critical, by the case of its first letter
+            result = damaged("it has a critical chunk pixfold does not know");
+        } else if ((seen & imageDataSeen) != 0) {
+            seen |= afterImageData;
+        }
+        if (!succeeded(result)) {
+            return result;
+        }
+    }
+}
+
+Result checkImageDataSize(const PngLayout& layout, std::uint64_t imageDataBytes) {
+    // Each scanline behind its filter byte, pass by pass when interlaced.
+    std::uint64_t inflated = 0;
+    for (const AdamPass& pass : adamPasses) {
+        const AdamPass whole = {0, 0, 1, 1};
+        const AdamPass& part = layout.interlaced ? pass : whole;
+        const std::uint32_t width = passExtent(layout.width, part.xStart, part.xStep);
+        const std::uint32_t height = passExtent(layout.height, part.yStart, part.yStep);
+        if (width > 0) {
+            inflated += (scanlineBytes(width, layout.bitsPerPixel) + 1) * height;
+        }
+        if (!layout.interlaced) {
+            break;
+        }
+    }
+    return inflated / 1032 > imageDataBytes ? damaged("its image data is too short for its size")
+                                            : Result{};
 }
 
 Result decidePngLayout(const PngHeader& header, PngLayout& layout) {

@@ -63,6 +63,18 @@ struct PngHeader {
     std::uint16_t keySample[3] = {}; // its grey sample, or red, green and blue
 };
 
+// For a backend that is given the whole PNG rather than its chunks one by one:
+// png holds size bytes from the signature on, up to the end of the IEND chunk
+// (as readPngBytes gives them). Checks what a decoder that reads chunk by
+// chunk checks where the pixels depend on it (every chunk's CRC; IHDR first;
+// one PLTE, before the image data and of whole entries the depth can index;
+// the image data in consecutive IDAT chunks; no unknown critical chunk; IEND
+// at the end), passes over a tRNS chunk out of place or of the wrong length
+// as such a decoder does, and fills header from IHDR, PLTE and tRNS, and
+// imageDataBytes with the IDAT chunks' data. damagedPng with the reason.
+Result readPngChunks(const std::uint8_t* png, std::size_t size, PngHeader& header,
+                     std::uint64_t& imageDataBytes);
+
 // How a scanline's pixels are unpacked, decided from the header once.
 enum class PngUnpack {
     greySubByte,  // 1, 2 or 4 bits a sample, packed from the high bit
@@ -105,6 +117,11 @@ Result decidePngLayout(const PngHeader& header, PngLayout& layout);
 // is 0). damagedPng when a palette index is past the palette's end.
 Result unpackPngPixels(const PngLayout& layout, const std::uint8_t* scanline, std::size_t first,
                        std::size_t count, std::uint8_t* samples, std::uint8_t* opacity);
+
+// damagedPng when imageDataBytes of deflated data can't hold the image's
+// scanlines (deflate makes at most 1032 bytes of one), before a decoder
+// allocates what the header claims.
+Result checkImageDataSize(const PngLayout& layout, std::uint64_t imageDataBytes);
 
 // Adam7: pass p (0 to 6) takes the pixels at x = xStart + i * xStep and
 // y = yStart + j * yStep.
