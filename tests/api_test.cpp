@@ -63,7 +63,6 @@ void putPixel(std::uint8_t* at, pixfold_layout layout, std::uint8_t r, std::uint
     }
 }
 
-
 // Each layout's own load on each path: every colour (every grey for GRAY8)
 // in rows of 4096 pixels, padded, with a key colour, and for RGBA32 alpha 0
 // (keyed) on every seventh pixel, gives the records the tools' loop writes of
