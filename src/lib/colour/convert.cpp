@@ -118,14 +118,6 @@ EstimateScale makeEstimateScale(std::int32_t maxValue) {
     return maxValue < 256 ? eightBitScales.estimate[maxValue] : estimateScaleOf(maxValue);
 }
 
-WideScale makeWideScale(std::int32_t maxValue) {
-    const double sumScale = weightScale * static_cast<double>(maxValue); // exact
-    WideScale scale;
-    scale.luma = lumaRange / sumScale;
-    scale.difference = differenceRange / sumScale;
-    return scale;
-}
-
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {
     const QuickCodes quick = convertPixelQuick(pixel.r, pixel.g, pixel.b, scale);
     if (quick.onRoundingBoundary != 0) {
