@@ -143,12 +143,6 @@ inline float weighInFloat(const Weights& weights, float r, float g, float b) {
            b * static_cast<float>(weights.blue);
 }
 
-// The same in 32-bit integers, for samples up to 65535.
-constexpr std::int32_t weighExactly(const Weights& weights, std::int32_t r, std::int32_t g,
-                                    std::int32_t b) {
-    return r * weights.red + g * weights.green + b * weights.blue;
-}
-
 struct EstimateScale {
     float luma = 0;
     float difference = 0;

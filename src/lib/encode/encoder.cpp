@@ -13,14 +13,34 @@ namespace pixfold {
 
 namespace {
 
+// A weight's share of a 16-bit sample: the sample times the weight's size,
+// an unsigned product of two 16-bit values, the form compilers vectorise as a
+// widening multiply (SSE2's pmullw and pmulhuw, NEON's umull).
+constexpr std::uint32_t shareOf(std::int32_t weight, std::uint16_t sample) {
+    return std::uint32_t{sample} * static_cast<std::uint32_t>(weight < 0 ? -weight : weight);
+}
+
+// A code's sum of 16-bit samples, exact: the shares of the positive weights
+// less those of the negative ones, each total below 2^31.
+constexpr std::int32_t weighWide(const Weights& weights, std::uint16_t r, std::uint16_t g,
+                                 std::uint16_t b) {
+    const std::uint32_t plus = (weights.red > 0 ? shareOf(weights.red, r) : 0) +
+                               (weights.green > 0 ? shareOf(weights.green, g) : 0) +
+                               (weights.blue > 0 ? shareOf(weights.blue, b) : 0);
+    const std::uint32_t minus = (weights.red < 0 ? shareOf(weights.red, r) : 0) +
+                                (weights.green < 0 ? shareOf(weights.green, g) : 0) +
+                                (weights.blue < 0 ? shareOf(weights.blue, b) : 0);
+    return static_cast<std::int32_t>(plus) - static_cast<std::int32_t>(minus);
+}
+
 // A code's sum of a pixel's samples, exact, as a float rounded once
 // (colour/convert.h): 8-bit samples' terms and sums are integers below 2^24,
 // exact in float arithmetic, which vectorises for every target; 16-bit
-// samples are weighed in 32-bit integers.
-template <PixelLayout layout>
-inline float sumOf(const Weights& weights, std::int32_t r, std::int32_t g, std::int32_t b) {
+// samples' sums, up to 1000 * 65535, in 32-bit integers.
+template <PixelLayout layout, class Sample>
+inline float sumOf(const Weights& weights, Sample r, Sample g, Sample b) {
     if constexpr (isWide(layout)) {
-        return static_cast<float>(weighExactly(weights, r, g, b));
+        return static_cast<float>(weighWide(weights, r, g, b));
     } else {
         return weighInFloat(weights, static_cast<float>(r), static_cast<float>(g),
                             static_cast<float>(b));
@@ -62,9 +82,9 @@ void encodeSpan(const std::uint8_t* pixels, std::size_t pixelCount, const Encode
     const EstimateScale scale = plan.estimate;
     std::int32_t anyNear = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const std::int32_t r = red[i];
-        const std::int32_t g = green[i];
-        const std::int32_t b = blue[i];
+        const Sample r = red[i];
+        const Sample g = green[i];
+        const Sample b = blue[i];
         const std::int32_t y =
             estimateCode(sumOf<layout>(lumaWeights, r, g, b), scale.luma, lumaEstimateBias);
         const std::int32_t cr = estimateCode(sumOf<layout>(redDifferenceWeights, r, g, b),
