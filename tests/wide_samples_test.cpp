@@ -1,8 +1,9 @@
 // 16-bit samples (maximum values 256 to 65535) through each path's own
 // 16-bit loads: every colour widened to 16 bits gives the 8-bit records, in
 // RGB48 and in RGBA64 keyed by its alpha; runs of every short length stay in
-// their buffers; other samples and maximums give the formula's codes and the
-// key rule s * 255 = c * m. The estimate's proof is convert_test.cpp's.
+// their buffers; other samples and maximums give the formula's codes, the
+// key rule s * 255 = c * m and the key by alpha. The estimate's proof is
+// convert_test.cpp's.
 #include "encode/encoder.h"
 #include "format/formats.h"
 #include "format/records.h"
@@ -182,17 +183,20 @@ TEST_P(WideSamplesOnPath, OtherSamplesAndMaximumsGiveTheFormulasCodesAndKeys) {
                 state = state * 6364136223846793005u + 1442695040888963407u;
                 const auto random = static_cast<std::uint32_t>(state >> 33);
                 const std::size_t k = i % count;
-                // Every fifth pixel the case's colour; some samples 0 or the
-                // maximum; alpha never 0.
-                samples[i] = static_cast<std::uint16_t>(k == 3               ? 1 + random % maximum
-                                                        : i / count % 5 == 0 ? c.samples[k]
-                                                        : i % 11 == 0        ? 0
-                                                        : i % 13 == 0        ? maximum
-                                                                      : random % (maximum + 1));
+                const std::size_t pixel = i / count;
+                std::uint32_t sample = random % (maximum + 1);
+                if (k == 3) { // alpha: 0, keying the pixel, on every third, else often below 256
+                    sample = pixel % 3 == 0 ? 0 : 1 + random % (pixel % 3 == 1 ? 255 : maximum);
+                } else if (pixel % 5 == 0) { // the case's colour
+                    sample = c.samples[k];
+                } else if (i % 11 == 0 || i % 13 == 0) {
+                    sample = i % 11 == 0 ? 0 : maximum;
+                }
+                samples[i] = static_cast<std::uint16_t>(sample);
             }
             std::vector<std::uint8_t> records(pixels * 4);
             std::vector<std::uint8_t> alpha(pixels * 4);
-            ConversionSettings settings = keyed(OutputFormat::e888Alpha, c.keyColour, false);
+            ConversionSettings settings = keyed(OutputFormat::e888Alpha, c.keyColour, true);
             settings.keyEnabled = c.keyEnabled;
             encodeWidePixels(reinterpret_cast<const std::uint8_t*>(samples.data()), pixels,
                              makeEncodePlan(settings, c.maxValue, path(), layout), records.data(),
@@ -201,8 +205,9 @@ TEST_P(WideSamplesOnPath, OtherSamplesAndMaximumsGiveTheFormulasCodesAndKeys) {
             for (std::size_t i = 0; i < pixels; ++i) {
                 const std::uint16_t* s = &samples[i * count];
                 const YCrCbCodes codes = plainSteps(s[0], s[1], s[2], c.maxValue);
-                const bool matches =
-                    c.keyed && s[0] == c.samples[0] && s[1] == c.samples[1] && s[2] == c.samples[2];
+                const bool matches = (c.keyed && s[0] == c.samples[0] && s[1] == c.samples[1] &&
+                                      s[2] == c.samples[2]) ||
+                                     (count == 4 && s[3] == 0);
                 const bool same =
                     loadBigEndian32(&records[i * 4]) ==
                         word888(static_cast<std::uint32_t>(codes.y),
