@@ -109,10 +109,11 @@ YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale);
 // differs from the exact value times 2^16, plus g, by at most the sum of:
 //
 // - the sum's rounding to a float. Below 2^24 it is exact, as every sum of
-//   8-bit samples is, and 16-bit ones' up to m = 16777. Above (|L| and |D|
-//   stay below 1000 m < 2^26, and fit 32-bit integers) it is rounded by at
-//   most 2^-24 of itself, which the scale turns into 2^-24 of L's share of
-//   the code, at most 219 * 2^16: 219 / 256 < 0.86 units (0.44 for D);
+//   8-bit samples is, and every sum of 16-bit ones up to m = 16777. Above
+//   (|L| and |D| stay below 1000 m < 2^26, and fit 32-bit integers) it
+//   moves by at most 2^-24 of itself, and so the product with the scale by
+//   at most 2^-24 of that product, which is at most 219 codes for L, 112
+//   for D: 219 * 2^16 / 2^24 = 219 / 256 < 0.86 units (0.44 for D);
 // - the scale's rounding to a float, once (the double it is worked out in
 //   adds a few 2^-53): again at most 2^-24 of the product, 0.86 units;
 // - the multiply-add's rounding: once where it is fused (the vector loops),
