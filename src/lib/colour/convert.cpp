@@ -111,7 +111,11 @@ constexpr EightBitScales eightBitScales = eightBitScalesOf();
 } // namespace
 
 ConversionScale makeConversionScale(std::int32_t maxValue) {
-    return maxValue < 256 ? eightBitScales.conversion[maxValue] : conversionScaleOf(maxValue);
+    if (maxValue < 256) {
+        return eightBitScales.conversion[maxValue];
+    }
+    // No quick path: 16-bit samples' numerators outgrow its 32 bits.
+    return ConversionScale{maxValue, 0, 0, 0, 0, 0};
 }
 
 EstimateScale makeEstimateScale(std::int32_t maxValue) {

@@ -34,6 +34,8 @@ YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue);
 // 1 / 510000 from an integer, while the double formula stays within 1e-12 of
 // it, so both truncate alike. A zero remainder is a rounding tie: the double
 // formula's own rounding decides it, so such pixels are flagged for it.
+// For maximum values 1 to 255; above, only maxValue is set (and the quick
+// path's fields are 0), as 16-bit samples go to the formula itself.
 struct ConversionScale {
     std::int32_t maxValue = 255;
     std::int32_t divisor = 510000; // 2000 m
