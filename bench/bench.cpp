@@ -9,7 +9,8 @@
 // frames through one run (-s) against one run per frame, the tools' peak
 // resident memory, and ffmpeg and netpbm's ppmtoyuv as reference points when
 // they are installed. The other Netpbm types are timed against P6 with the
-// same pixels: P5 and PAM per pixel, P3 and P2 as text read per second. PNG
+// same pixels: P5, PAM and a 16-bit P6 (the same picture, widened) per
+// pixel, P3 and P2 as text read per second. PNG
 // input (an RGBA picture ImageMagick writes) is timed against libspng's
 // decode alone and the other tools' ways to the same place, and pixunfold's
 // PNG output against its PPM.
@@ -138,11 +139,13 @@ std::vector<std::uint8_t> randomBytes(std::size_t count, std::uint64_t seed) {
 }
 
 // The same random samples as another Netpbm type: binary types take samples
-// bytes a pixel after their header; plain ones (P2, P3) are decimal text, a
-// line a row. Written again unless a binary file has the right size.
+// bytes a pixel after their header (two each where wide: the sample c as
+// c * 257, most significant byte first, for a maximum of 65535); plain ones
+// (P2, P3) are decimal text, a line a row. Written again unless a binary
+// file has the right size.
 bool writeRandomNetpbm(const std::string& path, const std::string& header, long width, long height,
-                       int samples, bool plain) {
-    const long rasterBytes = width * height * samples;
+                       int samples, bool plain, bool wide = false) {
+    const long rasterBytes = width * height * samples * (wide ? 2 : 1);
     if (!plain && fileSize(path) == static_cast<long>(header.size()) + rasterBytes) {
         return true;
     }
@@ -159,6 +162,9 @@ bool writeRandomNetpbm(const std::string& path, const std::string& header, long 
                 row += ' ';
             } else {
                 row += static_cast<char>(sample);
+                if (wide) {
+                    row += static_cast<char>(sample);
+                }
             }
         }
         if (plain) {
@@ -374,7 +380,8 @@ void timeLibrary() {
             continue;
         }
         double rgb24 = 0;
-        for (const auto& [layout, name] : layouts) {
+        for (const auto& entry : layouts) {
+            const pixfold_layout layout = entry.first; // not a binding: clang 14 captures none
             const std::size_t size = pixfold_layout_pixel_size(layout);
             const std::int32_t maxValue = size > 4 ? 65535 : 255;
             const double ns = bestNsAPixel(rounds, pixels, 1, [&] {
@@ -384,7 +391,7 @@ void timeLibrary() {
             });
             rgb24 = layout == PIXFOLD_LAYOUT_RGB24 ? ns : rgb24;
             std::printf("| %-9s | %-6s | %7.3f | %7.2f |\n",
-                        std::string(pixfold::pathName(path)).c_str(), name, ns, ns / rgb24);
+                        std::string(pixfold::pathName(path)).c_str(), entry.second, ns, ns / rgb24);
         }
     }
     std::printf(
@@ -771,6 +778,7 @@ int main(int argc, char** argv) {
     const std::string rgb = folder + "bench-rgb.pam";
     const std::string rgba = folder + "bench-rgba.pam";
     const std::string smallP6 = folder + "bench-small.ppm";
+    const std::string wideP6 = folder + "bench-16.ppm";
     const std::string plainColour = folder + "bench-plain.ppm";
     const std::string plainGrey = folder + "bench-plain.pgm";
     if (!writeRandomNetpbm(grey, "P5\n" + size + "\n255\n", options.width, options.height, 1,
@@ -782,6 +790,8 @@ int main(int argc, char** argv) {
                            options.width, options.height, 4, false) ||
         !writeRandomNetpbm(smallP6, "P6\n" + plainSize + "\n255\n", plainWidth, plainHeight, 3,
                            false) ||
+        !writeRandomNetpbm(wideP6, "P6\n" + size + "\n65535\n", options.width, options.height, 3,
+                           false, true) ||
         !writeRandomNetpbm(plainColour, "P3\n" + plainSize + "\n255\n", plainWidth, plainHeight, 3,
                            true) ||
         !writeRandomNetpbm(plainGrey, "P2\n" + plainSize + "\n255\n", plainWidth, plainHeight, 1,
@@ -804,6 +814,14 @@ int main(int argc, char** argv) {
         {"P6 1/16 size e888", {pixfold, smallP6, output}, discard, p6Small, -1, {}, {}, smallP6});
     contenders.push_back(
         {"P5 e888", {pixfold, "-f", "e888", grey, output}, discard, p6e888, -1, {}, {}, grey});
+    contenders.push_back({"P6 16-bit e888",
+                          {pixfold, "-f", "e888", wideP6, output},
+                          discard,
+                          p6e888,
+                          -1,
+                          {},
+                          {},
+                          wideP6});
     contenders.push_back(
         {"PAM RGB e888", {pixfold, "-f", "e888", rgb, output}, discard, p6e888, -1, {}, {}, rgb});
     contenders.push_back({"PAM RGBA e888",

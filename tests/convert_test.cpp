@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace pixfold {
@@ -233,61 +234,119 @@ TEST(Transparency, KeysEveryTransparentPixelUpToTheLast) {
     }
 }
 
-// The vector loops trust their fixed-point estimate wherever it is not within
-// estimateGuard of a code boundary. Proof, for every maximum value: over every
+// The pixel loops trust their fixed-point estimate wherever it is not within
+// estimateGuard of a code boundary. Proof, for a maximum value: over every
 // integer sum the loops can meet (a superset of the sums of real samples), an
 // estimate outside the guard band is never a rounding tie and always gives the
-// exact code.
-void proveEstimate(std::int32_t maxValue, std::int32_t lowest, std::int32_t highest, float scale,
-                   float bias, std::int64_t exactBias, std::int64_t factor, bool difference,
-                   bool fused, std::int64_t& trusted, std::int64_t& wrong) {
-    const std::int64_t divisor = 2000 * static_cast<std::int64_t>(maxValue);
-    for (std::int32_t sum = lowest; sum <= highest; ++sum) {
-        const std::int32_t fixed = fused ? estimateCodeFused(sum, scale, bias)
-                                         : estimateCode(static_cast<float>(sum), scale, bias);
-        if (nearCodeBoundary(fixed)) {
-            continue;
+// exact code, with the multiply-add fused (the vector loops) or not.
+//
+// The fused one is worked out in double and rounded once to a float, which
+// is fmaf exactly: the product of a float sum below 2^26 and a float scale
+// above 0.2 is exact in a double, and so is the bias added to it, as all its
+// bits lie between 2^-26 and 2^25. A sum in each block checks this against
+// estimateCodeFused.
+struct EstimateProof {
+    std::int64_t trusted = 0;
+    std::int64_t wrong = 0;
+    std::int64_t fmaMismatches = 0;
+};
+
+enum Rounding { fused, unfused };
+
+// Every stride-th sum of luma's or a difference's at one maximum.
+void proveEstimate(std::int32_t maxValue, bool difference, std::int32_t stride,
+                   EstimateProof (&proofs)[2]) {
+    const EstimateScale scales = makeEstimateScale(maxValue);
+    const float scale = difference ? scales.difference : scales.luma;
+    const float bias = difference ? differenceEstimateBias : lumaEstimateBias;
+    // The exact value times 2000 m: 16.5 + 219 L / 1000 m = (438 L + 33000 m) / 2000 m,
+    // 128.5 + 224 D / 1000 m = (448 D + 257000 m) / 2000 m; always positive,
+    // below 2^35 and exact in a double.
+    const double factor = difference ? 448 : 438;
+    const double exactBias = (difference ? 257000.0 : 33000.0) * maxValue;
+    const double divisor = 2000.0 * maxValue;
+    const std::int32_t lowest = difference ? -500 * maxValue : 0;
+    const std::int32_t highest = difference ? 500 * maxValue : 1000 * maxValue;
+    // In blocks, each pass a loop the compiler vectorises.
+    constexpr std::int32_t block = 2048;
+    std::int32_t estimates[2][block];
+    for (std::int32_t first = lowest; first <= highest; first += block * stride) {
+        const std::int32_t count = std::min(block, (highest - first) / stride + 1);
+        for (std::int32_t i = 0; i < count; ++i) {
+            const auto value = static_cast<float>(first + i * stride);
+            estimates[fused][i] = static_cast<std::int32_t>(
+                static_cast<float>(static_cast<double>(value) * static_cast<double>(scale) + bias));
+            estimates[unfused][i] = estimateCode(value, scale, bias);
         }
-        ++trusted;
-        // The exact value times 2000 m, always positive: floor by integer division.
-        const std::int64_t numerator = factor * sum + exactBias * maxValue;
-        const bool tie = numerator % divisor == 0;
-        std::int32_t code = static_cast<std::int32_t>(numerator / divisor);
-        std::int32_t estimated = fixed >> 16;
-        if (difference) {
-            code += numerator < 256000 * static_cast<std::int64_t>(maxValue) ? 1 : 0;
-            estimated += fixed < negativeDifferenceLimit ? 1 : 0;
+        const std::int32_t middle = count / 2;
+        if (estimateCodeFused(first + middle * stride, scale, bias) != estimates[fused][middle]) {
+            ++proofs[fused].fmaMismatches;
         }
-        if (tie || code != estimated) {
-            if (++wrong <= 5) {
-                ADD_FAILURE() << (fused ? "fused" : "unfused") << " max " << maxValue
-                              << (difference ? " difference" : " luma") << " sum " << sum
-                              << ": estimate " << fixed << ", code " << code
-                              << (tie ? " (tie)" : "");
+        for (const Rounding rounding : {fused, unfused}) {
+            const std::int32_t* fixed = estimates[rounding];
+            const auto wrongAt = [&](std::int32_t i) {
+                const double numerator = factor * (first + i * stride) + exactBias;
+                const double low = static_cast<double>(fixed[i] >> 16) * divisor;
+                // & rather than &&: no branch, so the loop vectorises.
+                const auto outside = static_cast<std::int32_t>(!nearCodeBoundary(fixed[i]));
+                const auto inside = static_cast<std::int32_t>(low < numerator) & // no tie either
+                                    static_cast<std::int32_t>(numerator < low + divisor);
+                return outside & (inside ^ 1);
+            };
+            std::int32_t trusted = 0;
+            std::int32_t wrong = 0;
+            for (std::int32_t i = 0; i < count; ++i) {
+                trusted += static_cast<std::int32_t>(!nearCodeBoundary(fixed[i]));
+                wrong += wrongAt(i);
+            }
+            proofs[rounding].trusted += trusted;
+            for (std::int32_t i = 0; wrong != 0 && i < count; ++i) {
+                if (wrongAt(i) != 0 && ++proofs[rounding].wrong <= 5) {
+                    ADD_FAILURE() << (rounding == fused ? "fused" : "unfused") << " max "
+                                  << maxValue << (difference ? " difference" : " luma") << " sum "
+                                  << first + i * stride << ": estimate " << fixed[i];
+                }
             }
         }
     }
 }
 
 TEST(Conversion, EstimateOutsideTheGuardBandIsExactForEveryMaximum) {
-    for (const bool fused : {true, false}) {
-        std::int64_t trusted = 0;
-        std::int64_t wrong = 0;
-        for (std::int32_t maxValue = 255; maxValue >= 1;
-             maxValue -= testing_support::sampleStride()) {
-            const EstimateScale scale = makeEstimateScale(maxValue);
-            // Luma: 16.5 + 219 L / 1000 m = (438 L + 33000 m) / 2000 m.
-            proveEstimate(maxValue, 0, 1000 * maxValue, scale.luma, lumaEstimateBias, 33000, 438,
-                          false, fused, trusted, wrong);
-            // Differences: 128.5 + 224 D / 1000 m = (448 D + 257000 m) / 2000 m.
-            proveEstimate(maxValue, -500 * maxValue, 500 * maxValue, scale.difference,
-                          differenceEstimateBias, 257000, 448, true, fused, trusted, wrong);
-            if (maxValue == 255) { // the common case: the band holds about 1 sum in 4000
-                EXPECT_GT(trusted, std::int64_t{2} * 255001 * 999 / 1000);
-            }
+    EstimateProof proofs[2];
+    for (std::int32_t maxValue = 255; maxValue >= 1; maxValue -= testing_support::sampleStride()) {
+        proveEstimate(maxValue, false, 1, proofs);
+        proveEstimate(maxValue, true, 1, proofs);
+        if (maxValue == 255) { // the common case: the band holds about 1 sum in 4000
+            EXPECT_GT(proofs[unfused].trusted, std::int64_t{2} * 255001 * 999 / 1000);
         }
-        EXPECT_EQ(wrong, 0) << (fused ? "fused" : "unfused");
     }
+    for (const EstimateProof& proof : proofs) {
+        EXPECT_EQ(proof.wrong, 0);
+    }
+    EXPECT_EQ(proofs[fused].fmaMismatches, 0);
+}
+
+// 16-bit samples: the same over every sum at the maximums where the bounds
+// are tightest: the smallest, the last whose sums stay below 2^24 (exact as
+// floats) and the first past it, the same about 2^25, where a float sum's
+// rounding doubles, and the largest. One test each, as each takes a while.
+class SixteenBitEstimate : public testing::TestWithParam<std::int32_t> {};
+INSTANTIATE_TEST_SUITE_P(Maximum, SixteenBitEstimate,
+                         testing::Values(256, 16777, 16778, 33554, 33555, 65534, 65535),
+                         [](const testing::TestParamInfo<std::int32_t>& maximum) {
+                             return std::to_string(maximum.param);
+                         });
+
+TEST_P(SixteenBitEstimate, OutsideTheGuardBandIsExact) {
+    EstimateProof proofs[2];
+    const std::int32_t stride = testing_support::sampleStride();
+    proveEstimate(GetParam(), false, stride, proofs);
+    proveEstimate(GetParam(), true, stride, proofs);
+    for (const EstimateProof& proof : proofs) {
+        EXPECT_EQ(proof.wrong, 0);
+        EXPECT_GT(proof.trusted, std::int64_t{2} * 999 * GetParam() / stride);
+    }
+    EXPECT_EQ(proofs[fused].fmaMismatches, 0);
 }
 
 TEST(Conversion, SamplesAreNormalisedByTheMaximumValue) {

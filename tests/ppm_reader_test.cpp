@@ -247,6 +247,30 @@ TEST(Pixels, OneAboveTheMaximumIsRefusedInEveryBinaryType) {
     }
 }
 
+// 16-bit samples are checked a block of 4096 at a time: one above the
+// maximum stops the read before its pixel wherever it lies in a block.
+TEST(Pixels, OneAboveTheMaximumDeepInASixteenBitRaster) {
+    constexpr std::size_t pixels = 4000; // 12,000 samples: three blocks
+    for (const std::size_t above : {std::size_t{0}, std::size_t{4095}, std::size_t{4096},
+                                    std::size_t{9001}, pixels * 3 - 1}) {
+        std::string raster;
+        for (std::size_t i = 0; i < pixels * 3; ++i) {
+            const std::size_t sample = i == above ? 4096 : i * 7 % 4096;
+            raster += static_cast<char>(sample >> 8);
+            raster += static_cast<char>(sample & 0xFF);
+        }
+        InputStream file = streamOf("P6 4000 1 4095\n" + raster);
+        RasterReader reader;
+        ASSERT_EQ(readPpmHeader(file, reader.header), Status::ok);
+        std::vector<std::uint16_t> room(pixels * 4);
+        std::vector<std::uint8_t> opacity(pixels);
+        const PixelBlock block = readRaster(
+            file, reader, reinterpret_cast<std::uint8_t*>(room.data()), opacity.data(), pixels);
+        EXPECT_EQ(block.pixels, above / 3) << above;
+        EXPECT_EQ(block.error, Status::sampleExceedsMax) << above;
+    }
+}
+
 // Reads one pixel of a stream and looks for the image after it.
 bool anotherImageAfterOnePixel(InputStream& file) {
     std::uint8_t samples[3] = {};

@@ -52,7 +52,9 @@ class GuardedBuffer {
         return base + mapped - page - size;
     }
     void fill(const std::uint8_t* bytes) {
-        std::memcpy(data(), bytes, size);
+        if (size != 0) { // an empty vector's data() may be null, which memcpy may not take
+            std::memcpy(data(), bytes, size);
+        }
     }
 
   private:

@@ -114,21 +114,12 @@ ConversionScale makeConversionScale(std::int32_t maxValue) {
     if (maxValue < 256) {
         return eightBitScales.conversion[maxValue];
     }
-    ConversionScale scale; // 16-bit samples never take the quick path
-    scale.maxValue = maxValue;
-    return scale;
+    // No quick path: 16-bit samples' numerators outgrow its 32 bits.
+    return ConversionScale{maxValue, 0, 0, 0, 0, 0};
 }
 
 EstimateScale makeEstimateScale(std::int32_t maxValue) {
     return maxValue < 256 ? eightBitScales.estimate[maxValue] : estimateScaleOf(maxValue);
-}
-
-WideScale makeWideScale(std::int32_t maxValue) {
-    const double sumScale = weightScale * static_cast<double>(maxValue); // exact
-    WideScale scale;
-    scale.luma = lumaRange / sumScale;
-    scale.difference = differenceRange / sumScale;
-    return scale;
 }
 
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale) {

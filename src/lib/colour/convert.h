@@ -34,6 +34,8 @@ YCrCbCodes convertPixelInDouble(RgbPixel pixel, std::int32_t maxValue);
 // 1 / 510000 from an integer, while the double formula stays within 1e-12 of
 // it, so both truncate alike. A zero remainder is a rounding tie: the double
 // formula's own rounding decides it, so such pixels are flagged for it.
+// For maximum values 1 to 255; above, only maxValue is set (and the quick
+// path's fields are 0), as 16-bit samples go to the formula itself.
 struct ConversionScale {
     std::int32_t maxValue = 255;
     std::int32_t divisor = 510000; // 2000 m
@@ -100,22 +102,37 @@ inline QuickCodes convertPixelQuick(std::int32_t r, std::int32_t g, std::int32_t
 YCrCbCodes convertPixel(RgbPixel pixel, const ConversionScale& scale);
 
 // The pixel loops' estimate. With the integer sums L = 299 r + 587 g + 114 b
-// and D = 500 r - 419 g - 81 b (or -169 r - 331 g + 500 b), one single-precision
-// multiply-add gives each code in 16.16 fixed point, plus a guard of g units:
+// and D = 500 r - 419 g - 81 b (or -169 r - 331 g + 500 b), taken exactly, one
+// single-precision multiply-add gives each code in 16.16 fixed point, plus a
+// guard of g units (a unit is 2^-16 of a code):
 //
 //   luma:       fma(L, 219 * 2^16 / (1000 m), 16.5 * 2^16 + g)    y  = T >> 16
 //   difference: fma(D, 224 * 2^16 / (1000 m), 128.5 * 2^16 + g)   cr = (T >> 16) + (T < 128 * 2^16)
 //
-// where T is the result truncated to an integer (it is always positive). The
-// sums are exact in a float (integers below 2^24), the scale is rounded once,
-// and the multiply-add rounds once where it is fused (the vector loops) or
-// twice where it is not (the portable loop), so T is within 3 of (the exact
-// value times 2^16) + g. Where T's low 16 bits are below 2g, the exact value
-// lies within g + 3 of a code boundary: the estimate could fall on the wrong
-// side, or the value could be a rounding tie, so such pixels go to
-// convertPixel. Everywhere else the exact value is at least 1 unit inside a
-// code and T >> 16 is that code. A test proves this, fused and not, for every
-// sum each maximum value 1 to 255 allows.
+// where T is the result truncated to an integer (it is always positive). T
+// differs from the exact value times 2^16, plus g, by at most the sum of:
+//
+// - the sum's rounding to a float. Below 2^24 it is exact, as every sum of
+//   8-bit samples is, and every sum of 16-bit ones up to m = 16777. Above
+//   (|L| and |D| stay below 1000 m < 2^26, and fit 32-bit integers) it
+//   moves by at most 2^-24 of itself, and so the product with the scale by
+//   at most 2^-24 of that product, which is at most 219 codes for L, 112
+//   for D: 219 * 2^16 / 2^24 = 219 / 256 < 0.86 units (0.44 for D);
+// - the scale's rounding to a float, once (the double it is worked out in
+//   adds a few 2^-53): again at most 2^-24 of the product, 0.86 units;
+// - the multiply-add's rounding: once where it is fused (the vector loops),
+//   twice where it is not (the portable loop, product then sum). Every
+//   result is below 2^24, where floats lie at most 1 apart: 0.5 each.
+//
+// In all, under 2.3 units fused and 2.8 not (1.4 and 1.9 where the sum is
+// exact), within 3. Where T's low 16 bits are below 2g the exact value lies
+// within g + 3 of a code boundary: the estimate could fall on the wrong side,
+// or the value could be a rounding tie, so such pixels go to the exact
+// conversion (convertPixel, or for 16-bit samples, whose numerators outgrow
+// its division, the formula itself). Everywhere else the exact value is at
+// least 1 unit inside a code, no tie, and T >> 16 is that code. A test proves
+// this, fused and not, for every sum each maximum value 1 to 255 allows, and
+// for every sum at 16-bit maximums where the bounds are tightest.
 //
 // The guard rides in the bias so that the band test is one unsigned compare of
 // the low 16 bits, with no add, in every loop.
@@ -125,7 +142,7 @@ constexpr float differenceEstimateBias = (differenceOffset + 0.5f) * 65536.0f + 
 constexpr std::int32_t negativeDifferenceLimit = differenceOffset * 65536;
 
 // A code's integer sum of r, g and b: exact in a float, in any order, as all
-// terms are integers below 2^24.
+// terms are integers below 2^24 (8-bit samples).
 inline float weighInFloat(const Weights& weights, float r, float g, float b) {
     return r * static_cast<float>(weights.red) + g * static_cast<float>(weights.green) +
            b * static_cast<float>(weights.blue);
@@ -152,47 +169,6 @@ inline std::int32_t estimateCode(float sum, float scale, float bias) {
 // True where the estimate is too close to a code boundary to be trusted.
 constexpr bool nearCodeBoundary(std::int32_t estimate) {
     return (estimate & 0xFFFF) < 2 * estimateGuard;
-}
-
-// The 16-bit loop's estimate, for maximum values 256 to 65535, where the
-// sums no longer fit a float. In double precision, each operation rounded:
-//
-//   luma:       T = L * (219 / (1000 m)) + 16.5     y  = trunc(T)
-//   difference: T = D * (224 / (1000 m)) + 128.5    cr = trunc(T) + (T < 128)
-//
-// The exact value is an integer over 2000 m, so unless it is a rounding tie
-// it lies at least 1 / (2000 m) > 7.6e-9 from an integer, while T is within
-// 1e-13 of it (the scale rounded once, the product and the sum once each, all
-// below 256). Where T's fraction is within wideGuard of an integer the pixel
-// goes to the formula itself, ties among them; everywhere else trunc(T) is
-// the exact value's integer part, which is the formula's code. A test checks
-// every colour widened to 16 bits, and random samples at other maximums.
-struct WideScale {
-    double luma = 0;
-    double difference = 0;
-};
-
-WideScale makeWideScale(std::int32_t maxValue);
-
-constexpr double wideGuard = 1e-9;
-constexpr double lumaWideBias = lumaOffset + 0.5;
-constexpr double differenceWideBias = differenceOffset + 0.5;
-
-// A code's sum of r, g and b in double: integers below 2^53, exact in any order.
-inline double weighInDouble(const Weights& weights, double r, double g, double b) {
-    return r * weights.red + g * weights.green + b * weights.blue;
-}
-
-inline double estimateWide(double sum, double scale, double bias) {
-    return sum * scale + bias;
-}
-
-// 1 where the estimate is within wideGuard of an integer, else 0; | rather
-// than ||, so the loop has no branch.
-inline std::int32_t nearWideBoundary(double estimate) {
-    const double fraction = estimate - static_cast<double>(static_cast<std::int32_t>(estimate));
-    return static_cast<std::int32_t>(fraction < wideGuard) |
-           static_cast<std::int32_t>(fraction > 1.0 - wideGuard);
 }
 
 } // namespace pixfold

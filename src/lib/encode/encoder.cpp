@@ -13,27 +13,65 @@ namespace pixfold {
 
 namespace {
 
-// The portable loop: plain float arithmetic with no branch, in loops simple
-// enough that compilers vectorise them for whatever the target has (SSE2,
-// NEON, ...): the samples are first spread into 32-bit lanes, since a byte to
-// float conversion stops GCC's vectoriser. One pass over a span with the
-// estimate, then, only if some pixel was near a code boundary, a second pass
-// that redoes just those pixels exactly.
+// A weight's share of a 16-bit sample: the sample times the weight's size,
+// an unsigned product of two 16-bit values, the form compilers vectorise as a
+// widening multiply (SSE2's pmullw and pmulhuw, NEON's umull).
+constexpr std::uint32_t shareOf(std::int32_t weight, std::uint16_t sample) {
+    return std::uint32_t{sample} * static_cast<std::uint32_t>(weight < 0 ? -weight : weight);
+}
+
+// A code's sum of 16-bit samples, exact: the shares of the positive weights
+// less those of the negative ones, each total below 2^31.
+constexpr std::int32_t weighWide(const Weights& weights, std::uint16_t r, std::uint16_t g,
+                                 std::uint16_t b) {
+    const std::uint32_t plus = (weights.red > 0 ? shareOf(weights.red, r) : 0) +
+                               (weights.green > 0 ? shareOf(weights.green, g) : 0) +
+                               (weights.blue > 0 ? shareOf(weights.blue, b) : 0);
+    const std::uint32_t minus = (weights.red < 0 ? shareOf(weights.red, r) : 0) +
+                                (weights.green < 0 ? shareOf(weights.green, g) : 0) +
+                                (weights.blue < 0 ? shareOf(weights.blue, b) : 0);
+    return static_cast<std::int32_t>(plus) - static_cast<std::int32_t>(minus);
+}
+
+// A code's sum of a pixel's samples, exact, as a float rounded once
+// (colour/convert.h): 8-bit samples' terms and sums are integers below 2^24,
+// exact in float arithmetic, which vectorises for every target; 16-bit
+// samples' sums, up to 1000 * 65535, in 32-bit integers.
+template <PixelLayout layout, class Sample>
+inline float sumOf(const Weights& weights, Sample r, Sample g, Sample b) {
+    if constexpr (isWide(layout)) {
+        return static_cast<float>(weighWide(weights, r, g, b));
+    } else {
+        return weighInFloat(weights, static_cast<float>(r), static_cast<float>(g),
+                            static_cast<float>(b));
+    }
+}
+
+// The portable loop: plain arithmetic with no branch, in loops simple enough
+// that compilers vectorise them for whatever the target has (SSE2, NEON,
+// ...): the samples are first spread into arrays, 8-bit ones into 32-bit
+// lanes, since a byte to float conversion stops GCC's vectoriser, 16-bit ones
+// as they are, which the compilers weigh with widening multiplies. One pass
+// over a span with the estimate, then, only if some pixel was near a code
+// boundary, a second pass that redoes just those pixels exactly.
 template <OutputFormat format, PixelLayout layout>
 void encodeSpan(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                 std::uint8_t* records, std::uint8_t* alpha) {
     constexpr std::size_t bytes = pixelBytes(layout);
-    std::int32_t red[spanPixels];
-    std::int32_t green[spanPixels];
-    std::int32_t blue[spanPixels];
+    constexpr LayoutTraits traits = traitsOf(layout);
+    using Sample = std::conditional_t<isWide(layout), std::uint16_t, std::int32_t>;
+    Sample red[spanPixels];
+    Sample green[spanPixels];
+    Sample blue[spanPixels];
     std::int32_t byAlpha[hasAlpha(layout) ? spanPixels : 1];
     const auto keyTransparent = static_cast<std::int32_t>(plan.keyTransparent);
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        red[i] = pixels[i * bytes + redByte(layout)];
-        green[i] = pixels[i * bytes + greenByte(layout)];
-        blue[i] = pixels[i * bytes + blueByte(layout)];
+        const std::uint8_t* pixel = pixels + i * bytes;
+        red[i] = static_cast<Sample>(sampleAt<layout>(pixel, traits.red));
+        green[i] = static_cast<Sample>(sampleAt<layout>(pixel, traits.green));
+        blue[i] = static_cast<Sample>(sampleAt<layout>(pixel, traits.blue));
         if constexpr (hasAlpha(layout)) {
-            byAlpha[i] = static_cast<std::int32_t>(pixels[i * bytes + alphaByte(layout)] == 0) &
+            byAlpha[i] = static_cast<std::int32_t>(sampleAt<layout>(pixel, traits.alpha) == 0) &
                          keyTransparent;
         }
     }
@@ -44,15 +82,14 @@ void encodeSpan(const std::uint8_t* pixels, std::size_t pixelCount, const Encode
     const EstimateScale scale = plan.estimate;
     std::int32_t anyNear = 0;
     for (std::size_t i = 0; i < pixelCount; ++i) {
-        const auto r = static_cast<float>(red[i]);
-        const auto g = static_cast<float>(green[i]);
-        const auto b = static_cast<float>(blue[i]);
-        // Sums of integers below 2^24: exact in any order.
+        const Sample r = red[i];
+        const Sample g = green[i];
+        const Sample b = blue[i];
         const std::int32_t y =
-            estimateCode(weighInFloat(lumaWeights, r, g, b), scale.luma, lumaEstimateBias);
-        const std::int32_t cr = estimateCode(weighInFloat(redDifferenceWeights, r, g, b),
+            estimateCode(sumOf<layout>(lumaWeights, r, g, b), scale.luma, lumaEstimateBias);
+        const std::int32_t cr = estimateCode(sumOf<layout>(redDifferenceWeights, r, g, b),
                                              scale.difference, differenceEstimateBias);
-        const std::int32_t cb = estimateCode(weighInFloat(blueDifferenceWeights, r, g, b),
+        const std::int32_t cb = estimateCode(sumOf<layout>(blueDifferenceWeights, r, g, b),
                                              scale.difference, differenceEstimateBias);
         near[i] = static_cast<std::int32_t>(nearCodeBoundary(y)) |
                   static_cast<std::int32_t>(nearCodeBoundary(cr)) |
@@ -82,6 +119,27 @@ void encodePortable(const std::uint8_t* pixels, std::size_t pixelCount, const En
     }
 }
 
+// Pixels of the given layout, on the plan's path.
+void encodeLayout(PixelLayout layout, const std::uint8_t* pixels, std::size_t pixelCount,
+                  const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
+#if PIXFOLD_HAS_X86_PATHS
+    if (plan.path == Path::avx512) {
+        encodeWith<Avx512>(layout, pixels, pixelCount, plan, records, alpha);
+        return;
+    }
+    if (plan.path == Path::avx2) {
+        encodeWith<Avx2>(layout, pixels, pixelCount, plan, records, alpha);
+        return;
+    }
+#endif
+    withFormat(plan.format, [&](auto format) {
+        withLayout(layout, [&](auto known) {
+            encodePortable<decltype(format)::value, decltype(known)::value>(pixels, pixelCount,
+                                                                            plan, records, alpha);
+        });
+    });
+}
+
 } // namespace
 
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue, Path path,
@@ -92,33 +150,20 @@ EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxVa
     plan.layout = layout;
     plan.keyTransparent = settings.transparencyKey && isKeyedFormat(settings.format);
     plan.scale = makeConversionScale(maxValue);
-    if (isWide(layout) || maxValue > 255) {
-        plan.wide = makeWideScale(maxValue);
-    } else {
-        plan.estimate = makeEstimateScale(maxValue);
-    }
+    plan.estimate = makeEstimateScale(maxValue);
     plan.key = makeKeyTest(settings, maxValue);
     return plan;
 }
 
 void encodePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
                   std::uint8_t* records, std::uint8_t* alpha) {
-#if PIXFOLD_HAS_X86_PATHS
-    if (plan.path == Path::avx512) {
-        encodeWith<Avx512>(pixels, pixelCount, plan, records, alpha);
-        return;
-    }
-    if (plan.path == Path::avx2) {
-        encodeWith<Avx2>(pixels, pixelCount, plan, records, alpha);
-        return;
-    }
-#endif
-    withFormat(plan.format, [&](auto format) {
-        withEightBitLayout(plan.layout, [&](auto layout) {
-            encodePortable<decltype(format)::value, decltype(layout)::value>(pixels, pixelCount,
-                                                                             plan, records, alpha);
-        });
-    });
+    encodeLayout(plan.layout, pixels, pixelCount, plan, records, alpha);
+}
+
+void encodeWidePixels(const std::uint8_t* pixels, std::size_t pixelCount, const EncodePlan& plan,
+                      std::uint8_t* records, std::uint8_t* alpha) {
+    encodeLayout(plan.layout == PixelLayout::rgba64 ? PixelLayout::rgba64 : PixelLayout::rgb48,
+                 pixels, pixelCount, plan, records, alpha);
 }
 
 void keyTransparentPixels(const std::uint8_t* opacity, std::size_t pixelCount,

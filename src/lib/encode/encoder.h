@@ -22,13 +22,11 @@ struct EncodePlan {
     bool keyTransparent = false;             // an alpha sample of 0 keys the pixel (-t)
     ConversionScale scale;
     EstimateScale estimate;
-    WideScale wide; // 16-bit samples
     KeyTest key;
 };
 
 // maxValue is the header's, 1 to 65535. A path this processor lacks runs the
-// portable loop. Only the scales the layout's loop reads are worked out:
-// the 16-bit layouts' for them, the 8-bit ones' for the others.
+// portable loop.
 EncodePlan makeEncodePlan(const ConversionSettings& settings, std::int32_t maxValue,
                           Path path = activePath(), PixelLayout layout = PixelLayout::rgb24);
 

@@ -16,14 +16,16 @@ struct Avx2 {
     static constexpr std::size_t lanes = 8;
 
     struct Pairs {
-        __m256i rg;          // (r, g) as 16-bit values in each 32-bit lane
-        __m256i b;           // (b, 0)
+        __m256i rg;          // (r, g) as 16-bit values in each 32-bit lane (vector_loop.h)
+        __m256i b;           // (b, empty)
         __m256i transparent; // all ones where the pixel is keyed by its alpha
     };
 
     struct Constants {
         __m256i rgOrder;
         __m256i bOrder;
+        __m256i rgOrderOfSecond; // RGB48: the orders of a step's second register
+        __m256i bOrderOfSecond;
         __m256i transparentKeys; // all ones where the plan keys transparent pixels
         __m256i keyRg;
         __m256i keyB;
@@ -38,20 +40,35 @@ struct Avx2 {
         return pixelBytes(layout) == 3 ? 4 : 0;
     }
 
+    // RGB48's 8 pixels take two registers of two 16-byte windows each
+    // (loadPairs): the first holds pixels 0 and 1 in its low half and 4 and
+    // 5 in its high, the second 2 and 3, and 6 and 7, each to the lanes of
+    // their pixels.
+    static constexpr std::array<int, 8> wideFirstStarts = {0, 6, -1, -1, 0, 6, -1, -1};
+    static constexpr std::array<int, 8> wideSecondStarts = {-1, -1, 0, 6, -1, -1, 4, 10};
+
     template <PixelLayout layout> PIXFOLD_AVX2 static Constants constants(const EncodePlan& plan) {
         // Hidden from the optimiser: GCC rewrites a compare with a known 128
         // as a min and an equality test, one instruction more a step.
         __m256i negativeBelow = _mm256_set1_epi16(128);
         __asm__("" : "+x"(negativeBelow));
-        // In each 128-bit half: its 4 pixels (loadPairs).
-        static constexpr std::array<std::int8_t, 32> rg =
-            redGreenOrder<32>(layout, highHalf(layout));
-        static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, highHalf(layout));
+        constexpr bool wide = layout == PixelLayout::rgb48;
+        constexpr std::array<int, 8> starts =
+            wide ? wideFirstStarts : pixelStarts<32>(layout, highHalf(layout));
+        static constexpr std::array<std::int8_t, 32> rg = redGreenOrder<32>(layout, starts);
+        static constexpr std::array<std::int8_t, 32> b = blueOrder<32>(layout, starts);
+        static constexpr std::array<std::int8_t, 32> rgSecond =
+            redGreenOrder<32>(layout, wideSecondStarts);
+        static constexpr std::array<std::int8_t, 32> bSecond =
+            blueOrder<32>(layout, wideSecondStarts);
+        const KeyPairs key = keyPairs(plan.key, layout);
         return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(rg.data())),
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data())),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgSecond.data())),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bSecond.data())),
                 _mm256_set1_epi32(plan.keyTransparent ? -1 : 0),
-                _mm256_set1_epi32(plan.key.red | (plan.key.green << 16)),
-                _mm256_set1_epi32(plan.key.blue),
+                _mm256_set1_epi32(key.rg),
+                _mm256_set1_epi32(key.b),
                 _mm256_set1_epi32(
                     static_cast<std::int32_t>(keyLaneBytes(plan.key.matchValue, plan.format))),
                 _mm256_set1_epi32(
@@ -70,19 +87,50 @@ struct Avx2 {
     // step) and 4 to 7 to the high (bytes 8 to 23, the pixels from its byte
     // 4 on): two loads, not one and a cross-half permute, which would queue
     // on the shuffle port, and none past the step's last pixel. 4-byte pixels
-    // fill the halves so; greys widen to lanes.
+    // fill the halves so; greys widen to lanes. 16-bit samples come in less
+    // 32768 (vector_loop.h): RGB48's 48 bytes through two shuffles each of
+    // (r, g) and (b, 0), from two registers of 16-byte windows; RGBA64's 64
+    // bytes in two registers of pixels 0, 1 and 4, 5, and 2, 3 and 6, 7, whose
+    // even and odd words one float shuffle each puts in order.
     template <PixelLayout layout>
     PIXFOLD_AVX2 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
                                         bool /*inside: always*/) {
+        const auto at = [in](std::size_t offset) {
+            return reinterpret_cast<const __m128i*>(in + offset);
+        };
         if constexpr (layout == PixelLayout::gray8) {
-            const __m256i grey =
-                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+            const __m256i grey = _mm256_cvtepu8_epi32(_mm_loadl_epi64(at(0)));
             return {_mm256_or_si256(grey, _mm256_slli_epi32(grey, 16)), grey,
                     _mm256_setzero_si256()};
+        } else if constexpr (layout == PixelLayout::rgb48) {
+            const __m256i first = _mm256_loadu2_m128i(at(24), at(0));
+            const __m256i second = _mm256_loadu2_m128i(at(32), at(12));
+            const __m256i rg =
+                _mm256_or_si256(_mm256_shuffle_epi8(first, constants.rgOrder),
+                                _mm256_shuffle_epi8(second, constants.rgOrderOfSecond));
+            const __m256i b =
+                _mm256_or_si256(_mm256_shuffle_epi8(first, constants.bOrder),
+                                _mm256_shuffle_epi8(second, constants.bOrderOfSecond));
+            const __m256i bias = _mm256_set1_epi32(wideSampleBias);
+            return {_mm256_xor_si256(rg, bias), _mm256_xor_si256(b, bias), _mm256_setzero_si256()};
+        } else if constexpr (layout == PixelLayout::rgba64) {
+            static_assert(traitsOf(layout).red == 0 && traitsOf(layout).blue == 2 &&
+                              traitsOf(layout).alpha == 3,
+                          "(r, g) and (b, a) in a pixel's two 32-bit words");
+            const __m256 first = _mm256_castsi256_ps(_mm256_loadu2_m128i(at(32), at(0)));
+            const __m256 second = _mm256_castsi256_ps(_mm256_loadu2_m128i(at(48), at(16)));
+            const __m256i rg = _mm256_castps_si256(_mm256_shuffle_ps(first, second, 0x88));
+            const __m256i ba = _mm256_castps_si256(_mm256_shuffle_ps(first, second, 0xDD));
+            const __m256i transparent = _mm256_and_si256(
+                _mm256_cmpeq_epi32(_mm256_srli_epi32(ba, 16), _mm256_setzero_si256()),
+                constants.transparentKeys);
+            const __m256i bias = _mm256_set1_epi32(wideSampleBias);
+            return {_mm256_xor_si256(rg, bias),
+                    _mm256_xor_si256(_mm256_and_si256(ba, _mm256_set1_epi32(0xFFFF)), bias),
+                    transparent};
         } else {
             const __m256i raw = pixelBytes(layout) == 3
-                                    ? _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 8),
-                                                          reinterpret_cast<const __m128i*>(in))
+                                    ? _mm256_loadu2_m128i(at(8), at(0))
                                     : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
             __m256i transparent = _mm256_setzero_si256();
             if constexpr (hasAlpha(layout)) {
@@ -103,11 +151,11 @@ struct Avx2 {
         return _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(coefficientPair(weightScale, 0)));
     }
 
+    template <PixelLayout layout>
     PIXFOLD_AVX2 static __m256i weigh(const Pairs& pixels, const Weights& weights) {
         return _mm256_add_epi32(
-            _mm256_madd_epi16(pixels.rg,
-                              _mm256_set1_epi32(coefficientPair(weights.red, weights.green))),
-            _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(coefficientPair(weights.blue, 0))));
+            _mm256_madd_epi16(pixels.rg, _mm256_set1_epi32(redGreenCoefficients(weights))),
+            _mm256_madd_epi16(pixels.b, _mm256_set1_epi32(blueCoefficients(weights, layout))));
     }
 
     PIXFOLD_AVX2 static __m256i estimate(__m256i sum, float scale, float bias) {

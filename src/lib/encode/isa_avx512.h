@@ -58,16 +58,20 @@ struct Avx512 {
     };
 
     // vpermb's indices: lane i takes pixel i's samples; the bytes the keep
-    // masks leave out are zero.
+    // masks leave out are zero. RGB48's 96 bytes take vpermt2b, whose
+    // indices go on into a second register.
     template <PixelLayout layout>
     PIXFOLD_AVX512 static Constants constants(const EncodePlan& plan) {
-        static constexpr std::array<std::int8_t, 64> rg = redGreenOrder<64>(layout, 0);
-        static constexpr std::array<std::int8_t, 64> b = blueOrder<64>(layout, 0);
+        static constexpr std::array<std::int8_t, 64> rg =
+            redGreenOrder<64>(layout, pixelStarts<64>(layout, 0));
+        static constexpr std::array<std::int8_t, 64> b =
+            blueOrder<64>(layout, pixelStarts<64>(layout, 0));
+        const KeyPairs key = keyPairs(plan.key, layout);
         return {_mm512_loadu_si512(rg.data()),
                 _mm512_loadu_si512(b.data()),
                 static_cast<__mmask16>(plan.keyTransparent ? 0xFFFFu : 0u),
-                _mm512_set1_epi32(plan.key.red | (plan.key.green << 16)),
-                _mm512_set1_epi32(plan.key.blue),
+                _mm512_set1_epi32(key.rg),
+                _mm512_set1_epi32(key.b),
                 _mm512_set1_epi32(
                     static_cast<std::int32_t>(keyLaneBytes(plan.key.matchValue, plan.format))),
                 _mm512_set1_epi32(
@@ -98,6 +102,9 @@ struct Avx512 {
         return pixelCount - pixelCount % 16;
     }
 
+    // 16-bit samples come in less 32768 (vector_loop.h): RGB48's from a
+    // 64-byte and a 32-byte load through two-register byte permutes, RGBA64's
+    // even and odd 32-bit words, (r, g) and (b, a), from two 64-byte loads.
     template <PixelLayout layout>
     PIXFOLD_AVX512 static Pairs loadPairs(const std::uint8_t* in, const Constants& constants,
                                           bool inside) {
@@ -105,6 +112,35 @@ struct Avx512 {
             const __m512i grey =
                 _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
             return {_mm512_or_si512(grey, _mm512_slli_epi32(grey, 16)), grey, 0};
+        } else if constexpr (layout == PixelLayout::rgb48) {
+            const __m512i low = _mm512_loadu_si512(in);
+            const __m512i high = _mm512_zextsi256_si512(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64)));
+            const __m512i bias = _mm512_set1_epi32(wideSampleBias);
+            return {_mm512_xor_si512(_mm512_permutex2var_epi8(low, constants.rgIndex, high), bias),
+                    _mm512_xor_si512(_mm512_maskz_permutex2var_epi8(0x3333333333333333u, low,
+                                                                    constants.bIndex, high),
+                                     bias),
+                    0};
+        } else if constexpr (layout == PixelLayout::rgba64) {
+            static_assert(traitsOf(layout).red == 0 && traitsOf(layout).blue == 2 &&
+                              traitsOf(layout).alpha == 3,
+                          "(r, g) and (b, a) in a pixel's two 32-bit words");
+            const __m512i low = _mm512_loadu_si512(in);
+            const __m512i high = _mm512_loadu_si512(in + 64);
+            const __m512i even =
+                _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+            const __m512i rg = _mm512_permutex2var_epi32(low, even, high);
+            const __m512i ba =
+                _mm512_permutex2var_epi32(low, _mm512_add_epi32(even, _mm512_set1_epi32(1)), high);
+            const __m512i bias = _mm512_set1_epi32(wideSampleBias);
+            // 0x6A: (a & b) ^ c, the blue alone, less 32768.
+            return {
+                _mm512_xor_si512(rg, bias),
+                _mm512_ternarylogic_epi32(ba, _mm512_set1_epi32(0xFFFF), bias, 0x6A),
+                static_cast<__mmask16>(
+                    _mm512_testn_epi32_mask(ba, _mm512_set1_epi32(static_cast<int>(0xFFFF0000u))) &
+                    constants.transparentKeys)};
         } else {
             __m512i raw;
             __mmask16 transparent = 0;
@@ -146,11 +182,11 @@ struct Avx512 {
             _mm512_fmadd_ps(_mm512_cvtepi32_ps(sum), _mm512_set1_ps(scale), _mm512_set1_ps(bias)));
     }
 
+    template <PixelLayout layout>
     PIXFOLD_AVX512 static __m512i weigh(const Pairs& pixels, const Weights& weights) {
         return _mm512_add_epi32(
-            _mm512_madd_epi16(pixels.rg,
-                              _mm512_set1_epi32(coefficientPair(weights.red, weights.green))),
-            _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(coefficientPair(weights.blue, 0))));
+            _mm512_madd_epi16(pixels.rg, _mm512_set1_epi32(redGreenCoefficients(weights))),
+            _mm512_madd_epi16(pixels.b, _mm512_set1_epi32(blueCoefficients(weights, layout))));
     }
 
     PIXFOLD_AVX512 static __m512i keyBytes(const Pairs& pixels, const Constants& constants) {

@@ -74,8 +74,8 @@ constexpr std::size_t spanPixels = 128;
 // The records of a span from its codes, built in memory order (records.h)
 // and stored with memcpy. byAlpha: 1 where the pixel is keyed by its alpha
 // (read only with keyedByAlpha).
-template <OutputFormat format, bool keyedByAlpha>
-inline void storeSpan(const std::int32_t* red, const std::int32_t* green, const std::int32_t* blue,
+template <OutputFormat format, bool keyedByAlpha, class Sample>
+inline void storeSpan(const Sample* red, const Sample* green, const Sample* blue,
                       const std::int32_t* byAlpha, const std::int32_t* y, const std::int32_t* cr,
                       const std::int32_t* cb, std::size_t pixelCount, const KeyTest& key,
                       std::uint8_t* records, std::uint8_t* alpha) {
@@ -121,16 +121,23 @@ inline void storeSpan(const std::int32_t* red, const std::int32_t* green, const 
     }
 }
 
-// Pixels first to last - 1 of an 8-bit layout, exactly, one at a time.
+// Pixels first to last - 1, exactly, one at a time: 8-bit samples by exact
+// integer division (and the formula on a tie), 16-bit ones, whose numerators
+// outgrow it, by the formula itself.
 template <OutputFormat format, PixelLayout layout>
 inline void encodeExactly(const std::uint8_t* pixels, std::size_t first, std::size_t last,
                           const EncodePlan& plan, std::uint8_t* records, std::uint8_t* alpha) {
     for (std::size_t i = first; i < last; ++i) {
         const PixelSamples samples = samplesOf<layout>(pixels, i);
-        const YCrCbCodes codes = convertPixel({static_cast<std::uint8_t>(samples.r),
-                                               static_cast<std::uint8_t>(samples.g),
-                                               static_cast<std::uint8_t>(samples.b)},
-                                              plan.scale);
+        YCrCbCodes codes;
+        if constexpr (isWide(layout)) {
+            codes = convertSamplesInDouble(samples.r, samples.g, samples.b, plan.scale.maxValue);
+        } else {
+            codes = convertPixel({static_cast<std::uint8_t>(samples.r),
+                                  static_cast<std::uint8_t>(samples.g),
+                                  static_cast<std::uint8_t>(samples.b)},
+                                 plan.scale);
+        }
         storePixel<format>(samples, codes, plan, records, alpha, i);
     }
 }
@@ -188,8 +195,8 @@ template <class Kernel> inline void withFormat(OutputFormat format, Kernel&& ker
 
 template <PixelLayout layout> using LayoutConstant = std::integral_constant<PixelLayout, layout>;
 
-// Calls kernel with an 8-bit layout as a compile-time constant.
-template <class Kernel> inline void withEightBitLayout(PixelLayout layout, Kernel&& kernel) {
+// Calls kernel with the layout as a compile-time constant.
+template <class Kernel> inline void withLayout(PixelLayout layout, Kernel&& kernel) {
     switch (layout) {
     case PixelLayout::bgr24:
         kernel(LayoutConstant<PixelLayout::bgr24>{});
@@ -202,6 +209,12 @@ template <class Kernel> inline void withEightBitLayout(PixelLayout layout, Kerne
         break;
     case PixelLayout::gray8:
         kernel(LayoutConstant<PixelLayout::gray8>{});
+        break;
+    case PixelLayout::rgb48:
+        kernel(LayoutConstant<PixelLayout::rgb48>{});
+        break;
+    case PixelLayout::rgba64:
+        kernel(LayoutConstant<PixelLayout::rgba64>{});
         break;
     default:
         kernel(LayoutConstant<PixelLayout::rgb24>{});

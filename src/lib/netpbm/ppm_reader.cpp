@@ -264,9 +264,25 @@ std::size_t firstSampleAbove(const std::uint8_t* raster, std::size_t count, std:
         return count;
     }
     if (maxValue > 255) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (((raster[i * 2] << 8) | raster[i * 2 + 1]) > maxValue) {
-                return i;
+        // The highest sample of each block, in a loop with no exit, which
+        // compilers vectorise; only a block holding one above is searched.
+        constexpr std::size_t blockSamples = 4096;
+        const auto sampleAt = [raster](std::size_t i) {
+            std::uint16_t value = 0;
+            std::memcpy(&value, raster + i * 2, 2);
+            return hostIsBigEndian ? value
+                                   : static_cast<std::uint16_t>((value >> 8) | (value << 8));
+        };
+        for (std::size_t first = 0; first < count; first += blockSamples) {
+            const std::size_t end = std::min(count, first + blockSamples);
+            std::uint16_t highest = 0;
+            for (std::size_t i = first; i < end; ++i) {
+                highest = std::max(highest, sampleAt(i));
+            }
+            for (std::size_t i = first; highest > maxValue && i < end; ++i) {
+                if (sampleAt(i) > maxValue) {
+                    return i;
+                }
             }
         }
         return count;
