@@ -149,7 +149,8 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
     EXPECT_EQ(readFile(output).size(), 8u);
     // No image at all.
     writeFile(stream, Bytes{});
-    EXPECT_EQ(runTool({"-s", stream, output}).standardError, "Wrong input format\n");
+    EXPECT_EQ(runTool({"-s", stream, output}).standardError,
+              "Wrong input format: '" + stream + "' is empty\n");
 }
 
 TEST_F(ImageStream, UnfoldGivesBackEveryFrame) {

@@ -33,10 +33,14 @@ int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result
                                  ? std::string(texts.help)
                                  : std::string(texts.name) + " " PIXFOLD_VERSION "\n";
     writeText(stdout, text);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        return reportFailure(failure(ErrorCode::cantWriteStdout), texts);
+    // The reason of the call that failed: the write, or else the flush.
+    bool failed = std::ferror(stdout) != 0;
+    SystemError why = failed ? lastErrno() : SystemError{};
+    if (!failed && std::fflush(stdout) != 0) {
+        failed = true;
+        why = lastErrno();
     }
-    return 0;
+    return failed ? reportFailure(failure(ErrorCode::cantWriteStdout, {}, why), texts) : 0;
 }
 
 } // namespace pixfold

@@ -5,6 +5,7 @@
 
 #include "core/status.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -56,6 +57,28 @@ enum class ErrorCode {
     onlyDefaultFrame // an animated PNG: its default image was converted, no other frame
 };
 
+// Why a system call failed, as the system words it: an errno value, or on
+// Windows a Win32 error code. Both 0 where no call named a cause: the message
+// then gives none rather than a stale one.
+struct SystemError {
+    int errnoValue = 0;
+    std::uint32_t windowsCode = 0;
+};
+
+inline SystemError errnoError(int value) {
+    SystemError error;
+    error.errnoValue = value;
+    return error;
+}
+
+// errno as the call that just failed left it.
+inline SystemError lastErrno() {
+    return errnoError(errno);
+}
+
+// What an input that is no Netpbm or PNG image is, where its first bytes tell.
+enum class InputKind { unknown, empty, jpeg, gif, tiff, webp, bmp, isoMedia, matroska };
+
 // A run's outcome: the code, and what its message names.
 struct Result {
     ErrorCode code = ErrorCode::none;
@@ -63,15 +86,23 @@ struct Result {
     std::string detail;  // a second word it names: a missing path, an option as typed, a PNG
                          // decoder's reason
     char option = 0;     // invalidHexValue: the option, as typed
-    std::uint64_t actualBytes = 0;   // size messages: what the file holds...
-    bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
-    std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
+    std::uint64_t actualBytes = 0;            // size messages: what the file holds...
+    bool actualIsLowerBound = false;          // ...or at least holds, for a stream read in part
+    std::uint64_t expectedBytes = 0;          // ...and what it should hold (or a frame's size)
+    SystemError reason;                       // the failing call's, where one failed
+    InputKind inputKind = InputKind::unknown; // wrongInputFormat: what the input is instead
 };
 
 inline Result failure(ErrorCode code, std::string_view subject = {}) {
     Result result;
     result.code = code;
     result.subject = subject;
+    return result;
+}
+
+inline Result failure(ErrorCode code, std::string_view subject, SystemError reason) {
+    Result result = failure(code, subject);
+    result.reason = reason;
     return result;
 }
 

@@ -5,6 +5,11 @@
 #include "wide.h"
 
 #include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace pixfold {
 
@@ -85,6 +90,76 @@ std::string formatNames() {
     return names;
 }
 
+// ": " and the system's own text for why a call failed, or nothing where no
+// call named a cause. On Windows a Win32 code is worded by FormatMessage, an
+// errno value of the C runtime by its strerror.
+std::string because(const SystemError& reason) {
+    std::string text;
+#ifdef _WIN32
+    if (reason.windowsCode != 0) {
+        wchar_t* wide = nullptr;
+        const DWORD length = FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, reason.windowsCode, 0, reinterpret_cast<wchar_t*>(&wide), 0, nullptr);
+        text = length == 0 ? "Windows error " + std::to_string(reason.windowsCode)
+                           : narrow(std::wstring_view(wide, length));
+        LocalFree(wide);
+        // One line, without the closing full stop, as the other texts are.
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                                 text.back() == '.')) {
+            text.pop_back();
+        }
+    }
+#endif
+    if (text.empty() && reason.errnoValue != 0) {
+        text = std::strerror(reason.errnoValue);
+    }
+    return text.empty() ? text : ": " + text;
+}
+
+// A path as messages name it; "-" is standard input.
+std::string inputNamed(std::string_view subject) {
+    return subject == "-" ? "standard input" : quoted("", subject, "");
+}
+
+std::string_view kindName(InputKind kind) {
+    switch (kind) {
+    case InputKind::jpeg:
+        return "a JPEG image";
+    case InputKind::gif:
+        return "a GIF image";
+    case InputKind::tiff:
+        return "a TIFF image";
+    case InputKind::webp:
+        return "a WebP image";
+    case InputKind::bmp:
+        return "a BMP image";
+    case InputKind::isoMedia:
+        return "an MP4 or other ISO media file";
+    case InputKind::matroska:
+        return "a Matroska or WebM video";
+    case InputKind::empty:
+        return "empty";
+    case InputKind::unknown:
+        break;
+    }
+    return {};
+}
+
+// "Wrong input format", and what the input is when its first bytes tell.
+std::string wrongFormatMessage(const Result& result) {
+    if (result.inputKind == InputKind::unknown) {
+        return "Wrong input format\n";
+    }
+    std::string text = "Wrong input format: " + inputNamed(result.subject) + " is " +
+                       std::string(kindName(result.inputKind));
+    if (result.inputKind != InputKind::empty) {
+        text += "; pixfold reads Netpbm and PNG (see \"Preparing input\")";
+    }
+    return text + "\n";
+}
+
 // The line that says what was wrong with the arguments, or empty.
 std::string argumentProblem(const Result& result) {
     const std::string_view subject = result.subject;
@@ -135,11 +210,11 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::invalidHexValue:
         return quoted("Invalid hex value ", subject, " for -") + result.option + "\n";
     case ErrorCode::cantOpenInput:
-        return quoted("Can't open input file ", subject, "\n");
+        return quoted("Can't open input file ", subject, because(result.reason) + "\n");
     case ErrorCode::cantReadInput:
-        return quoted("Can't read input file ", subject, "\n");
+        return quoted("Can't read input file ", subject, because(result.reason) + "\n");
     case ErrorCode::wrongInputFormat:
-        return "Wrong input format\n";
+        return wrongFormatMessage(result);
     case ErrorCode::maxValueTooLarge:
         return "Only 8-bit and 16-bit per component\n";
     case ErrorCode::sameFile:
@@ -149,15 +224,15 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::sameOutputs:
         return "Output files are the same file\n";
     case ErrorCode::cantOpenOutput:
-        return quoted("Can't open output file ", subject, "\n");
+        return quoted("Can't open output file ", subject, because(result.reason) + "\n");
     case ErrorCode::truncatedInput:
         return quoted("Input file ", subject, " is truncated\n");
     case ErrorCode::sampleExceedsMax:
         return std::string(sampleAboveMaximumText) + "\n";
     case ErrorCode::cantWriteOutput:
-        return quoted("Can't write output file ", subject, "\n");
+        return quoted("Can't write output file ", subject, because(result.reason) + "\n");
     case ErrorCode::cantWriteStdout:
-        return "Can't write to standard output\n";
+        return "Can't write to standard output" + because(result.reason) + "\n";
     case ErrorCode::invalidDimension:
         return quoted("Invalid width or height ", subject,
                       ": a positive decimal number is needed\n");
@@ -179,7 +254,7 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
     case ErrorCode::cantCreateTemporary:
-        return quoted("Can't create a temporary file in ", subject, "\n");
+        return quoted("Can't create a temporary file in ", subject, because(result.reason) + "\n");
     case ErrorCode::forcedPathUnavailable:
         return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
     case ErrorCode::damagedPng:

@@ -1,9 +1,9 @@
 // pixfold's option scan: argument vector in, settings and paths out.
 #pragma once
 
-#include "errors.h"
 #include "core/types.h"
 #include "entry.h"
+#include "errors.h"
 
 #include <string_view>
 

@@ -53,9 +53,13 @@ struct FoldOutputs {
     bool alphaToStandardOutput = false;
 };
 
-// A reader's failure, naming the input.
-Result inputFailure(Result result, const FoldCommandLine& line) {
+// A reader's failure, naming the input; a read error with the reason the
+// stream kept from the read that failed.
+Result inputFailure(Result result, const InputStream& input, const FoldCommandLine& line) {
     result.subject = line.inputPath;
+    if (result.code == ErrorCode::cantReadInput && input.failed) {
+        result.reason = errnoError(input.error);
+    }
     return result;
 }
 
@@ -78,7 +82,7 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
         const Result got = readImagePixels(input, reader, sampleBytes(buffers),
                                            buffers.opacity.data(), wanted, pixels);
         if (!succeeded(got)) {
-            return inputFailure(got, line);
+            return inputFailure(got, input, line);
         }
         remaining -= pixels;
         if (wide) {
@@ -113,7 +117,7 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
         Result result = convertRaster(input, reader, plan, line, buffers, outputs);
         bool animated = false;
         if (succeeded(result)) {
-            result = inputFailure(finishImage(reader, animated), line);
+            result = inputFailure(finishImage(reader, animated), input, line);
         }
         if (animated && std::none_of(notices.begin(), notices.end(), [](const Result& notice) {
                 return notice.code == ErrorCode::onlyDefaultFrame;
@@ -127,9 +131,9 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
             return result;
         }
         bool another = false;
-        Result next = inputFailure(failure(findNextImage(input, another)), line);
+        Result next = inputFailure(failure(findNextImage(input, another)), input, line);
         if (succeeded(next) && another) {
-            next = inputFailure(readImageHeader(input, reader), line);
+            next = inputFailure(readImageHeader(input, reader), input, line);
         }
         if (!succeeded(next) || !another) {
             return next;
@@ -170,7 +174,7 @@ Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, Fold
         // Like "-a -": whole or not at all where standard output is a file.
         result = resolveOutput("-", outputs.alphaFile);
         if (!succeeded(result)) {
-            result = failure(ErrorCode::cantWriteStdout);
+            result = failure(ErrorCode::cantWriteStdout, {}, result.reason);
         }
     }
     if (succeeded(result)) {
@@ -197,7 +201,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
     input.refillLimit = exact ? 1 : 0;
     const Result headerRead = readImageHeader(input, reader);
     if (!succeeded(headerRead)) {
-        return inputFailure(headerRead, line);
+        return inputFailure(headerRead, input, line);
     }
     const RasterKind kind = reader.raster.header.kind;
     if (kind != RasterKind::binary && kind != RasterKind::bitmap) {

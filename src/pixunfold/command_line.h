@@ -1,9 +1,9 @@
 // pixunfold's option scan.
 #pragma once
 
-#include "errors.h"
 #include "core/types.h"
 #include "entry.h"
+#include "errors.h"
 
 #include <cstdint>
 #include <string_view>
