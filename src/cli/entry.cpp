@@ -25,6 +25,40 @@ void printNotices(const Notices& notices, const ToolTexts& texts) {
     std::fflush(stderr);
 }
 
+void drawProgress(Progress& progress) {
+    Result line = failure(ErrorCode::streamProgress);
+    line.stream = progressFigures(progress);
+    std::string text = errorMessage(line, ToolTexts{});
+    const std::size_t length = text.size();
+    // Spaces over what is left of a longer line before: no terminal escape,
+    // so that any terminal and the Windows console show it alike.
+    text.append(progress.drawnLength > length ? progress.drawnLength - length : 0, ' ');
+    writeText(stderr, "\r" + text);
+    std::fflush(stderr);
+    progress.drawnLength = length;
+}
+
+void endProgress(Progress& progress, const Result& result, Notices& notices) {
+    if (progress.drawnLength > 0) {
+        writeText(stderr, "\r" + std::string(progress.drawnLength, ' ') + "\r");
+        std::fflush(stderr);
+        progress.drawnLength = 0;
+    }
+    if (!succeeded(result)) {
+        return; // a failed run converted nothing: its one line says why
+    }
+    Result notice;
+    notice.stream = progressFigures(progress);
+    if (notice.stream.changedImage > 0) {
+        notice.code = ErrorCode::imageSizeChanged;
+        notices.push_back(notice);
+    }
+    if (progress.draw != nullptr && notice.stream.images > 0) {
+        notice.code = ErrorCode::streamSummary;
+        notices.push_back(notice);
+    }
+}
+
 int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result) {
     if (request == ToolRequest::run) {
         return succeeded(result) ? 0 : reportFailure(result, texts);

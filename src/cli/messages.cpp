@@ -160,6 +160,45 @@ std::string wrongFormatMessage(const Result& result) {
     return text + "\n";
 }
 
+std::string sizeText(std::int32_t width, std::int32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// 8294400000 as "8,294,400,000".
+std::string withThousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits;
+}
+
+std::string imagesText(std::uint64_t images) {
+    return withThousands(images) + (images == 1 ? " image" : " images");
+}
+
+// One decimal, as "12.3".
+std::string tenths(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// "120 images, 40.1 images/s, 333.2 MB/s": no line end, as it is redrawn.
+std::string progressLine(const StreamFigures& figures) {
+    const double seconds = figures.seconds > 0 ? figures.seconds : 1e-9;
+    return imagesText(figures.images) + ", " +
+           tenths(static_cast<double>(figures.images) / seconds) + " images/s, " +
+           tenths(static_cast<double>(figures.bytes) / seconds / 1e6) + " MB/s";
+}
+
+// "1000 images of 1920x1080 (8,294,400,000 bytes) in 12.3 s".
+std::string summaryLine(const StreamFigures& figures) {
+    return imagesText(figures.images) +
+           (figures.changedImage == 0 ? " of " + sizeText(figures.width, figures.height) : "") +
+           " (" + withThousands(figures.bytes) + " bytes) in " + tenths(figures.seconds) + " s\n";
+}
+
 // The line that says what was wrong with the arguments, or empty.
 std::string argumentProblem(const Result& result) {
     const std::string_view subject = result.subject;
@@ -277,6 +316,15 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::onlyDefaultFrame:
         return quoted("Only the default image of the animated PNG ", subject,
                       " was converted, none of its other frames\n");
+    case ErrorCode::imageSizeChanged:
+        return "Image " + std::to_string(result.stream.changedImage) + " is " +
+               sizeText(result.stream.changedWidth, result.stream.changedHeight) +
+               ", image 1 was " + sizeText(result.stream.width, result.stream.height) +
+               ": the records of this stream can't be split into equal frames\n";
+    case ErrorCode::streamProgress:
+        return progressLine(result.stream);
+    case ErrorCode::streamSummary:
+        return summaryLine(result.stream);
     }
     return {};
 }

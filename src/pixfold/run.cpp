@@ -106,9 +106,10 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
     return {};
 }
 
-// Every image of the input: the first, and with -s each one that follows.
+// Every image of the input: the first, and with -s each one that follows,
+// counted into progress.
 Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
-                     FoldOutputs& outputs, Notices& notices) {
+                     FoldOutputs& outputs, Notices& notices, Progress& progress) {
     const PpmHeader& header = reader.raster.header;
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
@@ -118,6 +119,10 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
         bool animated = false;
         if (succeeded(result)) {
             result = inputFailure(finishImage(reader, animated), input, line);
+        }
+        if (succeeded(result) && line.imageStream) {
+            countImage(progress, header.width, header.height,
+                       pixelCount(header.width, header.height) * recordBytes(plan.format));
         }
         if (animated && std::none_of(notices.begin(), notices.end(), [](const Result& notice) {
                 return notice.code == ErrorCode::onlyDefaultFrame;
@@ -193,7 +198,7 @@ Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, Fold
 }
 
 Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
-                        Notices& notices) {
+                        Notices& notices, Progress& progress) {
     // Without -s, a pipe is read no further than the first image: its header a
     // byte a read, a binary raster (bitmaps too) exactly. Text rasters are read
     // buffered, as they can't be read to their end without a byte past it.
@@ -213,7 +218,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
     Result result = placeOutputs(line, identifyDescriptor(input.descriptor), outputs);
     if (succeeded(result)) {
-        result = convertImages(input, reader, line, outputs, notices);
+        result = convertImages(input, reader, line, outputs, notices, progress);
     }
     OutputFile* const files[] = {&outputs.records, &outputs.alphaFile};
     return finishOutputs(files, 2, result);
@@ -221,7 +226,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
 
 } // namespace
 
-Result runFold(const FoldCommandLine& line, Notices& notices) {
+Result runFold(const FoldCommandLine& line, Notices& notices, Progress& progress) {
     if (pathStatus() != Status::ok) {
         return failure(pathStatus(), pathChoice().forcedName);
     }
@@ -229,7 +234,7 @@ Result runFold(const FoldCommandLine& line, Notices& notices) {
     ImageReader reader;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
-        result = convertOpenInput(input, reader, line, notices);
+        result = convertOpenInput(input, reader, line, notices, progress);
     }
     closeImage(reader);
     closeInput(input);

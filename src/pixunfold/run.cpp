@@ -292,7 +292,8 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
 
 } // namespace
 
-Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
+Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/,
+                 Progress& /*progress: not counted*/) {
     if (pathStatus() != Status::ok) { // PIXFOLD_FORCE_PATH names both ways
         return failure(pathStatus(), pathChoice().forcedName);
     }
