@@ -140,6 +140,10 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
         {concatenate({good, ppmImage(1, 1, {16, 0, 0}, 15)}),
          "Sample value exceeds maximum value\n"},
         {concatenate({good, bytesOf("\n\nxyz")}), "Wrong input format\n"},
+        // A JPEG whose first byte is the last of the 16 KiB the header reads buffer.
+        {concatenate({good, Bytes(16383 - good.size(), '\n'), bytesOf("\xFF\xD8\xFF\xE0")}),
+         "Wrong input format: '" + stream +
+             "' is a JPEG image; pixfold reads Netpbm and PNG (see \"Preparing input\")\n"},
     };
     writeFile(output, bytesOf("previous"));
     for (const Case& c : cases) {
@@ -227,8 +231,9 @@ std::string onTerminal(const std::string& program, const std::vector<std::string
 // summary; anywhere else, and without -s, nothing more is said.
 TEST_F(ImageStream, ProgressAndSummaryOnATerminalOnly) {
     const Bytes square = ppmImage(2, 2, Bytes(12, 40));
+    const Bytes large = ppmImage(16, 16, Bytes(16 * 16 * 3, 90));
     const std::string mixed = folder.path("mixed.ppm");
-    writeFile(stream, concatenate({square, square, square}));
+    writeFile(stream, concatenate({large, large, large}));
     writeFile(mixed, concatenate({square, ppmImage(3, 1, Bytes(9, 9)), square}));
     const std::string broken = folder.path("broken.ppm");
     writeFile(broken, concatenate({square, Bytes(square.begin(), square.end() - 1)}));
@@ -244,7 +249,7 @@ TEST_F(ImageStream, ProgressAndSummaryOnATerminalOnly) {
         std::string elsewhere;
     };
     const Case cases[] = {
-        {{"-s", stream, output}, false, "3 images of 2x2 \\(48 bytes\\)" + took, ""},
+        {{"-s", stream, output}, false, "3 images of 16x16 \\(3,072 bytes\\)" + took, ""},
         {{"-s", "-f", "e655", mixed, output},
          false,
          "Image 2 is 3x1, image 1 was 2x2: the records of this stream can't be split into "
@@ -288,7 +293,7 @@ TEST_F(ImageStream, ProgressAndSummaryOnATerminalOnly) {
     }
     // pixunfold says nothing of its streams.
     ASSERT_EQ(runTool({"-s", stream, output}).status, 0);
-    EXPECT_EQ(onTerminal(PIXUNFOLD_EXECUTABLE, {"-s", "2", "2", output, folder.path("back.ppm")}),
+    EXPECT_EQ(onTerminal(PIXUNFOLD_EXECUTABLE, {"-s", "16", "16", output, folder.path("back.ppm")}),
               "");
 }
 
