@@ -87,11 +87,12 @@ TEST_F(Fault, OutputWhereNoFileCanBeCreated) {
     writeFile(folder.path("plain-file"), bytesOf("x"));
     // Neither needs file modes, so they hold for root too: /proc takes no new
     // files, and a regular file is no folder.
-    for (const std::string& path :
-         {std::string("/proc/pixfold-test.yuv"), folder.path("plain-file/out.yuv")}) {
+    for (const auto& [path, reason] :
+         {std::pair{std::string("/proc/pixfold-test.yuv"), "No such file or directory"},
+          {folder.path("plain-file/out.yuv"), "Not a directory"}}) {
         const ToolRun run = runTool({input, path});
         EXPECT_EQ(run.status, 1) << path;
-        EXPECT_EQ(run.standardError, "Can't open output file '" + path + "'\n");
+        EXPECT_EQ(run.standardError, "Can't open output file '" + path + "': " + reason + "\n");
     }
 }
 
@@ -106,7 +107,8 @@ TEST_F(Fault, OutputInAReadOnlyFolder) {
     const ToolRun run = runTool({input, locked + "/out.yuv"});
     chmod(locked.c_str(), 0755);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.standardError, "Can't open output file '" + locked + "/out.yuv'\n");
+    EXPECT_EQ(run.standardError,
+              "Can't open output file '" + locked + "/out.yuv': Permission denied\n");
 }
 
 } // namespace

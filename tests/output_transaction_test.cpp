@@ -263,6 +263,16 @@ TEST_P(PairRun, EveryInjectedFailureOrSignalLeavesBothOutputsNewOrBothOld) {
                 if (inPlace && injection == "inject=fallocate:error=EIO:when=1") {
                     EXPECT_EQ(outcome.status, 1); // no room reserved: nothing written in place
                 }
+                // A run the injected error failed says so, in one line: the
+                // failing call's own reason, never a stale one or none.
+                const std::string reason = ": Input/output error\n";
+                if (outcome.status == 1 && std::string(fault) == "error=EIO") {
+                    EXPECT_TRUE(outcome.error.size() > reason.size() &&
+                                outcome.error.compare(outcome.error.size() - reason.size(),
+                                                      reason.size(), reason) == 0 &&
+                                std::count(outcome.error.begin(), outcome.error.end(), '\n') == 1)
+                        << outcome.error;
+                }
                 failedRuns += outcome.status != 0 ? 1 : 0;
             }
         }

@@ -569,7 +569,8 @@ TEST_F(PngFiles, StreamsOfPngsAndNetpbmImagesAndAnimatedPngs) {
     fromStream.standardInput = stream;
     ToolRun run = runTool({"-s", "-f", "e655", "-", output}, fromStream);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.standardError, notice);
+    EXPECT_EQ(run.standardError, notice + "Image 2 is 2x1, image 1 was 3x2: the records of this "
+                                          "stream can't be split into equal frames\n");
     EXPECT_EQ(readFile(output), expected);
     // Without -s: the first image of a regular file, and a notice when a
     // Netpbm image or a PNG follows it.
@@ -709,7 +710,8 @@ TEST_F(PngFiles, UnfoldWritesPngsWhereThePathSaysSo) {
     // A write that fails names the path it was given.
     std::filesystem::create_symlink("/dev/full", folder.path("full.png"));
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, folder.path("full.png")}).standardError,
-              "Can't write output file '" + folder.path("full.png") + "'\n");
+              "Can't write output file '" + folder.path("full.png") +
+                  "': No space left on device\n");
     // "-" stays PPM; a failed run leaves no PNG.
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, "-"}).standardOutput,
               readFile(folder.path("back.ppm")));

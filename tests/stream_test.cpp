@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -134,6 +140,10 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
         {concatenate({good, ppmImage(1, 1, {16, 0, 0}, 15)}),
          "Sample value exceeds maximum value\n"},
         {concatenate({good, bytesOf("\n\nxyz")}), "Wrong input format\n"},
+        // A JPEG whose first byte is the last of the 16 KiB the header reads buffer.
+        {concatenate({good, Bytes(16383 - good.size(), '\n'), bytesOf("\xFF\xD8\xFF\xE0")}),
+         "Wrong input format: '" + stream +
+             "' is a JPEG image; pixfold reads Netpbm and PNG (see \"Preparing input\")\n"},
     };
     writeFile(output, bytesOf("previous"));
     for (const Case& c : cases) {
@@ -149,7 +159,142 @@ TEST_F(ImageStream, ABadImageAnywhereLeavesNoOutput) {
     EXPECT_EQ(readFile(output).size(), 8u);
     // No image at all.
     writeFile(stream, Bytes{});
-    EXPECT_EQ(runTool({"-s", stream, output}).standardError, "Wrong input format\n");
+    EXPECT_EQ(runTool({"-s", stream, output}).standardError,
+              "Wrong input format: '" + stream + "' is empty\n");
+}
+
+// The first image whose size is not the first image's is named once, and the
+// conversion goes on; a run that fails says only why.
+TEST_F(ImageStream, AStreamThatChangesSizeSaysSoOnce) {
+    const Bytes square = ppmImage(2, 2, Bytes(12, 40));
+    const Bytes wide = ppmImage(3, 2, Bytes(18, 80));
+    const Bytes low = ppmImage(2, 1, Bytes(6, 120));
+    const Bytes cut = Bytes(square.begin(), square.end() - 1);
+    const std::string equal = ": the records of this stream can't be split into equal frames\n";
+    struct Case {
+        std::vector<Bytes> images;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{square, square, square}, ""},
+        {{square, square, wide, low}, "Image 3 is 3x2, image 1 was 2x2" + equal},
+        {{square, low, square}, "Image 2 is 2x1, image 1 was 2x2" + equal},
+        {{wide, square, wide}, "Image 2 is 2x2, image 1 was 3x2" + equal},
+        {{square, wide, cut}, "Input file '" + stream + "' is truncated\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> frames;
+        for (const Bytes& image : c.images) {
+            frames.push_back(folder.path("frame-" + std::to_string(frames.size()) + ".ppm"));
+            writeFile(frames.back(), image);
+        }
+        writeFile(stream, concatenate(c.images));
+        writeFile(output, bytesOf("previous"));
+        const ToolRun run = runTool({"-s", "-f", "e655", stream, output});
+        EXPECT_EQ(run.standardError, c.message);
+        const bool fails = c.images.back() == cut;
+        EXPECT_EQ(run.status, fails ? 1 : 0) << c.message;
+        EXPECT_EQ(readFile(output),
+                  fails ? bytesOf("previous") : convertedOneByOne(frames, {"-f", "e655"}))
+            << c.message;
+    }
+}
+
+// What standard error shows on a terminal: a pseudo-terminal in raw mode, so
+// that its bytes are the tool's own.
+std::string onTerminal(const std::string& program, const std::vector<std::string>& arguments) {
+    int master = -1;
+    int terminal = -1;
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return {};
+    }
+    termios raw{};
+    tcgetattr(terminal, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(terminal, TCSANOW, &raw);
+    ProcessSetup setup;
+    setup.standardErrorDescriptor = terminal;
+    runProcess(program, arguments, setup);
+    close(terminal);
+    std::string shown;
+    char block[4096];
+    ssize_t got = 0;
+    while ((got = read(master, block, sizeof block)) > 0) {
+        shown.append(block, static_cast<std::size_t>(got));
+    }
+    close(master);
+    return shown;
+}
+
+// On a terminal a -s run redraws a progress line in place and ends with a
+// summary; anywhere else, and without -s, nothing more is said.
+TEST_F(ImageStream, ProgressAndSummaryOnATerminalOnly) {
+    const Bytes square = ppmImage(2, 2, Bytes(12, 40));
+    const Bytes large = ppmImage(16, 16, Bytes(16 * 16 * 3, 90));
+    const std::string mixed = folder.path("mixed.ppm");
+    writeFile(stream, concatenate({large, large, large}));
+    writeFile(mixed, concatenate({square, ppmImage(3, 1, Bytes(9, 9)), square}));
+    const std::string broken = folder.path("broken.ppm");
+    writeFile(broken, concatenate({square, Bytes(square.begin(), square.end() - 1)}));
+    const std::string one = folder.path("one.ppm");
+    writeFile(one, square);
+    const std::string fifo = folder.path("slow.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string took = " in [0-9]+\\.[0-9] s\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        bool slowly;          // eight images a tenth of a second apart, through the FIFO
+        std::string terminal; // what the terminal shows, as a pattern
+        std::string elsewhere;
+    };
+    const Case cases[] = {
+        {{"-s", stream, output}, false, "3 images of 16x16 \\(3,072 bytes\\)" + took, ""},
+        {{"-s", "-f", "e655", mixed, output},
+         false,
+         "Image 2 is 3x1, image 1 was 2x2: the records of this stream can't be split into "
+         "equal frames\n3 images \\(22 bytes\\)" +
+             took,
+         "Image 2 is 3x1, image 1 was 2x2: the records of this stream can't be split into "
+         "equal frames\n"},
+        {{stream, output},
+         false,
+         "Only the first image was converted; -s converts every image\n",
+         "Only the first image was converted; -s converts every image\n"},
+        {{"-s", broken, output},
+         false,
+         "Input file '" + broken + "' is truncated\n",
+         "Input file '" + broken + "' is truncated\n"},
+        {{"-s", fifo, output},
+         true,
+         "(\r[0-9]+ images, [0-9]+\\.[0-9] images/s, [0-9]+\\.[0-9] MB/s *)+\r +\r"
+         "8 images of 2x2 \\(128 bytes\\)" +
+             took,
+         ""},
+    };
+    for (const Case& c : cases) {
+        for (const bool terminal : {true, false}) {
+            const StartedProcess feeder =
+                c.slowly ? startHelper("exec > \"$2\"; for i in 1 2 3 4 5 6 7 8; do cat \"$1\"; "
+                                       "sleep 0.1; done",
+                                       {one, fifo})
+                         : StartedProcess{};
+            const std::string shown = terminal ? onTerminal(PIXFOLD_EXECUTABLE, c.arguments)
+                                               : runTool(c.arguments).standardError;
+            if (c.slowly) {
+                finishHelper(feeder);
+            }
+            if (terminal) {
+                EXPECT_TRUE(std::regex_match(shown, std::regex(c.terminal))) << shown;
+            } else {
+                EXPECT_EQ(shown, c.elsewhere);
+            }
+        }
+    }
+    // pixunfold says nothing of its streams.
+    ASSERT_EQ(runTool({"-s", stream, output}).status, 0);
+    EXPECT_EQ(onTerminal(PIXUNFOLD_EXECUTABLE, {"-s", "16", "16", output, folder.path("back.ppm")}),
+              "");
 }
 
 TEST_F(ImageStream, UnfoldGivesBackEveryFrame) {

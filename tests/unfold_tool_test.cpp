@@ -114,7 +114,9 @@ TEST_F(Unfold, FailuresAreReportedAndNothingIsWritten) {
         {{"-f", "e888Alpha", "-k", mask, "4", "2", records, picture},
          "-k with e888Alpha needs the alpha stream: -a alphafile\n"},
         {{"-f", "e655Z", "4", "2", folder.path("missing"), picture},
-         "Can't open input file '" + folder.path("missing") + "'\n"},
+         "Can't open input file '" + folder.path("missing") + "': No such file or directory\n"},
+        {{"-f", "e655Z", "4", "2", folder.path(""), picture},
+         "Can't read input file '" + folder.path("") + "': Is a directory\n"},
         {{"-f", "e655Z", "-1", "zz", "4", "2", records, picture},
          "Invalid hex value 'zz' for -1\n"},
         {{"-f", "e655Z", "4", "2", records, records}, "Input and output are the same file\n"},
@@ -192,10 +194,10 @@ TEST_F(Unfold, UnwritablePicture) {
     ASSERT_EQ(runTool({input, records}).status, 0);
     const ToolRun full = runUnfold({"4", "2", records, "/dev/full"});
     EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(full.standardError, "Can't write output file '/dev/full'\n");
+    EXPECT_EQ(full.standardError, "Can't write output file '/dev/full': No space left on device\n");
     const std::string nowhere = folder.path("no/such/folder.ppm");
     EXPECT_EQ(runUnfold({"4", "2", records, nowhere}).standardError,
-              "Can't open output file '" + nowhere + "'\n");
+              "Can't open output file '" + nowhere + "': No such file or directory\n");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "cleanup.h"
 #include "errors.h"
 #include "messages.h"
+#include "progress.h"
 #include "wide.h"
 
 #include <string>
@@ -35,6 +36,13 @@ ToolRequest requestOf(const char* argument);
 // Prints each notice on standard error.
 void printNotices(const Notices& notices, const ToolTexts& texts);
 
+// Redraws a run's progress line in place on standard error.
+void drawProgress(Progress& progress);
+
+// Clears the progress line, if one is drawn. A run that succeeded gets its
+// last notices: that its images changed size, and on a terminal the summary.
+void endProgress(Progress& progress, const Result& result, Notices& notices);
+
 // Prints the help (--help) or "name version" (--version) on standard output,
 // or the failure's message; returns the exit status: 0 or 1.
 int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result);
@@ -44,7 +52,7 @@ int finishTool(const ToolTexts& texts, ToolRequest request, const Result& result
 template <class CommandLineType>
 int toolMain(int argc, char** argv,
              ParsedArguments<CommandLineType> (*parse)(int, const char* const*),
-             Result (*run)(const CommandLineType&, Notices&), const ToolTexts& texts) {
+             Result (*run)(const CommandLineType&, Notices&, Progress&), const ToolTexts& texts) {
     prepareProcess();
 #ifdef _WIN32
     // The arguments as UTF-8, so that names outside the code page open.
@@ -65,7 +73,9 @@ int toolMain(int argc, char** argv,
     if (parsed.request == ToolRequest::run && succeeded(result)) {
         printNotices(parsed.notices, texts);
         Notices notices;
-        result = run(parsed.commandLine, notices);
+        Progress progress = startProgress(standardErrorIsATerminal() ? drawProgress : nullptr);
+        result = run(parsed.commandLine, notices, progress);
+        endProgress(progress, result, notices);
         printNotices(notices, texts);
     }
     return finishTool(texts, parsed.request, result);

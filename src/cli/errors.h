@@ -5,6 +5,7 @@
 
 #include "core/status.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,9 +54,46 @@ enum class ErrorCode {
     pngInputNotBuilt,      // a PNG input, in a build without PNG support
     pngOutputNotBuilt,     // pixunfold: a .png output, in a build without PNG support
     // Notices: lines that report something and do not fail the run.
-    ignoredOption,   // pixfold: an unknown short option, passed over
-    onlyFirstImage,  // another image follows the first, and -s was not given
-    onlyDefaultFrame // an animated PNG: its default image was converted, no other frame
+    ignoredOption,    // pixfold: an unknown short option, passed over
+    onlyFirstImage,   // another image follows the first, and -s was not given
+    onlyDefaultFrame, // an animated PNG: its default image was converted, no other frame
+    imageSizeChanged, // pixfold -s: an image whose size is not the first image's
+    streamProgress,   // pixfold -s on a terminal: the line redrawn in place
+    streamSummary     // pixfold -s on a terminal: the last line of a run that succeeded
+};
+
+// Why a system call failed, as the system words it: an errno value, or on
+// Windows a Win32 error code. Both 0 where no call named a cause: the message
+// then gives none rather than a stale one.
+struct SystemError {
+    int errnoValue = 0;
+    std::uint32_t windowsCode = 0;
+};
+
+inline SystemError errnoError(int value) {
+    SystemError error;
+    error.errnoValue = value;
+    return error;
+}
+
+// errno as the call that just failed left it.
+inline SystemError lastErrno() {
+    return errnoError(errno);
+}
+
+// What an input that is no Netpbm or PNG image is, where its first bytes tell.
+enum class InputKind { unknown, empty, jpeg, gif, tiff, webp, bmp, isoMedia, matroska };
+
+// A run of -s in figures, for the stream notices.
+struct StreamFigures {
+    std::uint64_t images = 0; // converted so far
+    std::uint64_t bytes = 0;  // records written
+    std::int32_t width = 0;   // the first image's size
+    std::int32_t height = 0;
+    std::uint64_t changedImage = 0; // the first image of another size (counted from 1), or 0
+    std::int32_t changedWidth = 0;  // and its size
+    std::int32_t changedHeight = 0;
+    double seconds = 0;
 };
 
 // A run's outcome: the code, and what its message names.
@@ -65,15 +103,24 @@ struct Result {
     std::string detail;  // a second word it names: a missing path, an option as typed, a PNG
                          // decoder's reason
     char option = 0;     // invalidHexValue: the option, as typed
-    std::uint64_t actualBytes = 0;   // size messages: what the file holds...
-    bool actualIsLowerBound = false; // ...or at least holds, for a stream read in part
-    std::uint64_t expectedBytes = 0; // ...and what it should hold (or a frame's size)
+    std::uint64_t actualBytes = 0;            // size messages: what the file holds...
+    bool actualIsLowerBound = false;          // ...or at least holds, for a stream read in part
+    std::uint64_t expectedBytes = 0;          // ...and what it should hold (or a frame's size)
+    SystemError reason;                       // the failing call's, where one failed
+    InputKind inputKind = InputKind::unknown; // wrongInputFormat: what the input is instead
+    StreamFigures stream;                     // imageSizeChanged and the stream notices
 };
 
 inline Result failure(ErrorCode code, std::string_view subject = {}) {
     Result result;
     result.code = code;
     result.subject = subject;
+    return result;
+}
+
+inline Result failure(ErrorCode code, std::string_view subject, SystemError reason) {
+    Result result = failure(code, subject);
+    result.reason = reason;
     return result;
 }
 

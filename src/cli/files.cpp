@@ -37,19 +37,30 @@ Result openInput(const char* path, InputStream& stream) {
     const bool standard = path[0] == '-' && path[1] == '\0'; // "-": standard input
 #ifdef _WIN32
     stream.descriptor = standard ? _dup(0) : _wopen(widen(path).c_str(), _O_RDONLY | binaryFlag);
+    SystemError why = stream.descriptor < 0 ? lastErrno() : SystemError{};
+    // Windows refuses to open a folder with "Permission denied": say what it is.
+    const DWORD attributes =
+        standard ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(fullPath(path).c_str());
+    if (stream.descriptor < 0 && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        why = errnoError(EISDIR);
+    }
 #else
+    SystemError why;
     if (standard) {
         stream.descriptor = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+        why = stream.descriptor < 0 ? lastErrno() : why;
     }
     while (!standard && stream.descriptor < 0) {
         stream.descriptor = ::open(path, O_RDONLY | O_CLOEXEC | binaryFlag);
+        why = stream.descriptor < 0 ? lastErrno() : why;
         if (stream.descriptor < 0 && errno != EINTR) {
             break;
         }
     }
 #endif
     if (stream.descriptor < 0) {
-        return failure(ErrorCode::cantOpenInput, path);
+        return failure(ErrorCode::cantOpenInput, path, why);
     }
     // /dev/stdin and its kin name a descriptor that was closed at the start.
     const FileIdentity opened = identifyDescriptor(stream.descriptor);
@@ -57,20 +68,21 @@ Result openInput(const char* path, InputStream& stream) {
         if (isClosedStandardDescriptor(descriptor) &&
             sameFile(opened, identifyDescriptor(descriptor))) {
             closeInput(stream);
-            return failure(ErrorCode::cantOpenInput, path);
+            return failure(ErrorCode::cantOpenInput, path, errnoError(EBADF));
         }
     }
     stream = descriptorInput(stream.descriptor);
     return {};
 }
 
-bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count) {
+bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count, SystemError& why) {
     while (count > 0) {
         const long long written = writeSome(descriptor, bytes, count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
+            why = written < 0 ? lastErrno() : SystemError{};
             return false;
         }
         bytes += written;

@@ -10,11 +10,13 @@
 
 namespace pixfold {
 
-// Opens path for reading; "-" is standard input. Fails with cantOpenInput.
+// Opens path for reading; "-" is standard input. Fails with cantOpenInput
+// and the reason.
 Result openInput(const char* path, InputStream& stream);
 
-// Writes all count bytes, resuming after interruptions and partial writes.
-bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count);
+// Writes all count bytes, resuming after interruptions and partial writes;
+// false with the failing write's reason in why.
+bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count, SystemError& why);
 
 constexpr int standardOutput = 1;
 

@@ -2,11 +2,81 @@
 
 #include "files.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace pixfold {
+
+namespace {
+
+// The first bytes of what users give pixfold by mistake; '?' stands for any
+// byte. None starts as a Netpbm header or PNG does.
+struct Signature {
+    InputKind kind;
+    std::string_view bytes;
+};
+
+using namespace std::string_view_literals;
+constexpr Signature signatures[] = {
+    {InputKind::jpeg, "\xFF\xD8\xFF"sv},
+    {InputKind::gif, "GIF87a"sv},
+    {InputKind::gif, "GIF89a"sv},
+    {InputKind::tiff, "II*\0"sv},
+    {InputKind::tiff, "MM\0*"sv},
+    {InputKind::webp, "RIFF????WEBP"sv},
+    {InputKind::bmp, "BM????\0\0\0\0"sv}, // the file size, then the reserved zeros
+    {InputKind::isoMedia, "\0???ftyp"sv}, // an ftyp box under 16 MiB: MP4, MOV, HEIF
+    {InputKind::matroska, "\x1A\x45\xDF\xA3"sv},
+};
+constexpr std::size_t longestSignature = 12;
+
+bool startsAs(const Signature& signature, const std::uint8_t* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const char expected = signature.bytes[i];
+        if (expected != '?' && static_cast<char>(bytes[i]) != expected) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the input is, taking a byte more only while some signature still
+// matches what was seen: a pipe read exactly gives up no byte it need not.
+InputKind recognise(InputStream& input) {
+    std::uint8_t bytes[longestSignature];
+    std::size_t seen = 0;
+    while (true) {
+        bool possible = false;
+        for (const Signature& signature : signatures) {
+            const std::size_t length = signature.bytes.size();
+            if (startsAs(signature, bytes, std::min(seen, length))) {
+                if (length <= seen) {
+                    return signature.kind;
+                }
+                possible = true;
+            }
+        }
+        if (!possible || peekBytes(input, bytes, seen + 1) <= seen) {
+            return InputKind::unknown;
+        }
+        ++seen;
+    }
+}
+
+} // namespace
 
 Result readImageHeader(InputStream& input, ImageReader& reader) {
     closeImage(reader);
-    reader.png = peekByte(input) == pngSignature[0];
+    const int first = peekByte(input);
+    reader.png = first == pngSignature[0];
+    const InputKind kind = first < 0 ? (input.failed ? InputKind::unknown : InputKind::empty)
+                           : first == 'P' || reader.png ? InputKind::unknown
+                                                        : recognise(input);
+    if (kind != InputKind::unknown) {
+        Result result = failure(ErrorCode::wrongInputFormat);
+        result.inputKind = kind;
+        return result;
+    }
     if (!reader.png) {
         return failure(readPpmHeader(input, reader.raster.header));
     }

@@ -5,6 +5,11 @@
 #include "wide.h"
 
 #include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace pixfold {
 
@@ -85,6 +90,115 @@ std::string formatNames() {
     return names;
 }
 
+// ": " and the system's own text for why a call failed, or nothing where no
+// call named a cause. On Windows a Win32 code is worded by FormatMessage, an
+// errno value of the C runtime by its strerror.
+std::string because(const SystemError& reason) {
+    std::string text;
+#ifdef _WIN32
+    if (reason.windowsCode != 0) {
+        wchar_t* wide = nullptr;
+        const DWORD length = FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, reason.windowsCode, 0, reinterpret_cast<wchar_t*>(&wide), 0, nullptr);
+        text = length == 0 ? "Windows error " + std::to_string(reason.windowsCode)
+                           : narrow(std::wstring_view(wide, length));
+        LocalFree(wide);
+        // One line, without the closing full stop, as the other texts are.
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                                 text.back() == '.')) {
+            text.pop_back();
+        }
+    }
+#endif
+    if (text.empty() && reason.errnoValue != 0) {
+        text = std::strerror(reason.errnoValue);
+    }
+    return text.empty() ? text : ": " + text;
+}
+
+// A path as messages name it; "-" is standard input.
+std::string inputNamed(std::string_view subject) {
+    return subject == "-" ? "standard input" : quoted("", subject, "");
+}
+
+std::string_view kindName(InputKind kind) {
+    switch (kind) {
+    case InputKind::jpeg:
+        return "a JPEG image";
+    case InputKind::gif:
+        return "a GIF image";
+    case InputKind::tiff:
+        return "a TIFF image";
+    case InputKind::webp:
+        return "a WebP image";
+    case InputKind::bmp:
+        return "a BMP image";
+    case InputKind::isoMedia:
+        return "an MP4 or other ISO media file";
+    case InputKind::matroska:
+        return "a Matroska or WebM video";
+    case InputKind::empty:
+        return "empty";
+    case InputKind::unknown:
+        break;
+    }
+    return {};
+}
+
+// "Wrong input format", and what the input is when its first bytes tell.
+std::string wrongFormatMessage(const Result& result) {
+    if (result.inputKind == InputKind::unknown) {
+        return "Wrong input format\n";
+    }
+    std::string text = "Wrong input format: " + inputNamed(result.subject) + " is " +
+                       std::string(kindName(result.inputKind));
+    if (result.inputKind != InputKind::empty) {
+        text += "; pixfold reads Netpbm and PNG (see \"Preparing input\")";
+    }
+    return text + "\n";
+}
+
+std::string sizeText(std::int32_t width, std::int32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// 8294400000 as "8,294,400,000".
+std::string withThousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits;
+}
+
+std::string imagesText(std::uint64_t images) {
+    return withThousands(images) + (images == 1 ? " image" : " images");
+}
+
+// One decimal, as "12.3".
+std::string tenths(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// "120 images, 40.1 images/s, 333.2 MB/s": no line end, as it is redrawn.
+std::string progressLine(const StreamFigures& figures) {
+    const double seconds = figures.seconds > 0 ? figures.seconds : 1e-9;
+    return imagesText(figures.images) + ", " +
+           tenths(static_cast<double>(figures.images) / seconds) + " images/s, " +
+           tenths(static_cast<double>(figures.bytes) / seconds / 1e6) + " MB/s";
+}
+
+// "1000 images of 1920x1080 (8,294,400,000 bytes) in 12.3 s".
+std::string summaryLine(const StreamFigures& figures) {
+    return imagesText(figures.images) +
+           (figures.changedImage == 0 ? " of " + sizeText(figures.width, figures.height) : "") +
+           " (" + withThousands(figures.bytes) + " bytes) in " + tenths(figures.seconds) + " s\n";
+}
+
 // The line that says what was wrong with the arguments, or empty.
 std::string argumentProblem(const Result& result) {
     const std::string_view subject = result.subject;
@@ -135,11 +249,11 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::invalidHexValue:
         return quoted("Invalid hex value ", subject, " for -") + result.option + "\n";
     case ErrorCode::cantOpenInput:
-        return quoted("Can't open input file ", subject, "\n");
+        return quoted("Can't open input file ", subject, because(result.reason) + "\n");
     case ErrorCode::cantReadInput:
-        return quoted("Can't read input file ", subject, "\n");
+        return quoted("Can't read input file ", subject, because(result.reason) + "\n");
     case ErrorCode::wrongInputFormat:
-        return "Wrong input format\n";
+        return wrongFormatMessage(result);
     case ErrorCode::maxValueTooLarge:
         return "Only 8-bit and 16-bit per component\n";
     case ErrorCode::sameFile:
@@ -149,15 +263,15 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::sameOutputs:
         return "Output files are the same file\n";
     case ErrorCode::cantOpenOutput:
-        return quoted("Can't open output file ", subject, "\n");
+        return quoted("Can't open output file ", subject, because(result.reason) + "\n");
     case ErrorCode::truncatedInput:
         return quoted("Input file ", subject, " is truncated\n");
     case ErrorCode::sampleExceedsMax:
         return std::string(sampleAboveMaximumText) + "\n";
     case ErrorCode::cantWriteOutput:
-        return quoted("Can't write output file ", subject, "\n");
+        return quoted("Can't write output file ", subject, because(result.reason) + "\n");
     case ErrorCode::cantWriteStdout:
-        return "Can't write to standard output\n";
+        return "Can't write to standard output" + because(result.reason) + "\n";
     case ErrorCode::invalidDimension:
         return quoted("Invalid width or height ", subject,
                       ": a positive decimal number is needed\n");
@@ -179,7 +293,7 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::alphaFileRequired:
         return "-k with e888Alpha needs the alpha stream: -a alphafile\n";
     case ErrorCode::cantCreateTemporary:
-        return quoted("Can't create a temporary file in ", subject, "\n");
+        return quoted("Can't create a temporary file in ", subject, because(result.reason) + "\n");
     case ErrorCode::forcedPathUnavailable:
         return quoted("PIXFOLD_FORCE_PATH=", subject, ": ") + pathUnavailableText + "\n";
     case ErrorCode::damagedPng:
@@ -205,6 +319,15 @@ std::string errorMessage(const Result& result, const ToolTexts& texts) {
     case ErrorCode::onlyDefaultFrame:
         return quoted("Only the default image of the animated PNG ", subject,
                       " was converted, none of its other frames\n");
+    case ErrorCode::imageSizeChanged:
+        return "Image " + std::to_string(result.stream.changedImage) + " is " +
+               sizeText(result.stream.changedWidth, result.stream.changedHeight) +
+               ", image 1 was " + sizeText(result.stream.width, result.stream.height) +
+               ": the records of this stream can't be split into equal frames\n";
+    case ErrorCode::streamProgress:
+        return progressLine(result.stream);
+    case ErrorCode::streamSummary:
+        return summaryLine(result.stream);
     }
     return {};
 }

@@ -53,9 +53,13 @@ struct FoldOutputs {
     bool alphaToStandardOutput = false;
 };
 
-// A reader's failure, naming the input.
-Result inputFailure(Result result, const FoldCommandLine& line) {
+// A reader's failure, naming the input; a read error with the reason the
+// stream kept from the read that failed.
+Result inputFailure(Result result, const InputStream& input, const FoldCommandLine& line) {
     result.subject = line.inputPath;
+    if (result.code == ErrorCode::cantReadInput && input.failed) {
+        result.reason = errnoError(input.error);
+    }
     return result;
 }
 
@@ -78,7 +82,7 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
         const Result got = readImagePixels(input, reader, sampleBytes(buffers),
                                            buffers.opacity.data(), wanted, pixels);
         if (!succeeded(got)) {
-            return inputFailure(got, line);
+            return inputFailure(got, input, line);
         }
         remaining -= pixels;
         if (wide) {
@@ -102,9 +106,10 @@ Result convertRaster(InputStream& input, ImageReader& reader, const EncodePlan& 
     return {};
 }
 
-// Every image of the input: the first, and with -s each one that follows.
+// Every image of the input: the first, and with -s each one that follows,
+// counted into progress.
 Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
-                     FoldOutputs& outputs, Notices& notices) {
+                     FoldOutputs& outputs, Notices& notices, Progress& progress) {
     const PpmHeader& header = reader.raster.header;
     const std::uint64_t firstPixels = pixelCount(header.width, header.height);
     RasterBuffers buffers = makeBuffers(line.settings.format, firstPixels, line.imageStream);
@@ -113,7 +118,11 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
         Result result = convertRaster(input, reader, plan, line, buffers, outputs);
         bool animated = false;
         if (succeeded(result)) {
-            result = inputFailure(finishImage(reader, animated), line);
+            result = inputFailure(finishImage(reader, animated), input, line);
+        }
+        if (succeeded(result) && line.imageStream) {
+            countImage(progress, header.width, header.height,
+                       pixelCount(header.width, header.height) * recordBytes(plan.format));
         }
         if (animated && std::none_of(notices.begin(), notices.end(), [](const Result& notice) {
                 return notice.code == ErrorCode::onlyDefaultFrame;
@@ -127,9 +136,9 @@ Result convertImages(InputStream& input, ImageReader& reader, const FoldCommandL
             return result;
         }
         bool another = false;
-        Result next = inputFailure(failure(findNextImage(input, another)), line);
+        Result next = inputFailure(failure(findNextImage(input, another)), input, line);
         if (succeeded(next) && another) {
-            next = inputFailure(readImageHeader(input, reader), line);
+            next = inputFailure(readImageHeader(input, reader), input, line);
         }
         if (!succeeded(next) || !another) {
             return next;
@@ -170,7 +179,7 @@ Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, Fold
         // Like "-a -": whole or not at all where standard output is a file.
         result = resolveOutput("-", outputs.alphaFile);
         if (!succeeded(result)) {
-            result = failure(ErrorCode::cantWriteStdout);
+            result = failure(ErrorCode::cantWriteStdout, {}, result.reason);
         }
     }
     if (succeeded(result)) {
@@ -189,7 +198,7 @@ Result placeOutputs(const FoldCommandLine& line, const FileIdentity& input, Fold
 }
 
 Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldCommandLine& line,
-                        Notices& notices) {
+                        Notices& notices, Progress& progress) {
     // Without -s, a pipe is read no further than the first image: its header a
     // byte a read, a binary raster (bitmaps too) exactly. Text rasters are read
     // buffered, as they can't be read to their end without a byte past it.
@@ -197,7 +206,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
     input.refillLimit = exact ? 1 : 0;
     const Result headerRead = readImageHeader(input, reader);
     if (!succeeded(headerRead)) {
-        return inputFailure(headerRead, line);
+        return inputFailure(headerRead, input, line);
     }
     const RasterKind kind = reader.raster.header.kind;
     if (kind != RasterKind::binary && kind != RasterKind::bitmap) {
@@ -209,7 +218,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
     outputs.alphaToStandardOutput = alpha && line.alphaPath == nullptr;
     Result result = placeOutputs(line, identifyDescriptor(input.descriptor), outputs);
     if (succeeded(result)) {
-        result = convertImages(input, reader, line, outputs, notices);
+        result = convertImages(input, reader, line, outputs, notices, progress);
     }
     OutputFile* const files[] = {&outputs.records, &outputs.alphaFile};
     return finishOutputs(files, 2, result);
@@ -217,7 +226,7 @@ Result convertOpenInput(InputStream& input, ImageReader& reader, const FoldComma
 
 } // namespace
 
-Result runFold(const FoldCommandLine& line, Notices& notices) {
+Result runFold(const FoldCommandLine& line, Notices& notices, Progress& progress) {
     if (pathStatus() != Status::ok) {
         return failure(pathStatus(), pathChoice().forcedName);
     }
@@ -225,7 +234,7 @@ Result runFold(const FoldCommandLine& line, Notices& notices) {
     ImageReader reader;
     Result result = openInput(line.inputPath, input);
     if (succeeded(result)) {
-        result = convertOpenInput(input, reader, line, notices);
+        result = convertOpenInput(input, reader, line, notices, progress);
     }
     closeImage(reader);
     closeInput(input);

@@ -5,10 +5,12 @@
 
 #include "command_line.h"
 #include "errors.h"
+#include "progress.h"
 
 namespace pixfold {
 
-// Notices (another image after the first, without -s) go to notices.
-Result runFold(const FoldCommandLine& line, Notices& notices);
+// Notices (another image after the first without -s, a stream that changes
+// size) go to notices; with -s each image converted is counted into progress.
+Result runFold(const FoldCommandLine& line, Notices& notices, Progress& progress);
 
 } // namespace pixfold

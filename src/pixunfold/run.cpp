@@ -173,8 +173,9 @@ bool atEnd(Input& input) {
     return peekByte(input.stream) < 0;
 }
 
+// With the reason the stream kept from the read that failed.
 Result readFailure(const Input& input) {
-    return failure(ErrorCode::cantReadInput, input.path);
+    return failure(ErrorCode::cantReadInput, input.path, errnoError(input.stream.error));
 }
 
 // A picture's start: its Netpbm header, or a PNG's signature and header.
@@ -291,7 +292,8 @@ Result unfoldOpenInputs(const UnfoldCommandLine& line, UnfoldFiles& files) {
 
 } // namespace
 
-Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/) {
+Result runUnfold(const UnfoldCommandLine& line, Notices& /*notices: none so far*/,
+                 Progress& /*progress: not counted*/) {
     if (pathStatus() != Status::ok) { // PIXFOLD_FORCE_PATH names both ways
         return failure(pathStatus(), pathChoice().forcedName);
     }

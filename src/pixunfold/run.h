@@ -5,11 +5,13 @@
 
 #include "command_line.h"
 #include "errors.h"
+#include "progress.h"
 
 namespace pixfold {
 
 // Sizes are checked before any output is opened where the inputs are regular
 // files; other inputs are checked as they are read.
-Result runUnfold(const UnfoldCommandLine& line, Notices& notices);
+// It says nothing while it runs: progress stays uncounted.
+Result runUnfold(const UnfoldCommandLine& line, Notices& notices, Progress& progress);
 
 } // namespace pixfold

@@ -110,7 +110,8 @@ void convertAndCheck(pixfold::OutputFormat format, bool imageStream, const Expec
     line.outputPath = paths.output.c_str();
     line.imageStream = imageStream;
     pixfold::Notices notices;
-    const pixfold::Result result = pixfold::runFold(line, notices);
+    pixfold::Progress progress = pixfold::startProgress(nullptr);
+    const pixfold::Result result = pixfold::runFold(line, notices, progress);
     std::fflush(stdout);
 
     const bool exists = std::filesystem::exists(paths.output);

@@ -91,8 +91,12 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
         const int flags = setup.standardOutputAppend ? O_RDWR : O_WRONLY | O_CREAT | O_TRUNC;
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), flags, 0644);
     }
-    posix_spawn_file_actions_addopen(&actions, 2, started.capturedError.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (setup.standardErrorDescriptor >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, setup.standardErrorDescriptor, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, started.capturedError.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     // The child starts with every signal at its default, as from a shell: a
     // disposition the tests set for themselves (SIGPIPE ignored) must not
     // hide one the tool fails to set.

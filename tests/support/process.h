@@ -15,6 +15,7 @@ struct ProcessSetup {
     std::string standardOutput;        // a file to write; empty: captured
     bool standardOutputAppend = false; // open standardOutput read-write, not truncated (1<>)
     int standardOutputDescriptor = -1; // an open descriptor to use as standard output instead
+    int standardErrorDescriptor = -1;  // an open descriptor (a terminal) instead of a capture
     bool closeStandardInput = false;   // start with descriptor 0 closed (<&-)
     bool closeStandardOutput = false;  // start with descriptor 1 closed (>&-)
     std::vector<std::string> runAs;    // words before the program (setpriv ...), host programs

@@ -73,7 +73,8 @@ Result prepareOutput(OutputFile& output);
 // Writes every byte or fails with cantWriteOutput (cantWriteStdout for "-").
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count);
 
-Result writeFailure(const OutputFile& output);
+// cantWriteOutput, or cantWriteStdout for "-", with the reason why.
+Result writeFailure(const OutputFile& output, SystemError why);
 
 // When runResult is a success, commits every output or none; otherwise, or
 // when the commit fails, leaves every target as it was and removes the

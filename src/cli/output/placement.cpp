@@ -6,6 +6,7 @@
 #include "cleanup.h"
 #include "wide.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -82,8 +83,9 @@ bool namesMatch(const std::string& first, const std::string& second) {
 // The file the bytes go to until the commit, written in place at the commit.
 Result openTemporaryElsewhere(OutputFile& output) {
     std::string folder;
-    if (!createTemporaryElsewhere(output.temporary, folder)) {
-        return failure(ErrorCode::cantCreateTemporary, folder);
+    SystemError why;
+    if (!createTemporaryElsewhere(output.temporary, folder, why)) {
+        return failure(ErrorCode::cantCreateTemporary, folder, why);
     }
     output.descriptor = output.temporary.descriptor;
     return {};
@@ -91,17 +93,17 @@ Result openTemporaryElsewhere(OutputFile& output) {
 
 // The commit saves the bytes an in-place write overwrites, to put them back:
 // a file whose bytes can't be read back is refused before converting.
-bool canReadBack(int descriptor) {
-    int reader = openForReading(descriptor);
+bool canReadBack(int descriptor, SystemError& why) {
+    int reader = openForReading(descriptor, why);
     const bool readable = reader >= 0;
     closeChecked(reader);
     return readable;
 }
 
-int takeDescriptor(Target& target) {
+int takeDescriptor(Target& target, SystemError& why) {
     const int descriptor = target.descriptor;
     target.descriptor = -1;
-    return descriptor >= 0 ? descriptor : openTargetForWriting(target);
+    return descriptor >= 0 ? descriptor : openTargetForWriting(target, why);
 }
 
 } // namespace
@@ -124,10 +126,11 @@ Result resolveOutput(const char* path, OutputFile& output) {
     const Target& target = output.target;
     output.route = succeeded(result) ? routeOf(target) : OutputRoute::none;
     // An immutable or append-only file can't take new contents, and a folder
-    // that takes no new file no new output.
+    // that takes no new file no new output: refused as the kernel refuses them.
     if (succeeded(result) && (output.route == OutputRoute::none || target.fixedFile ||
                               (target.kind == TargetKind::missing && !target.folderTakesFiles))) {
-        result = failure(ErrorCode::cantOpenOutput, path);
+        result = failure(ErrorCode::cantOpenOutput, path,
+                         output.route == OutputRoute::none ? SystemError{} : errnoError(EPERM));
     }
     if (!succeeded(result)) {
         output.route = OutputRoute::none;
@@ -152,37 +155,39 @@ bool sameOutputTarget(const OutputFile& first, const OutputFile& second) {
 
 Result prepareOutput(OutputFile& output) {
     Target& target = output.target;
+    SystemError why;
     switch (output.route) {
     case OutputRoute::none:
         return failure(ErrorCode::cantOpenOutput, output.path);
     case OutputRoute::stream:
-        output.descriptor = takeDescriptor(target);
-        return output.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, output.path);
+        output.descriptor = takeDescriptor(target, why);
+        return output.descriptor >= 0 ? Result{}
+                                      : failure(ErrorCode::cantOpenOutput, output.path, why);
     case OutputRoute::replace:
-        if (createTemporaryBeside(target, output.temporary)) {
+        if (createTemporaryBeside(target, output.temporary, why)) {
             output.descriptor = output.temporary.descriptor;
             return {};
         }
         if (target.kind != TargetKind::regular) {
-            return failure(ErrorCode::cantOpenOutput, output.path);
+            return failure(ErrorCode::cantOpenOutput, output.path, why);
         }
         output.route = OutputRoute::copyIn; // a folder that takes no new file
         [[fallthrough]];
     case OutputRoute::copyIn:
-        output.inPlace.descriptor = takeDescriptor(target);
-        if (output.inPlace.descriptor < 0 || !canReadBack(output.inPlace.descriptor)) {
-            return failure(ErrorCode::cantOpenOutput, output.path);
+        output.inPlace.descriptor = takeDescriptor(target, why);
+        if (output.inPlace.descriptor < 0 || !canReadBack(output.inPlace.descriptor, why)) {
+            return failure(ErrorCode::cantOpenOutput, output.path, why);
         }
         return openTemporaryElsewhere(output);
     case OutputRoute::create:
         return openTemporaryElsewhere(output);
     case OutputRoute::atPosition: {
-        const int descriptor = takeDescriptor(target);
+        const int descriptor = takeDescriptor(target, why);
         output.inPlace.descriptor = descriptor;
         const bool overwrites =
             !isAppending(descriptor) && currentPosition(descriptor) < fileLength(descriptor);
-        if (overwrites && !canReadBack(descriptor)) {
-            return failure(ErrorCode::cantOpenOutput, output.path);
+        if (overwrites && !canReadBack(descriptor, why)) {
+            return failure(ErrorCode::cantOpenOutput, output.path, why);
         }
         return openTemporaryElsewhere(output);
     }
@@ -191,28 +196,33 @@ Result prepareOutput(OutputFile& output) {
         break; // not taken there
 #else
         InPlaceState& state = output.inPlace;
-        output.descriptor = takeDescriptor(target);
+        output.descriptor = takeDescriptor(target, why);
         state.descriptor = duplicate(output.descriptor); // cuts back, after the writer is closed
+        why = state.descriptor < 0 ? lastErrno() : why;
         state.oldLength = fileLength(output.descriptor);
+        why = state.oldLength < 0 ? lastErrno() : why;
         state.position = currentPosition(output.descriptor);
+        why = state.position < 0 ? lastErrno() : why;
         state.cleanupSlot = state.descriptor < 0 || state.oldLength < 0 || state.position < 0
                                 ? -1
                                 : armCutBack(state.descriptor, state.oldLength, state.position);
-        return state.cleanupSlot >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, output.path);
+        return state.cleanupSlot >= 0 ? Result{}
+                                      : failure(ErrorCode::cantOpenOutput, output.path, why);
 #endif
     }
     }
     return failure(ErrorCode::cantOpenOutput, output.path);
 }
 
-Result writeFailure(const OutputFile& output) {
-    return output.path == "-" ? failure(ErrorCode::cantWriteStdout)
-                              : failure(ErrorCode::cantWriteOutput, output.path);
+Result writeFailure(const OutputFile& output, SystemError why) {
+    return output.path == "-" ? failure(ErrorCode::cantWriteStdout, {}, why)
+                              : failure(ErrorCode::cantWriteOutput, output.path, why);
 }
 
 Result writeOutput(OutputFile& output, const std::uint8_t* bytes, std::size_t count) {
-    if (!writeAll(output.descriptor, bytes, count)) {
-        return writeFailure(output);
+    SystemError why;
+    if (!writeAll(output.descriptor, bytes, count, why)) {
+        return writeFailure(output, why);
     }
     output.written += static_cast<long long>(count);
     return {};

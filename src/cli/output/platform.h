@@ -79,6 +79,12 @@ struct Backup {
     bool mounted = false;   // the old file is a mount point: it can only be written in place
 };
 
+// Each step whose failure a message reports fills why with the reason of the
+// call that failed, and leaves it unset where no call did (a refusal of the
+// steps' own names its errno: a folder EISDIR, a link loop ELOOP). The thin
+// wrappers (fileLength to closeChecked) make one call of the C library, whose
+// errno tells why they failed.
+
 // A temporary file's name: short and fixed in form, .pixfold-<16 hex digits>.tmp.
 std::string temporaryName(unsigned attempt);
 
@@ -91,28 +97,28 @@ void releaseTarget(Target& target);
 // one in the temporary folder (TMPDIR, else /tmp; on Windows GetTempPath),
 // with no name left there, so that nothing can be left behind. The second
 // names the folder it could not use in folderName.
-bool createTemporaryBeside(const Target& target, TemporaryFile& file);
-bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName);
+bool createTemporaryBeside(const Target& target, TemporaryFile& file, SystemError& why);
+bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, SystemError& why);
 // Closes (checked) and forgets it, leaving the name.
-bool closeTemporary(TemporaryFile& file);
+bool closeTemporary(TemporaryFile& file, SystemError& why);
 // Closes, removes and disarms it.
 void dropTemporary(TemporaryFile& file);
 
 // The existing target opened for writing, its identity checked against the
 // one read at resolution; -1 when it can't be.
-int openTargetForWriting(const Target& target);
+int openTargetForWriting(const Target& target, SystemError& why);
 // A file created at the target's name: only where none exists yet.
-int createTargetFile(const Target& target);
+int createTargetFile(const Target& target, SystemError& why);
 
 // Gives the new file the owner and permission bits of the file it replaces
 // (the owner and group where the system lets this user keep them), or a new
 // file's. False when the bits can't be set.
-bool keepOwnerAndMode(const Target& target, const TemporaryFile& file);
+bool keepOwnerAndMode(const Target& target, const TemporaryFile& file, SystemError& why);
 
 // The replaced file's backup: a second name (a link) where the file system
 // has links, else nothing yet (byRename: the rename keeps it at commit).
-bool makeBackup(const Target& target, Backup& backup);
-bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup);
+bool makeBackup(const Target& target, Backup& backup, SystemError& why);
+bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup, SystemError& why);
 bool restoreOldFile(const Target& target, const TemporaryFile& file, const Backup& backup);
 void removeBackup(const Target& target, Backup& backup);
 
@@ -122,9 +128,10 @@ bool nameHolds(const Target& target, const FileIdentity& identity);
 // Space for length bytes at offset, kept without changing the length; true
 // where the file system can't reserve space ahead (it then fails when
 // written).
-bool reserveSpace(int descriptor, long long offset, long long length);
+bool reserveSpace(int descriptor, long long offset, long long length, SystemError& why);
 // Copies length bytes from one file at one offset to another at another.
-bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length);
+bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length,
+               SystemError& why);
 long long fileLength(int descriptor);
 long long currentPosition(int descriptor);
 bool setPosition(int descriptor, long long position);
@@ -132,7 +139,7 @@ bool setLength(int descriptor, long long length);
 bool isAppending(int descriptor);
 bool mayShrink(int descriptor); // not a sealed memfd
 // A descriptor that reads the file open as descriptor, or -1.
-int openForReading(int descriptor);
+int openForReading(int descriptor, SystemError& why);
 int duplicate(int descriptor);
 bool closeChecked(int& descriptor);
 

@@ -23,12 +23,13 @@ bool sameObject(const FileIdentity& first, const FileIdentity& second) {
            first.inode == second.inode;
 }
 
-bool createIn(int folder, TemporaryFile& file) {
+bool createIn(int folder, TemporaryFile& file, SystemError& why) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName(attempt);
         const CleanupSignalsBlocked blocked;
         const int descriptor = ::openat(folder, name.c_str(),
                                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        why = descriptor < 0 ? lastErrno() : SystemError{};
         if (descriptor < 0 && errno == EEXIST) {
             continue;
         }
@@ -64,15 +65,16 @@ std::string freeName(int folder) {
 
 } // namespace
 
-bool createTemporaryBeside(const Target& target, TemporaryFile& file) {
-    return createIn(target.folder, file);
+bool createTemporaryBeside(const Target& target, TemporaryFile& file, SystemError& why) {
+    return createIn(target.folder, file, why);
 }
 
-bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName) {
+bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, SystemError& why) {
     const char* variable = std::getenv("TMPDIR");
     folderName = variable != nullptr && *variable != '\0' ? variable : "/tmp";
     int folder = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool created = folder >= 0 && createIn(folder, file);
+    why = folder < 0 ? lastErrno() : SystemError{};
+    const bool created = folder >= 0 && createIn(folder, file, why);
     if (created) { // read back through its descriptor alone
         ::unlinkat(folder, file.name.c_str(), 0);
         file.name.clear();
@@ -84,8 +86,10 @@ bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName) {
     return created;
 }
 
-bool closeTemporary(TemporaryFile& file) {
-    return closeChecked(file.descriptor);
+bool closeTemporary(TemporaryFile& file, SystemError& why) {
+    const bool closed = closeChecked(file.descriptor);
+    why = closed ? SystemError{} : lastErrno();
+    return closed;
 }
 
 void dropTemporary(TemporaryFile& file) {
@@ -99,13 +103,14 @@ void dropTemporary(TemporaryFile& file) {
     file.folder = -1;
 }
 
-int openTargetForWriting(const Target& target) {
+int openTargetForWriting(const Target& target, SystemError& why) {
     // Another process's descriptor, named in /proc, is reached through its link.
     const int follow = target.kind == TargetKind::descriptor ? 0 : O_NOFOLLOW;
     int descriptor = -1;
     do {
         descriptor =
             ::openat(target.folder, target.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | follow);
+        why = descriptor < 0 ? lastErrno() : SystemError{};
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor >= 0 && !sameObject(identifyDescriptor(descriptor), target.identity)) {
         ::close(descriptor); // not what was resolved: replaced meanwhile
@@ -114,26 +119,41 @@ int openTargetForWriting(const Target& target) {
     return descriptor;
 }
 
-int createTargetFile(const Target& target) {
-    return ::openat(target.folder, target.name.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+int createTargetFile(const Target& target, SystemError& why) {
+    const int descriptor =
+        ::openat(target.folder, target.name.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    why = descriptor < 0 ? lastErrno() : SystemError{};
+    return descriptor;
 }
 
-bool keepOwnerAndMode(const Target& target, const TemporaryFile& file) {
+bool keepOwnerAndMode(const Target& target, const TemporaryFile& file, SystemError& why) {
+    why = {};
     struct stat old {};
     if (::fstatat(target.folder, target.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) {
+            why = lastErrno();
+            return false;
+        }
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        return errno == ENOENT && ::fchmod(file.descriptor, 0666 & ~mask) == 0;
+        const bool set = ::fchmod(file.descriptor, 0666 & ~mask) == 0;
+        why = set ? why : lastErrno();
+        return set;
     }
     struct stat now {};
-    if (!S_ISREG(old.st_mode) || ::fstat(file.descriptor, &now) != 0) {
+    if (!S_ISREG(old.st_mode)) {
+        return false; // replaced by something else meanwhile
+    }
+    if (::fstat(file.descriptor, &now) != 0) {
+        why = lastErrno();
         return false;
     }
     mode_t mode = old.st_mode & 07777;
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
         ::fchown(file.descriptor, old.st_uid, old.st_gid) != 0) {
         if (errno != EPERM) {
+            why = lastErrno();
             return false;
         }
         // Not this user's to give: the owner stays this user, and the group
@@ -144,13 +164,20 @@ bool keepOwnerAndMode(const Target& target, const TemporaryFile& file) {
             mode &= ~static_cast<mode_t>(S_ISGID);
         }
     }
-    return ::fchmod(file.descriptor, mode) == 0;
+    const bool set = ::fchmod(file.descriptor, mode) == 0;
+    why = set ? why : lastErrno();
+    return set;
 }
 
-bool makeBackup(const Target& target, Backup& backup) {
+bool makeBackup(const Target& target, Backup& backup, SystemError& why) {
+    why = {};
     struct stat old {};
     if (::fstatat(target.folder, target.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT;
+        if (errno == ENOENT) {
+            return true; // nothing to keep
+        }
+        why = lastErrno();
+        return false;
     }
     if (!S_ISREG(old.st_mode)) {
         return false; // replaced by something else meanwhile
@@ -177,15 +204,18 @@ bool makeBackup(const Target& target, Backup& backup) {
     return !backup.name.empty();
 }
 
-bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup) {
+bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup, SystemError& why) {
+    why = {};
     const int folder = target.folder;
     if (backup.byRename) {
         if (::renameat(folder, target.name.c_str(), folder, backup.name.c_str()) != 0) {
+            why = lastErrno();
             return false;
         }
         backup.kept = true;
     }
     if (::renameat(folder, file.name.c_str(), folder, target.name.c_str()) != 0) {
+        why = lastErrno();
         return false;
     }
     disarmCleanup(file.cleanupSlot); // the name is the target's now
@@ -222,7 +252,8 @@ bool nameHolds(const Target& target, const FileIdentity& identity) {
     return sameObject(now, identity);
 }
 
-bool reserveSpace(int descriptor, long long offset, long long length) {
+bool reserveSpace(int descriptor, long long offset, long long length, SystemError& why) {
+    why = {};
 #ifdef __linux__
     if (length <= 0) {
         return true;
@@ -232,7 +263,11 @@ bool reserveSpace(int descriptor, long long offset, long long length) {
         result = ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
                              static_cast<off_t>(length));
     } while (result != 0 && errno == EINTR);
-    return result == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+    if (result == 0 || errno == EOPNOTSUPP || errno == ENOSYS) {
+        return true;
+    }
+    why = lastErrno();
+    return false;
 #else
     (void)descriptor;
     (void)offset;
@@ -241,7 +276,9 @@ bool reserveSpace(int descriptor, long long offset, long long length) {
 #endif
 }
 
-bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length) {
+bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length,
+               SystemError& why) {
+    why = {};
     std::vector<unsigned char> block(static_cast<std::size_t>(std::min(length, 1LL << 20)));
     while (length > 0) {
         const auto wanted = static_cast<std::size_t>(std::min<long long>(length, 1LL << 20));
@@ -250,6 +287,7 @@ bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long 
             continue;
         }
         if (got <= 0) {
+            why = got < 0 ? lastErrno() : SystemError{}; // 0: the file is shorter than it was
             return false;
         }
         std::size_t done = 0;
@@ -261,6 +299,7 @@ bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long 
                 continue;
             }
             if (put <= 0) {
+                why = put < 0 ? lastErrno() : SystemError{};
                 return false;
             }
             done += static_cast<std::size_t>(put);
@@ -304,14 +343,15 @@ bool mayShrink(int descriptor) {
 #endif
 }
 
-int openForReading(int descriptor) {
+int openForReading(int descriptor, SystemError& why) {
     const int flags = ::fcntl(descriptor, F_GETFL);
-    if (flags >= 0 && (flags & O_ACCMODE) == O_RDWR) {
-        return duplicate(descriptor);
-    }
     // The same open file, through its link in /proc: no path is looked up.
     const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
-    return ::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int reader = flags >= 0 && (flags & O_ACCMODE) == O_RDWR
+                           ? duplicate(descriptor)
+                           : ::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    why = reader < 0 ? lastErrno() : SystemError{};
+    return reader;
 }
 
 int duplicate(int descriptor) {

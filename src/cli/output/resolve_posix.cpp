@@ -133,10 +133,11 @@ void pushComponents(const std::string& text, std::vector<std::string>& pending) 
     pending.insert(pending.end(), parts.rbegin(), parts.rend());
 }
 
-bool readLink(int link, std::size_t size, std::string& text) {
+bool readLink(int link, std::size_t size, std::string& text, SystemError& why) {
     text.assign(size + 1, '\0');
     const ssize_t length = ::readlinkat(link, "", text.data(), text.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
+        why = length < 0 ? lastErrno() : SystemError{}; // else changed meanwhile
         return false;
     }
     text.resize(static_cast<std::size_t>(length));
@@ -148,8 +149,11 @@ bool readLink(int link, std::size_t size, std::string& text) {
 // it, at its position; another process's is opened anew through the link.
 Result resolveDescriptorLink(const char* path, Target& target) {
     struct stat status {};
-    if (::fstatat(target.folder, target.name.c_str(), &status, 0) != 0 || S_ISDIR(status.st_mode)) {
-        return failure(ErrorCode::cantOpenOutput, path);
+    if (::fstatat(target.folder, target.name.c_str(), &status, 0) != 0) {
+        return failure(ErrorCode::cantOpenOutput, path, lastErrno());
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(EISDIR));
     }
     target.kind = TargetKind::descriptor;
     target.identity = identityOf(status);
@@ -157,7 +161,7 @@ Result resolveDescriptorLink(const char* path, Target& target) {
     for (int standard = 0; standard <= 2; ++standard) {
         if (isClosedStandardDescriptor(standard) &&
             sameObject(target.identity, identifyDescriptor(standard))) {
-            return failure(ErrorCode::cantOpenOutput, path);
+            return failure(ErrorCode::cantOpenOutput, path, errnoError(EBADF));
         }
     }
     std::int32_t number = 0;
@@ -170,7 +174,7 @@ Result resolveDescriptorLink(const char* path, Target& target) {
     if (ownFolder && numbered && sameObject(identifyDescriptor(number), target.identity)) {
         target.descriptor = ::fcntl(number, F_DUPFD_CLOEXEC, 3);
         if (target.descriptor < 0) {
-            return failure(ErrorCode::cantOpenOutput, path);
+            return failure(ErrorCode::cantOpenOutput, path, lastErrno());
         }
     }
     return {};
@@ -229,10 +233,14 @@ void readFolderRules(Target& target, const struct stat& file) {
                        user == folder.st_uid;
 }
 
-// The final component, found and held: what is there.
+// The final component, found and held: what is there. A folder and a file
+// the kernel would not open are refused as the kernel refuses them.
 Result settle(const char* path, const struct stat& status, Target& target) {
-    if (S_ISDIR(status.st_mode) || !kernelWouldOpen(target.folder, status)) {
-        return failure(ErrorCode::cantOpenOutput, path);
+    if (S_ISDIR(status.st_mode)) {
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(EISDIR));
+    }
+    if (!kernelWouldOpen(target.folder, status)) {
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(EACCES));
     }
     target.kind = S_ISREG(status.st_mode) ? TargetKind::regular : TargetKind::special;
     target.identity = identityOf(status);
@@ -240,14 +248,26 @@ Result settle(const char* path, const struct stat& status, Target& target) {
     return {};
 }
 
+// A step of the walk that opens a folder: the reason is kept where it fails.
+int openFolder(int folder, const char* name, SystemError& why) {
+    const int opened = ::openat(folder, name, folderFlags);
+    why = opened < 0 ? lastErrno() : why;
+    return opened;
+}
+
 } // namespace
 
+// Each way the walk stops short keeps its reason in why: a failed call's, or
+// the errno the kernel would give (a folder EISDIR, too many links ELOOP, a
+// link it would not follow EACCES, a file where a folder is due ENOTDIR).
 Result resolveTarget(const char* path, Target& target) {
     const std::string text = path;
     if (text.empty()) {
-        return failure(ErrorCode::cantOpenOutput, path);
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(ENOENT));
     }
+    SystemError why;
     int folder = text[0] == '/' ? openRoot() : ::open(".", folderFlags);
+    why = folder < 0 ? lastErrno() : why;
     std::vector<std::string> pending;
     pushComponents(text, pending);
     int links = 0;
@@ -258,16 +278,18 @@ Result resolveTarget(const char* path, Target& target) {
         const bool last = pending.empty();
         if (component == "." || component == "..") {
             if (last) {
-                break; // a folder
+                why = errnoError(EISDIR);
+                break;
             }
             if (component == "..") {
-                replaceFolder(folder, ::openat(folder, "..", folderFlags));
+                replaceFolder(folder, openFolder(folder, "..", why));
             }
             continue;
         }
         int handle = ::openat(folder, component.c_str(), componentFlags);
         struct stat status {};
         if (handle < 0 || ::fstat(handle, &status) != 0) {
+            why = lastErrno();
             if (handle < 0 && errno == ENOENT && last) {
                 target.kind = TargetKind::missing;
                 std::swap(target.folder, folder);
@@ -286,20 +308,23 @@ Result resolveTarget(const char* path, Target& target) {
                 result = resolveDescriptorLink(path, target);
                 break;
             }
-            replaceFolder(folder,
-                          ::openat(folder, component.c_str(), folderFlags)); // as the kernel
+            replaceFolder(folder, openFolder(folder, component.c_str(), why)); // as the kernel
             continue;
         }
         if (S_ISLNK(status.st_mode)) {
             std::string link;
-            const bool followed = ++links <= linkLimit && kernelWouldFollow(folder, status) &&
-                                  readLink(handle, static_cast<std::size_t>(status.st_size), link);
+            const bool withinLimit = ++links <= linkLimit;
+            const bool allowed = withinLimit && kernelWouldFollow(folder, status);
+            why = !withinLimit ? errnoError(ELOOP) : !allowed ? errnoError(EACCES) : why;
+            const bool followed =
+                allowed && readLink(handle, static_cast<std::size_t>(status.st_size), link, why);
             replaceFolder(handle, -1);
             if (!followed) {
                 break;
             }
             if (link[0] == '/') {
                 replaceFolder(folder, openRoot());
+                why = folder < 0 ? lastErrno() : why;
             }
             pushComponents(link, pending);
             continue;
@@ -307,6 +332,7 @@ Result resolveTarget(const char* path, Target& target) {
         if (!last) {
             replaceFolder(folder, S_ISDIR(status.st_mode) ? handle : -1);
             if (!S_ISDIR(status.st_mode)) {
+                why = errnoError(ENOTDIR);
                 replaceFolder(handle, -1);
             }
             continue;
@@ -320,6 +346,9 @@ Result resolveTarget(const char* path, Target& target) {
     if (target.folder >= 0) {
         target.folderIdentity = identifyDescriptor(target.folder);
     }
+    if (!succeeded(result) && result.reason.errnoValue == 0) {
+        result.reason = why; // the walk's own; settle and /proc's links name theirs
+    }
     return result;
 }
 
@@ -327,11 +356,12 @@ Result resolveStandardOutput(Target& target) {
     target.kind = TargetKind::descriptor;
     target.identity = identifyDescriptor(standardOutput);
     if (isClosedStandardDescriptor(standardOutput)) {
-        return failure(ErrorCode::cantOpenOutput, "-");
+        return failure(ErrorCode::cantOpenOutput, "-", errnoError(EBADF));
     }
     target.descriptor = ::fcntl(standardOutput, F_DUPFD_CLOEXEC, 3);
+    const SystemError why = target.descriptor < 0 ? lastErrno() : SystemError{};
     target.regularFile = isRegularFile(standardOutput);
-    return target.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, "-");
+    return target.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, "-", why);
 }
 
 void releaseTarget(Target& target) {

@@ -16,58 +16,69 @@ namespace pixfold {
 
 namespace {
 
-bool saveOldBytes(InPlaceState& state, long long from, long long length) {
+bool saveOldBytes(InPlaceState& state, long long from, long long length, SystemError& why) {
     state.savedLength = std::max(0LL, length);
     if (state.savedLength == 0) {
         return true;
     }
     std::string folder;
-    const int reader = openForReading(state.descriptor);
-    const bool saved = reader >= 0 && createTemporaryElsewhere(state.saved, folder) &&
-                       copyBytes(reader, from, state.saved.descriptor, 0, length);
+    const int reader = openForReading(state.descriptor, why);
+    const bool saved = reader >= 0 && createTemporaryElsewhere(state.saved, folder, why) &&
+                       copyBytes(reader, from, state.saved.descriptor, 0, length, why);
     int closing = reader;
     closeChecked(closing);
     return saved;
 }
 
-bool getReady(OutputFile& output);
+// A thin wrapper's result, with errno as its one call left it when it failed.
+long long checked(long long value, SystemError& why) {
+    why = value < 0 ? lastErrno() : why;
+    return value;
+}
+
+bool checked(bool done, SystemError& why) {
+    why = done ? why : lastErrno();
+    return done;
+}
+
+bool getReady(OutputFile& output, SystemError& why);
 
 // A file found at the commit to be a mount point (where the system does not
 // tell one at the resolution, as under an emulator) is copied in from the
 // temporary file beside it.
-bool copyInstead(OutputFile& output) {
+bool copyInstead(OutputFile& output, SystemError& why) {
     output.route = OutputRoute::copyIn;
-    output.inPlace.descriptor = openTargetForWriting(output.target);
-    return output.inPlace.descriptor >= 0 && getReady(output);
+    output.inPlace.descriptor = openTargetForWriting(output.target, why);
+    return output.inPlace.descriptor >= 0 && getReady(output, why);
 }
 
-// Phase one: nothing a user sees changes.
-bool getReady(OutputFile& output) {
+// Phase one: nothing a user sees changes. Each step that fails says why.
+bool getReady(OutputFile& output, SystemError& why) {
     InPlaceState& state = output.inPlace;
     const long long length = output.written;
     switch (output.route) {
     case OutputRoute::replace:
-        if (!makeBackup(output.target, output.backup)) {
-            return output.backup.mounted && copyInstead(output);
+        if (!makeBackup(output.target, output.backup, why)) {
+            return output.backup.mounted && copyInstead(output, why);
         }
-        return keepOwnerAndMode(output.target, output.temporary) &&
-               closeTemporary(output.temporary);
+        return keepOwnerAndMode(output.target, output.temporary, why) &&
+               closeTemporary(output.temporary, why);
     case OutputRoute::copyIn:
-        state.oldLength = fileLength(state.descriptor);
-        return state.oldLength >= 0 && reserveSpace(state.descriptor, 0, length) &&
-               saveOldBytes(state, 0, state.oldLength);
+        state.oldLength = checked(fileLength(state.descriptor), why);
+        return state.oldLength >= 0 && reserveSpace(state.descriptor, 0, length, why) &&
+               saveOldBytes(state, 0, state.oldLength, why);
     case OutputRoute::atPosition:
-        state.oldLength = fileLength(state.descriptor);
-        state.position = currentPosition(state.descriptor);
+        state.oldLength = checked(fileLength(state.descriptor), why);
+        state.position = checked(currentPosition(state.descriptor), why);
         state.append = isAppending(state.descriptor);
         state.offset = state.append ? state.oldLength : state.position;
         return state.oldLength >= 0 && state.position >= 0 &&
-               reserveSpace(state.descriptor, state.offset, length) &&
+               reserveSpace(state.descriptor, state.offset, length, why) &&
                saveOldBytes(state, state.offset,
-                            std::min(state.oldLength, state.offset + length) - state.offset);
+                            std::min(state.oldLength, state.offset + length) - state.offset, why);
     case OutputRoute::stream:
     case OutputRoute::straight:
-        return closeChecked(output.descriptor); // every byte written and closed
+        return checked(closeChecked(output.descriptor), why); // every byte written and closed
     case OutputRoute::create:
     case OutputRoute::none:
         break;
@@ -75,34 +86,34 @@ bool getReady(OutputFile& output) {
     return true;
 }
 
-bool writeInPlace(OutputFile& output) {
+bool writeInPlace(OutputFile& output, SystemError& why) {
     InPlaceState& state = output.inPlace;
     output.applied = true; // a part written is put back too
-    return copyBytes(output.temporary.descriptor, 0, state.descriptor, state.offset,
-                     output.written) &&
+    return copyBytes(output.temporary.descriptor, 0, state.descriptor, state.offset, output.written,
+                     why) &&
            (output.route == OutputRoute::copyIn ||
-            setPosition(state.descriptor, state.offset + output.written));
+            checked(setPosition(state.descriptor, state.offset + output.written), why));
 }
 
-bool placeRenamed(OutputFile& output) {
-    output.applied = placeNewFile(output.target, output.temporary, output.backup);
+bool placeRenamed(OutputFile& output, SystemError& why) {
+    output.applied = placeNewFile(output.target, output.temporary, output.backup, why);
     return output.applied;
 }
 
 // A copy-in's file cut to the new length, once nothing can fail before.
-bool cutToLength(OutputFile& output) {
+bool cutToLength(OutputFile& output, SystemError& why) {
     return output.inPlace.oldLength <= output.written ||
-           setLength(output.inPlace.descriptor, output.written);
+           checked(setLength(output.inPlace.descriptor, output.written), why);
 }
 
 // An append-only folder's new file: created only now, since it could not be
 // removed again.
-bool createInFolder(OutputFile& output) {
+bool createInFolder(OutputFile& output, SystemError& why) {
     InPlaceState& state = output.inPlace;
-    state.descriptor = createTargetFile(output.target);
+    state.descriptor = createTargetFile(output.target, why);
     output.applied = state.descriptor >= 0;
-    return output.applied && reserveSpace(state.descriptor, 0, output.written) &&
-           copyBytes(output.temporary.descriptor, 0, state.descriptor, 0, output.written);
+    return output.applied && reserveSpace(state.descriptor, 0, output.written, why) &&
+           copyBytes(output.temporary.descriptor, 0, state.descriptor, 0, output.written, why);
 }
 
 // Puts the target back as it was before the commit.
@@ -123,7 +134,9 @@ void putBack(OutputFile& output) {
             if (now > state.oldLength || output.route == OutputRoute::copyIn) {
                 setLength(state.descriptor, state.oldLength);
             }
-            copyBytes(state.saved.descriptor, 0, state.descriptor, state.offset, state.savedLength);
+            SystemError ignored; // the run's own failure is the one reported
+            copyBytes(state.saved.descriptor, 0, state.descriptor, state.offset, state.savedLength,
+                      ignored);
         }
         if (state.position >= 0) {
             setPosition(state.descriptor, state.position);
@@ -209,12 +222,13 @@ bool placedApart(OutputFile* const* outputs, std::size_t count) {
 
 Result commit(OutputFile* const* outputs, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (!getReady(*outputs[i])) {
-            return writeFailure(*outputs[i]);
+        SystemError why;
+        if (!getReady(*outputs[i], why)) {
+            return writeFailure(*outputs[i], why);
         }
     }
     // The steps, in the order they run; each output has at most two.
-    using Step = bool (*)(OutputFile&);
+    using Step = bool (*)(OutputFile&, SystemError&);
     const std::pair<OutputRoute, Step> steps[] = {{OutputRoute::copyIn, writeInPlace},
                                                   {OutputRoute::atPosition, writeInPlace},
                                                   {OutputRoute::replace, placeRenamed},
@@ -223,8 +237,9 @@ Result commit(OutputFile* const* outputs, std::size_t count) {
     for (const auto& [route, step] : steps) {
         for (std::size_t i = 0; i < count; ++i) {
             OutputFile& output = *outputs[i];
-            if (output.route == route && !step(output)) {
-                return writeFailure(output);
+            SystemError why;
+            if (output.route == route && !step(output, why)) {
+                return writeFailure(output, why);
             }
         }
         if (route == OutputRoute::replace && !placedApart(outputs, count)) {
@@ -232,7 +247,7 @@ Result commit(OutputFile* const* outputs, std::size_t count) {
         }
     }
     // A signal that came meanwhile ends the run once the targets are back.
-    return cleanupSignalPending() ? writeFailure(*outputs[0]) : Result{};
+    return cleanupSignalPending() ? writeFailure(*outputs[0], SystemError{}) : Result{};
 }
 
 } // namespace

@@ -39,6 +39,13 @@ bool sameObject(const FileIdentity& first, const FileIdentity& second) {
            first.inode == second.inode;
 }
 
+// GetLastError's code, as the Win32 call that just failed left it.
+SystemError lastWindowsError() {
+    SystemError error;
+    error.windowsCode = GetLastError();
+    return error;
+}
+
 HANDLE handleOf(int descriptor) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
 }
@@ -64,7 +71,7 @@ std::wstring inFolder(const std::wstring& folder, const std::string& name) {
     return folder + (separated ? L"" : L"\\") + widen(name);
 }
 
-bool createIn(const std::wstring& folder, int extraFlags, TemporaryFile& file) {
+bool createIn(const std::wstring& folder, int extraFlags, TemporaryFile& file, SystemError& why) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName(attempt);
         const std::wstring path = inFolder(folder, name);
@@ -72,6 +79,7 @@ bool createIn(const std::wstring& folder, int extraFlags, TemporaryFile& file) {
         const int descriptor =
             _wopen(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | extraFlags,
                    _S_IREAD | _S_IWRITE);
+        why = descriptor < 0 ? lastErrno() : SystemError{};
         if (descriptor < 0 && errno == EEXIST) {
             continue;
         }
@@ -109,8 +117,11 @@ std::wstring backupPath(const Target& target, const Backup& backup) {
 Result resolveTarget(const char* path, Target& target) {
     const std::wstring full = fullPath(path);
     const std::size_t slash = full.find_last_of(L"\\/");
-    if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) {
-        return failure(ErrorCode::cantOpenOutput, path);
+    if (full.empty() || slash == std::wstring::npos) {
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(ENOENT));
+    }
+    if (slash + 1 == full.size()) { // ends in a separator: a folder
+        return failure(ErrorCode::cantOpenOutput, path, errnoError(EISDIR));
     }
     target.fullPath = full;
     const HANDLE existing =
@@ -128,17 +139,20 @@ Result resolveTarget(const char* path, Target& target) {
     target.folder = CreateFileW(target.folderPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (target.folder == INVALID_HANDLE_VALUE) {
+        const SystemError why = lastWindowsError();
         target.folder = nullptr;
         if (existing != INVALID_HANDLE_VALUE) {
             CloseHandle(existing);
         }
-        return failure(ErrorCode::cantOpenOutput, path);
+        return failure(ErrorCode::cantOpenOutput, path, why);
     }
     target.folderIdentity = identityOf(target.folder);
     if (existing == INVALID_HANDLE_VALUE) {
         target.kind = TargetKind::missing;
+        SystemError why;
+        why.windowsCode = openError;
         return openError == ERROR_FILE_NOT_FOUND ? Result{}
-                                                 : failure(ErrorCode::cantOpenOutput, path);
+                                                 : failure(ErrorCode::cantOpenOutput, path, why);
     }
     target.held = existing;
     target.identity = identityOf(existing);
@@ -146,7 +160,7 @@ Result resolveTarget(const char* path, Target& target) {
     const bool folder = GetFileInformationByHandle(existing, &information) != 0 &&
                         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     target.kind = folder ? TargetKind::refused : TargetKind::regular;
-    return folder ? failure(ErrorCode::cantOpenOutput, path) : Result{};
+    return folder ? failure(ErrorCode::cantOpenOutput, path, errnoError(EISDIR)) : Result{};
 }
 
 Result resolveStandardOutput(Target& target) {
@@ -157,7 +171,7 @@ Result resolveStandardOutput(Target& target) {
         handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
     target.regularFile = handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
     target.descriptor = _dup(standardOutput);
-    return target.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, "-");
+    return target.descriptor >= 0 ? Result{} : failure(ErrorCode::cantOpenOutput, "-", lastErrno());
 }
 
 void releaseTarget(Target& target) {
@@ -166,20 +180,23 @@ void releaseTarget(Target& target) {
     closeHandle(target.held);
 }
 
-bool createTemporaryBeside(const Target& target, TemporaryFile& file) {
-    return createIn(target.folderPath, 0, file);
+bool createTemporaryBeside(const Target& target, TemporaryFile& file, SystemError& why) {
+    return createIn(target.folderPath, 0, file, why);
 }
 
-bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName) {
+bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, SystemError& why) {
     const DWORD length = GetTempPathW(0, nullptr);
     std::wstring folder(length, L'\0');
     folder.resize(GetTempPathW(length, folder.data()));
+    why = folder.empty() ? lastWindowsError() : SystemError{};
     folderName = narrow(folder);
-    return !folder.empty() && createIn(folder, _O_TEMPORARY, file);
+    return !folder.empty() && createIn(folder, _O_TEMPORARY, file, why);
 }
 
-bool closeTemporary(TemporaryFile& file) {
-    return closeChecked(file.descriptor);
+bool closeTemporary(TemporaryFile& file, SystemError& why) {
+    const bool closed = closeChecked(file.descriptor);
+    why = closed ? SystemError{} : lastErrno();
+    return closed;
 }
 
 void dropTemporary(TemporaryFile& file) {
@@ -193,8 +210,9 @@ void dropTemporary(TemporaryFile& file) {
     file.fullPath.clear();
 }
 
-int openTargetForWriting(const Target& target) {
+int openTargetForWriting(const Target& target, SystemError& why) {
     const int descriptor = _wopen(target.fullPath.c_str(), _O_WRONLY | _O_BINARY);
+    why = descriptor < 0 ? lastErrno() : SystemError{};
     if (descriptor >= 0 && target.kind != TargetKind::special &&
         !sameObject(identityOf(handleOf(descriptor)), target.identity)) {
         _close(descriptor); // not what was resolved: replaced meanwhile
@@ -203,15 +221,18 @@ int openTargetForWriting(const Target& target) {
     return descriptor;
 }
 
-int createTargetFile(const Target& /*target*/) {
+int createTargetFile(const Target& /*target*/, SystemError& why) {
+    why = {};
     return -1; // no folder keeps its files on Windows
 }
 
-bool keepOwnerAndMode(const Target& /*target*/, const TemporaryFile& /*file*/) {
+bool keepOwnerAndMode(const Target& /*target*/, const TemporaryFile& /*file*/, SystemError& why) {
+    why = {};
     return true; // the read-only flag is kept as the file is placed
 }
 
-bool makeBackup(const Target& target, Backup& backup) {
+bool makeBackup(const Target& target, Backup& backup, SystemError& why) {
+    why = {};
     backup.oldExists = GetFileAttributesW(target.fullPath.c_str()) != INVALID_FILE_ATTRIBUTES;
     backup.byRename = true;
     for (unsigned attempt = 0; backup.oldExists && attempt < 100; ++attempt) {
@@ -225,16 +246,19 @@ bool makeBackup(const Target& target, Backup& backup) {
 
 // A read-only file is replaced and stays read-only, as its mode bits do on
 // POSIX: the new file gets the flag once in place.
-bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup) {
+bool placeNewFile(const Target& target, TemporaryFile& file, Backup& backup, SystemError& why) {
+    why = {};
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     if (backup.oldExists) {
         attributes = GetFileAttributesW(target.fullPath.c_str());
         if (MoveFileExW(target.fullPath.c_str(), backupPath(target, backup).c_str(), 0) == 0) {
+            why = lastWindowsError();
             return false; // held open by another program, say: nothing changed
         }
         backup.kept = true;
     }
     if (MoveFileExW(file.fullPath.c_str(), target.fullPath.c_str(), 0) == 0) {
+        why = lastWindowsError();
         return false;
     }
     disarmCleanup(file.cleanupSlot); // the name is the target's now
@@ -278,26 +302,38 @@ bool nameHolds(const Target& target, const FileIdentity& identity) {
 }
 
 // The file's allocation grows to hold the new bytes; its length stays.
-bool reserveSpace(int descriptor, long long offset, long long length) {
+bool reserveSpace(int descriptor, long long offset, long long length, SystemError& why) {
+    why = {};
     FILE_ALLOCATION_INFO allocation;
     allocation.AllocationSize.QuadPart = offset + length;
     if (length <= 0 || SetFileInformationByHandle(handleOf(descriptor), FileAllocationInfo,
                                                   &allocation, sizeof allocation) != 0) {
         return true;
     }
-    return GetLastError() != ERROR_DISK_FULL;
+    if (GetLastError() != ERROR_DISK_FULL) {
+        return true; // reserves nothing ahead: a full disk then fails the write
+    }
+    why = lastWindowsError();
+    return false;
 }
 
-bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length) {
+bool copyBytes(int from, long long fromOffset, int to, long long toOffset, long long length,
+               SystemError& why) {
+    why = {};
     if (_lseeki64(from, fromOffset, SEEK_SET) != fromOffset ||
         _lseeki64(to, toOffset, SEEK_SET) != toOffset) {
+        why = lastErrno();
         return false;
     }
     std::vector<unsigned char> block(static_cast<std::size_t>(std::min(length, 1LL << 20)));
     while (length > 0) {
         const auto wanted = static_cast<unsigned>(std::min<long long>(length, 1LL << 20));
         const int got = _read(from, block.data(), wanted);
-        if (got <= 0 || !writeAll(to, block.data(), static_cast<std::size_t>(got))) {
+        if (got <= 0) {
+            why = got < 0 ? lastErrno() : SystemError{}; // 0: the file is shorter than it was
+            return false;
+        }
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(got), why)) {
             return false;
         }
         length -= got;
@@ -333,14 +369,17 @@ bool mayShrink(int /*descriptor*/) {
     return true;
 }
 
-int openForReading(int descriptor) {
+int openForReading(int descriptor, SystemError& why) {
+    why = {};
     const HANDLE reader = ReOpenFile(handleOf(descriptor), GENERIC_READ,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
     if (reader == INVALID_HANDLE_VALUE) {
+        why = lastWindowsError();
         return -1;
     }
     const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(reader), _O_RDONLY | _O_BINARY);
     if (opened < 0) {
+        why = lastErrno();
         CloseHandle(reader);
     }
     return opened;

@@ -5,6 +5,20 @@
 
 namespace pixfold {
 
+namespace {
+
+// The sink's write failure first, with its reason; else the encoder's own
+// failure, which names the output as a write failure does.
+Result outcome(const PngSink& sink, const Result& result) {
+    if (!succeeded(sink.result)) {
+        return sink.result;
+    }
+    return result.code == ErrorCode::cantWriteOutput ? writeFailure(*sink.output, result.reason)
+                                                     : result;
+}
+
+} // namespace
+
 bool writePngBytes(PngSink& sink, const std::uint8_t* bytes, std::size_t count) {
     if (succeeded(sink.result)) {
         sink.result = writeOutput(*sink.output, bytes, count);
@@ -30,7 +44,7 @@ Result startPngPicture(PngPictureWriter& writer, OutputFile& output, std::uint32
     writer.row.assign(std::size_t{width} * static_cast<std::size_t>(channels), 0);
     writer.filled = 0;
     const Result result = openPngEncoder(writer.sink, width, height, channels, writer.encoder);
-    return succeeded(writer.sink.result) ? result : writer.sink.result;
+    return outcome(writer.sink, result);
 }
 
 Result writePngPixels(PngPictureWriter& writer, const std::uint8_t* bytes, std::size_t count) {
@@ -38,7 +52,7 @@ Result writePngPixels(PngPictureWriter& writer, const std::uint8_t* bytes, std::
         if (writer.filled == 0 && count >= writer.row.size()) { // a whole row, as it is
             const Result result = encodePngRow(*writer.encoder, bytes);
             if (!succeeded(result)) {
-                return succeeded(writer.sink.result) ? result : writer.sink.result;
+                return outcome(writer.sink, result);
             }
             bytes += writer.row.size();
             count -= writer.row.size();
@@ -52,7 +66,7 @@ Result writePngPixels(PngPictureWriter& writer, const std::uint8_t* bytes, std::
         if (writer.filled == writer.row.size()) {
             const Result result = encodePngRow(*writer.encoder, writer.row.data());
             if (!succeeded(result)) {
-                return succeeded(writer.sink.result) ? result : writer.sink.result;
+                return outcome(writer.sink, result);
             }
             writer.filled = 0;
         }

@@ -40,6 +40,7 @@ std::size_t readOnce(InputStream& stream, std::uint8_t* into, std::size_t count)
         }
         if (got < 0) {
             stream.failed = true;
+            stream.error = errno;
         }
         stream.ended = true;
         return 0;
@@ -97,6 +98,26 @@ int peekByte(InputStream& stream) {
         --stream.position; // readByte always hands out a byte of the buffer
     }
     return c;
+}
+
+std::size_t peekBytes(InputStream& stream, std::uint8_t* into, std::size_t count) {
+    if (stream.end - stream.position < count && !stream.ended) {
+        // The bytes held so far moved to the front, the rest read behind them.
+        std::memmove(stream.buffer.data(), stream.buffer.data() + stream.position,
+                     stream.end - stream.position);
+        stream.end -= stream.position;
+        stream.position = 0;
+        stream.buffer.resize(std::max(stream.buffer.size(), count));
+        while (stream.end < count && !stream.ended) {
+            const std::size_t room = stream.buffer.size() - stream.end;
+            const std::size_t wanted =
+                stream.refillLimit == 0 ? room : std::min(room, count - stream.end);
+            stream.end += readOnce(stream, stream.buffer.data() + stream.end, wanted);
+        }
+    }
+    const std::size_t held = std::min(count, stream.end - stream.position);
+    std::memcpy(into, stream.buffer.data() + stream.position, held);
+    return held;
 }
 
 std::size_t readBytes(InputStream& stream, std::uint8_t* into, std::size_t count) {

@@ -21,6 +21,7 @@ struct InputStream {
     std::size_t position = 0;
     std::size_t end = 0;
     bool failed = false; // a read error (not the end of the file)
+    int error = 0;       // that read error's errno
     bool ended = false;  // the end of the file was reached
     // Bytes a buffer refill asks for; 0 for the whole buffer. 1 reads a header
     // from a pipe without taking anything past it.
@@ -41,6 +42,11 @@ int readByte(InputStream& stream);
 
 // The next byte without taking it, or -1 at the end of the file or on a read error.
 int peekByte(InputStream& stream);
+
+// Copies the next count bytes into into without taking them; fewer only at
+// the end of the file or on a read error. With refillLimit set, reads no
+// more than the bytes it lacks.
+std::size_t peekBytes(InputStream& stream, std::uint8_t* into, std::size_t count);
 
 // Reads up to count bytes; fewer only at the end of the file or on an error.
 std::size_t readBytes(InputStream& stream, std::uint8_t* into, std::size_t count);
