@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include "cleanup.h"
+#include "core/system_io.h"
 #include "wide.h"
 
 #include <cerrno>
@@ -20,15 +21,8 @@ namespace {
 
 #ifdef _WIN32
 constexpr int binaryFlag = _O_BINARY;
-long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
-    const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
-    return _write(descriptor, bytes, chunk);
-}
 #else
 constexpr int binaryFlag = 0;
-long long writeSome(int descriptor, const std::uint8_t* bytes, std::size_t count) {
-    return ::write(descriptor, bytes, count);
-}
 #endif
 
 } // namespace
@@ -92,7 +86,6 @@ bool writeAll(int descriptor, const std::uint8_t* bytes, std::size_t count, Syst
 }
 
 #ifdef _WIN32
-namespace {
 FileIdentity identifyHandle(HANDLE handle) {
     FileIdentity identity;
     BY_HANDLE_FILE_INFORMATION information;
@@ -106,7 +99,6 @@ FileIdentity identifyHandle(HANDLE handle) {
         (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     return identity;
 }
-} // namespace
 
 FileIdentity identifyDescriptor(int descriptor) {
     return identifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
@@ -128,7 +120,6 @@ FileIdentity identifyPath(const char* path) {
     return identity;
 }
 #else
-namespace {
 FileIdentity identityOf(const struct stat& status) {
     FileIdentity identity;
     identity.known = true;
@@ -138,7 +129,6 @@ FileIdentity identityOf(const struct stat& status) {
     identity.inode = static_cast<std::uint64_t>(status.st_ino);
     return identity;
 }
-} // namespace
 
 FileIdentity identifyDescriptor(int descriptor) {
     struct stat status {};
@@ -156,9 +146,13 @@ FileIdentity identifyPath(const char* path) {
 }
 #endif
 
+bool sameObject(const FileIdentity& first, const FileIdentity& second) {
+    return first.known && second.known && first.device == second.device &&
+           first.inode == second.inode;
+}
+
 bool sameFile(const FileIdentity& first, const FileIdentity& second) {
-    return first.known && second.known && !first.isDevice && !second.isDevice &&
-           first.device == second.device && first.inode == second.inode;
+    return !first.isDevice && !second.isDevice && sameObject(first, second);
 }
 
 bool inputIsOutput(const FileIdentity& input, const FileIdentity& output) {

@@ -8,6 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace pixfold {
 
 // Opens path for reading; "-" is standard input. Fails with cantOpenInput
@@ -31,12 +35,19 @@ struct FileIdentity {
 };
 
 FileIdentity identifyDescriptor(int descriptor);
+#ifdef _WIN32
+FileIdentity identifyHandle(void* handle); // a Win32 HANDLE
+#else
+FileIdentity identityOf(const struct ::stat& status);
+#endif
 bool isRegularFile(int descriptor);
 FileIdentity identifyPath(const char* path); // follows links; unknown when it names nothing
 
 // True when both name one file. Pipes and FIFOs count; character devices do not,
 // since reading one device and writing another of its kind loses nothing.
 bool sameFile(const FileIdentity& first, const FileIdentity& second);
+// True when both name one object, of whatever kind.
+bool sameObject(const FileIdentity& first, const FileIdentity& second);
 
 // True when an output would write the file an input reads. A socket is two
 // ways, not a file one side could truncate: the same socket as standard input

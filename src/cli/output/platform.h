@@ -99,8 +99,6 @@ void releaseTarget(Target& target);
 // names the folder it could not use in folderName.
 bool createTemporaryBeside(const Target& target, TemporaryFile& file, SystemError& why);
 bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, SystemError& why);
-// Closes (checked) and forgets it, leaving the name.
-bool closeTemporary(TemporaryFile& file, SystemError& why);
 // Closes, removes and disarms it.
 void dropTemporary(TemporaryFile& file);
 

@@ -18,11 +18,6 @@ namespace pixfold {
 
 namespace {
 
-bool sameObject(const FileIdentity& first, const FileIdentity& second) {
-    return first.known && second.known && first.device == second.device &&
-           first.inode == second.inode;
-}
-
 bool createIn(int folder, TemporaryFile& file, SystemError& why) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName(attempt);
@@ -84,12 +79,6 @@ bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, Syst
     }
     closeChecked(folder);
     return created;
-}
-
-bool closeTemporary(TemporaryFile& file, SystemError& why) {
-    const bool closed = closeChecked(file.descriptor);
-    why = closed ? SystemError{} : lastErrno();
-    return closed;
 }
 
 void dropTemporary(TemporaryFile& file) {

@@ -33,21 +33,6 @@ constexpr int componentFlags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
 
 constexpr int linkLimit = 40; // the kernel's own
 
-FileIdentity identityOf(const struct stat& status) {
-    FileIdentity identity;
-    identity.known = true;
-    identity.isDevice = S_ISCHR(status.st_mode);
-    identity.isSocket = S_ISSOCK(status.st_mode);
-    identity.device = static_cast<std::uint64_t>(status.st_dev);
-    identity.inode = static_cast<std::uint64_t>(status.st_ino);
-    return identity;
-}
-
-bool sameObject(const FileIdentity& first, const FileIdentity& second) {
-    return first.known && second.known && first.device == second.device &&
-           first.inode == second.inode;
-}
-
 // The root folder, reached through /proc where it can be: an emulator that
 // runs the tools with a prefix for the guest's own files (qemu-user's -L)
 // hands "/" itself over to that prefix.

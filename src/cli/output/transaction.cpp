@@ -62,7 +62,7 @@ bool getReady(OutputFile& output, SystemError& why) {
             return output.backup.mounted && copyInstead(output, why);
         }
         return keepOwnerAndMode(output.target, output.temporary, why) &&
-               closeTemporary(output.temporary, why);
+               checked(closeChecked(output.temporary.descriptor), why);
     case OutputRoute::copyIn:
         state.oldLength = checked(fileLength(state.descriptor), why);
         return state.oldLength >= 0 && reserveSpace(state.descriptor, 0, length, why) &&

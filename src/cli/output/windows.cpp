@@ -22,23 +22,6 @@ namespace pixfold {
 
 namespace {
 
-FileIdentity identityOf(HANDLE handle) {
-    FileIdentity identity;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &information) != 0) {
-        identity.known = true;
-        identity.device = information.dwVolumeSerialNumber;
-        identity.inode = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
-                         information.nFileIndexLow;
-    }
-    return identity;
-}
-
-bool sameObject(const FileIdentity& first, const FileIdentity& second) {
-    return first.known && second.known && first.device == second.device &&
-           first.inode == second.inode;
-}
-
 // GetLastError's code, as the Win32 call that just failed left it.
 SystemError lastWindowsError() {
     SystemError error;
@@ -87,7 +70,7 @@ bool createIn(const std::wstring& folder, int extraFlags, TemporaryFile& file, S
             return false;
         }
         file.descriptor = descriptor;
-        file.identity = identityOf(handleOf(descriptor));
+        file.identity = identifyHandle(handleOf(descriptor));
         if ((extraFlags & _O_TEMPORARY) != 0) {
             return true; // removed by the system when closed, even on a crash
         }
@@ -146,7 +129,7 @@ Result resolveTarget(const char* path, Target& target) {
         }
         return failure(ErrorCode::cantOpenOutput, path, why);
     }
-    target.folderIdentity = identityOf(target.folder);
+    target.folderIdentity = identifyHandle(target.folder);
     if (existing == INVALID_HANDLE_VALUE) {
         target.kind = TargetKind::missing;
         SystemError why;
@@ -155,7 +138,7 @@ Result resolveTarget(const char* path, Target& target) {
                                                  : failure(ErrorCode::cantOpenOutput, path, why);
     }
     target.held = existing;
-    target.identity = identityOf(existing);
+    target.identity = identifyHandle(existing);
     BY_HANDLE_FILE_INFORMATION information;
     const bool folder = GetFileInformationByHandle(existing, &information) != 0 &&
                         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -166,7 +149,7 @@ Result resolveTarget(const char* path, Target& target) {
 Result resolveStandardOutput(Target& target) {
     target.kind = TargetKind::descriptor;
     const HANDLE handle = handleOf(standardOutput);
-    target.identity = identityOf(handle);
+    target.identity = identifyHandle(handle);
     target.identity.isDevice =
         handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
     target.regularFile = handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
@@ -193,12 +176,6 @@ bool createTemporaryElsewhere(TemporaryFile& file, std::string& folderName, Syst
     return !folder.empty() && createIn(folder, _O_TEMPORARY, file, why);
 }
 
-bool closeTemporary(TemporaryFile& file, SystemError& why) {
-    const bool closed = closeChecked(file.descriptor);
-    why = closed ? SystemError{} : lastErrno();
-    return closed;
-}
-
 void dropTemporary(TemporaryFile& file) {
     closeChecked(file.descriptor);
     if (!file.name.empty()) {
@@ -214,7 +191,7 @@ int openTargetForWriting(const Target& target, SystemError& why) {
     const int descriptor = _wopen(target.fullPath.c_str(), _O_WRONLY | _O_BINARY);
     why = descriptor < 0 ? lastErrno() : SystemError{};
     if (descriptor >= 0 && target.kind != TargetKind::special &&
-        !sameObject(identityOf(handleOf(descriptor)), target.identity)) {
+        !sameObject(identifyHandle(handleOf(descriptor)), target.identity)) {
         _close(descriptor); // not what was resolved: replaced meanwhile
         return -1;
     }
@@ -294,7 +271,7 @@ bool nameHolds(const Target& target, const FileIdentity& identity) {
     const HANDLE handle = CreateFileW(target.fullPath.c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const bool holds = sameObject(identityOf(handle), identity);
+    const bool holds = sameObject(identifyHandle(handle), identity);
     if (handle != INVALID_HANDLE_VALUE) {
         CloseHandle(handle);
     }

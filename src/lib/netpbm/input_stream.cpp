@@ -1,5 +1,7 @@
 #include "netpbm/input_stream.h"
 
+#include "core/system_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,17 +15,6 @@
 namespace pixfold {
 
 namespace {
-
-#ifdef _WIN32
-long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
-    const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
-    return _read(descriptor, into, chunk);
-}
-#else
-long long readSome(int descriptor, std::uint8_t* into, std::size_t count) {
-    return ::read(descriptor, into, count);
-}
-#endif
 
 // Header reads refill this much at a time.
 constexpr std::size_t headerBufferBytes = 16384;
