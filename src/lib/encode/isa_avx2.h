@@ -77,7 +77,7 @@ struct Avx2 {
     }
 
     // A step reads its 8 pixels and no byte more.
-    static constexpr std::size_t readPixels(PixelLayout /*layout*/) { return 8; }
+    static constexpr std::size_t pixelsAStepReads(PixelLayout /*layout*/) { return 8; }
 
     static constexpr std::size_t vectorEnd(PixelLayout /*layout*/, std::size_t pixelCount) {
         return pixelCount - pixelCount % 8;

@@ -94,7 +94,7 @@ struct Avx512 {
     // bytes past the step's 48 (inside), else a masked load of the 48: on AMD
     // processors the masked load made the loop 10% slower. The others read
     // their 16 pixels exactly.
-    static constexpr std::size_t readPixels(PixelLayout layout) {
+    static constexpr std::size_t pixelsAStepReads(PixelLayout layout) {
         return pixelBytes(layout) == 3 ? 22 : 16;
     }
 
