@@ -22,7 +22,8 @@ constexpr std::string_view pixfoldUsageText =
 constexpr std::string_view pixfoldHelpText =
     "Usage: pixfold [-f <e655|e655Z|e888|e888Alpha>] [-m RGB] [-t] [-1 hex] [-0 hex]"
     " [-a alphafile] [-s] [--] ppmfile yuvfile\n"
-    "Converts PNG and Netpbm images (P1 to P7) into headerless packed Y'CrCb records.\n"
+    "Converts PNG and Netpbm images (P1 to P7; 8 or 16 bits a sample) into headerless\n"
+    "packed Y'CrCb records.\n"
     "A PNG is read by its signature, samples as stored (no gamma or colour profile).\n"
     " -f    output format (default: e888)\n"
     " -m    key colour, the mask value (RGB, hex): pixels of this colour are keyed\n"
