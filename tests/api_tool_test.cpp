@@ -203,7 +203,8 @@ TEST_P(SixteenBitLayoutOnPath, GivesTheToolsRecords) {
         std::uint32_t state = 7;
         for (int i = 0; i < pixels * 4; ++i) {
             state = state * 1103515245u + 12345u;
-            auto sample = static_cast<std::uint16_t>((state >> 8) % (maxValue + 1));
+            auto sample =
+                static_cast<std::uint16_t>((state >> 8) % static_cast<std::uint32_t>(maxValue + 1));
             if (i % 4 == 3) {
                 sample = i % 20 == 3 ? 0 : sample; // every fifth pixel transparent
             } else if (i / 4 % 9 == 0) {

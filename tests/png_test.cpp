@@ -180,8 +180,10 @@ TEST_F(PngFiles, FilteredAndCompressedAsEncodersWriteThem) {
     for (int y = 0; y < 67; ++y) {
         for (int x = 0; x < 301; ++x) {
             const bool noisy = (x / 50 + y / 20) % 2 == 0;
-            samples.push_back(static_cast<std::uint8_t>(noisy ? nextRandom(seed) : x));
-            samples.push_back(static_cast<std::uint8_t>(noisy ? nextRandom(seed) : y * 3));
+            samples.push_back(
+                static_cast<std::uint8_t>(noisy ? nextRandom(seed) : static_cast<unsigned>(x)));
+            samples.push_back(
+                static_cast<std::uint8_t>(noisy ? nextRandom(seed) : static_cast<unsigned>(y * 3)));
             samples.push_back(static_cast<std::uint8_t>(x + y));
         }
     }
@@ -226,8 +228,8 @@ TEST_F(PngFiles, SixteenBitSamplesGiveTheFormulasCodes) {
         for (std::size_t i = 0; i < picture->samples.size();
              i += static_cast<std::size_t>(channels)) {
             const int r = picture->samples[i];
-            const int g = picture->samples[i + (channels - 1) / 2];
-            const int b = picture->samples[i + channels - 1];
+            const int g = picture->samples[i + static_cast<std::size_t>((channels - 1) / 2)];
+            const int b = picture->samples[i + static_cast<std::size_t>(channels - 1)];
             const YCrCbCodes codes = plainSteps(r, g, b, 65535);
             records.insert(records.end(),
                            {static_cast<std::uint8_t>(codes.y), static_cast<std::uint8_t>(codes.cr),
@@ -328,7 +330,8 @@ TEST_F(PngFiles, WholePngChunkChecksAgreeWithTheDecoder) {
         return bytes;
     };
     Bytes flipped = good;
-    flipped[static_cast<std::size_t>(std::search(good.begin(), good.end(), "tRNS", "tRNS" + 4) -
+    const std::string tag = "tRNS";
+    flipped[static_cast<std::size_t>(std::search(good.begin(), good.end(), tag.begin(), tag.end()) -
                                      good.begin()) +
             4 + palette.transparency.size()] ^= 1;
     struct Case {
