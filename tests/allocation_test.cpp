@@ -34,6 +34,7 @@ bool refuse() {
 // The library's own calls of malloc and its kin, redirected here by the
 // linker (--wrap, tests/CMakeLists.txt): the library is linked statically.
 #if defined(PIXFOLD_WRAPS_MALLOC)
+// NOLINTBEGIN(bugprone-reserved-identifier): the names the linker's --wrap gives
 extern "C" {
 void* __real_malloc(std::size_t size);
 void* __real_calloc(std::size_t count, std::size_t size);
@@ -53,6 +54,7 @@ void* __wrap_aligned_alloc(std::size_t alignment, std::size_t size) {
     return refuse() ? nullptr : __real_aligned_alloc(alignment, size);
 }
 }
+// NOLINTEND(bugprone-reserved-identifier)
 #endif
 
 void* operator new(std::size_t size) {
@@ -96,14 +98,14 @@ template <class Call> int allocationsOf(Call&& call) {
 }
 
 TEST(FailingAllocator, NoCallAllocates) {
-    std::vector<std::uint8_t> pixels(64 * 4 * 2);
+    std::vector<std::uint8_t> pixels(std::size_t{64} * 4 * 2);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = static_cast<std::uint8_t>(i * 7);
     }
-    std::vector<std::uint8_t> records(64 * 2 * 4);
-    std::vector<std::uint8_t> alpha(64 * 2 * 4);
-    std::vector<std::uint8_t> out(64 * 2 * 4);
-    std::vector<std::uint8_t> key(64 * 2);
+    std::vector<std::uint8_t> records(std::size_t{64} * 2 * 4);
+    std::vector<std::uint8_t> alpha(std::size_t{64} * 2 * 4);
+    std::vector<std::uint8_t> out(std::size_t{64} * 2 * 4);
+    std::vector<std::uint8_t> key(std::size_t{64} * 2);
     pixfold_settings settings;
     pixfold_error errors[16] = {};
     size_t bytes = 0;

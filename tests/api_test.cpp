@@ -108,7 +108,7 @@ TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
     constexpr std::size_t pixels = 65536;
     std::vector<std::uint8_t> rgb(pixels * 3);
     std::vector<std::uint8_t> opacity(pixels);
-    std::vector<std::uint8_t> source(pixels * 4 + 16 * 5);
+    std::vector<std::uint8_t> source(pixels * 4 + 16 * std::size_t{5});
     std::vector<std::uint8_t> want(pixels * 4);
     std::vector<std::uint8_t> wantAlpha(pixels * 4);
     std::vector<std::uint8_t> got(pixels * 4);
@@ -158,24 +158,24 @@ TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
 // Every short run, in each layout and format: the vector steps, the padded
 // tail and its copy back, nothing written past the records.
 TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
-    std::vector<std::uint8_t> rgb(80 * 3);
+    std::vector<std::uint8_t> rgb(std::size_t{80} * 3);
     for (std::size_t i = 0; i < rgb.size(); ++i) {
         rgb[i] = static_cast<std::uint8_t>(i * 97 + 13);
     }
-    rgb[3 * 5] = 1, rgb[3 * 5 + 1] = 2, rgb[3 * 5 + 2] = 3; // the key colour
+    rgb[15] = 1, rgb[16] = 2, rgb[17] = 3; // the key colour
     for (const pixfold_layout layout : {PIXFOLD_LAYOUT_RGB24, PIXFOLD_LAYOUT_BGR24,
                                         PIXFOLD_LAYOUT_RGBA32, PIXFOLD_LAYOUT_BGRA32}) {
         for (const OutputFormat format : allFormats) {
             const LayoutCase c{layout, format, hasAlphaLayout(layout)};
-            std::vector<std::uint8_t> source(80 * 4);
+            std::vector<std::uint8_t> source(std::size_t{80} * 4);
             std::vector<std::uint8_t> opacity(80);
             for (std::size_t i = 0; i < 80; ++i) {
                 opacity[i] = i % 3 == 0 ? 0 : 255;
                 putPixel(&source[i * pixfold_layout_pixel_size(layout)], layout, rgb[i * 3],
                          rgb[i * 3 + 1], rgb[i * 3 + 2], opacity[i]);
             }
-            std::vector<std::uint8_t> want(80 * 4);
-            std::vector<std::uint8_t> wantAlpha(80 * 4);
+            std::vector<std::uint8_t> want(std::size_t{80} * 4);
+            std::vector<std::uint8_t> wantAlpha(std::size_t{80} * 4);
             toolRecords(rgb, opacity, c, path(), want, wantAlpha);
             const pixfold_settings settings = keyedSettings(format, c.keyTransparent);
             for (std::size_t count = 1; count <= 80; ++count) {

@@ -241,8 +241,8 @@ TEST_P(SixteenBitLayoutOnPath, GivesTheToolsRecords) {
             settings.key_colour = 0x00FF00;
             settings.match_value = 0x0A0D0A0D;
             settings.key_transparent = withAlpha ? 1 : 0;
-            std::vector<std::uint8_t> records(pixels * 4);
-            std::vector<std::uint8_t> alphaValues(pixels * 4);
+            std::vector<std::uint8_t> records(static_cast<std::size_t>(pixels) * 4);
+            std::vector<std::uint8_t> alphaValues(static_cast<std::size_t>(pixels) * 4);
             const std::vector<std::uint16_t>& samples = withAlpha ? rgba : rgb;
             const pixfold_layout layout = withAlpha ? PIXFOLD_LAYOUT_RGBA64 : PIXFOLD_LAYOUT_RGB48;
             ASSERT_EQ(encodeOnPath(path(), reinterpret_cast<const std::uint8_t*>(samples.data()),

@@ -231,7 +231,7 @@ std::string onTerminal(const std::string& program, const std::vector<std::string
 // summary; anywhere else, and without -s, nothing more is said.
 TEST_F(ImageStream, ProgressAndSummaryOnATerminalOnly) {
     const Bytes square = ppmImage(2, 2, Bytes(12, 40));
-    const Bytes large = ppmImage(16, 16, Bytes(16 * 16 * 3, 90));
+    const Bytes large = ppmImage(16, 16, Bytes(std::size_t{16} * 16 * 3, 90));
     const std::string mixed = folder.path("mixed.ppm");
     writeFile(stream, concatenate({large, large, large}));
     writeFile(mixed, concatenate({square, ppmImage(3, 1, Bytes(9, 9)), square}));
