@@ -156,7 +156,8 @@ TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
 }
 
 // Every short run, in each layout and format: the vector steps, the padded
-// tail and its copy back, nothing written past the records.
+// tail and its copy back, nothing written past the records. Alpha is 0 on
+// every third pixel, else one bit of it set, each bit in turn: only 0 keys.
 TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
     std::vector<std::uint8_t> rgb(80 * 3);
     for (std::size_t i = 0; i < rgb.size(); ++i) {
@@ -170,7 +171,7 @@ TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
             std::vector<std::uint8_t> source(80 * 4);
             std::vector<std::uint8_t> opacity(80);
             for (std::size_t i = 0; i < 80; ++i) {
-                opacity[i] = i % 3 == 0 ? 0 : 255;
+                opacity[i] = i % 3 == 0 ? 0 : static_cast<std::uint8_t>(1u << i % 8);
                 putPixel(&source[i * pixfold_layout_pixel_size(layout)], layout, rgb[i * 3],
                          rgb[i * 3 + 1], rgb[i * 3 + 2], opacity[i]);
             }
