@@ -156,7 +156,8 @@ TEST_P(ApiLayoutOnPath, EveryColourInEachLayoutGivesTheToolsRecords) {
 }
 
 // Every short run, in each layout and format: the vector steps, the padded
-// tail and its copy back, nothing written past the records.
+// tail and its copy back, nothing written past the records. Alpha is 0 on
+// every third pixel, else one bit of it set, each bit in turn: only 0 keys.
 TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
     std::vector<std::uint8_t> rgb(std::size_t{80} * 3);
     for (std::size_t i = 0; i < rgb.size(); ++i) {
@@ -170,7 +171,7 @@ TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
             std::vector<std::uint8_t> source(std::size_t{80} * 4);
             std::vector<std::uint8_t> opacity(80);
             for (std::size_t i = 0; i < 80; ++i) {
-                opacity[i] = i % 3 == 0 ? 0 : 255;
+                opacity[i] = i % 3 == 0 ? 0 : static_cast<std::uint8_t>(1u << i % 8);
                 putPixel(&source[i * pixfold_layout_pixel_size(layout)], layout, rgb[i * 3],
                          rgb[i * 3 + 1], rgb[i * 3 + 2], opacity[i]);
             }
@@ -208,8 +209,9 @@ TEST_P(ApiLayoutOnPath, EveryShortRowGivesTheToolsRecordsAndNoMore) {
 // One call's arguments, each case changing one, with the error it must give;
 // the output buffers must stay as they were.
 struct EncodeCall {
-    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(64, 9);
-    std::size_t stride = 32; // 8 x 2 pixels of RGBA32
+    // 8 x 2 pixels of RGBA32 in the first 64 bytes, room for records after them.
+    std::vector<std::uint8_t> source = std::vector<std::uint8_t>(128, 9);
+    std::size_t stride = 32;
     std::size_t sourceSize = 64;
     pixfold_layout layout = PIXFOLD_LAYOUT_RGBA32;
     std::vector<std::uint8_t> records = std::vector<std::uint8_t>(64, 0xEE);
@@ -224,7 +226,7 @@ struct EncodeCall {
     bool nullRecords = false;
     bool nullAlpha = false;
     bool nullSettings = false;
-    bool recordsOverSource = false;
+    int recordsInSource = -1; // records from this byte of source's vector on, if not -1
 
     // 4 x 2 pixels of RGBA64 below a maximum value, in the same 64 bytes.
     void wide(std::int32_t maximum) {
@@ -239,7 +241,8 @@ struct EncodeCall {
     }
 
     pixfold_error run() {
-        std::uint8_t* recordsAt = recordsOverSource ? source.data() + 60 : records.data();
+        std::uint8_t* recordsAt =
+            recordsInSource >= 0 ? source.data() + recordsInSource : records.data();
         return pixfold_encode(nullSource ? nullptr : source.data(), stride, sourceSize, layout,
                               nullRecords ? nullptr : recordsAt, recordsSize,
                               nullAlpha ? nullptr : alpha.data(), alphaSize, width, height,
@@ -304,8 +307,10 @@ TEST(Api, EncodeRefusesBadArgumentsBeforeWriting) {
          PIXFOLD_ERROR_SETTINGS_SIZE},
         {"settings a byte short", [](EncodeCall& c) { --c.settings.size; },
          PIXFOLD_ERROR_SETTINGS_SIZE},
-        {"records over the source", [](EncodeCall& c) { c.recordsOverSource = true; },
+        {"records over the source", [](EncodeCall& c) { c.recordsInSource = 60; },
          PIXFOLD_ERROR_OVERLAP},
+        {"records right after the source", [](EncodeCall& c) { c.recordsInSource = 64; },
+         PIXFOLD_OK},
         {"maximum 65535 for 8-bit samples", [](EncodeCall& c) { c.maxValue = 65535; },
          PIXFOLD_ERROR_MAX_VALUE},
         {"RGBA64, maximum 65535", [](EncodeCall& c) { c.wide(65535); }, PIXFOLD_OK},

@@ -15,7 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -213,6 +215,22 @@ TEST_F(Placement, AChainOfLinksLongerThanPathMaxIsFollowed) {
     EXPECT_EQ(run.status, 0) << run.standardError;
     EXPECT_EQ(readFile(target).size(), 8u * 8 * 4);
     EXPECT_TRUE(std::filesystem::is_symlink(folder.path("l0")));
+}
+
+// Item: a path through 40 links, the kernel's limit, is followed; one more is
+// refused as the kernel refuses it.
+TEST_F(Placement, FortyLinksAreFollowedAndNoMore) {
+    for (int i = 0; i <= 40; ++i) {
+        std::filesystem::create_symlink("m" + std::to_string(i + 1),
+                                        folder.path("m" + std::to_string(i)));
+    }
+    writeFile(folder.path("m41"), bytesOf("old"));
+    const ToolRun forty = runTool({input, folder.path("m1")});
+    EXPECT_EQ(forty.status, 0) << forty.standardError;
+    EXPECT_EQ(readFile(folder.path("m41")).size(), 8u * 8 * 4);
+    const ToolRun more = runTool({input, folder.path("m0")});
+    EXPECT_EQ(more.standardError,
+              "Can't open output file '" + folder.path("m0") + "': " + std::strerror(ELOOP) + "\n");
 }
 
 // Item: a socket is two ways; the same one as standard input and output is

@@ -492,6 +492,8 @@ INSTANTIATE_TEST_SUITE_P(
         RasterCase{"PlainAboveMaximum", "P3 2 1 255\n1 2 3 4 256 6\n", 1, Status::sampleExceedsMax},
         RasterCase{"PlainHugeSample", "P2 2 1 255\n1 99999999999999999999\n", 1,
                    Status::sampleExceedsMax},
+        RasterCase{"PlainOneAbove16Bit", "P2 2 1 65535\n65535 65536\n", 1,
+                   Status::sampleExceedsMax},
         RasterCase{"PlainNotANumber", "P2 2 1 255\n1 x\n", 1, Status::wrongInputFormat},
         RasterCase{"PlainNumberRunsIntoText", "P2 2 1 255\n1 2x\n", 1, Status::wrongInputFormat},
         RasterCase{"PlainNegative", "P3 1 1 255\n1 -2 3\n", 0, Status::wrongInputFormat},

@@ -247,7 +247,8 @@ TEST_F(Shell, OutputsAreOpenedBeforeAnyPixelAndMessagesStayOnOneLine) {
         {"c\x9b"
          "31m\x80",
          "c\\x9b31m\\x80"},
-        {"\xc4\x81\xe2\x80\x9c\xc2\xa0", "\xc4\x81\xe2\x80\x9c\xc2\xa0"}};
+        {"\xc4\x81\xe2\x80\x9c\xc2\xa0\xf0\x9f\x98\x80",
+         "\xc4\x81\xe2\x80\x9c\xc2\xa0\xf0\x9f\x98\x80"}};
     for (const auto& [name, shown] : names) {
         const ToolRun run = runTool({name, output});
         EXPECT_EQ(run.standardError,

@@ -50,14 +50,14 @@ bool canRunAsOtherUser() {
 TEST_F(WholeOutputs, ReplacedOutputKeepsItsModeAndItsLink) {
     const std::string target = folder.path("target.yuv");
     writeFile(target, bytesOf("old"));
-    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    ASSERT_EQ(chmod(target.c_str(), 04640), 0); // the set-user-ID bit too
     std::filesystem::create_symlink("target.yuv", output);
     ASSERT_EQ(runTool({input, output}).status, 0);
     EXPECT_TRUE(std::filesystem::is_symlink(output));
     EXPECT_EQ(readFile(target), readFile(expectedE888()));
     struct stat status {};
     ASSERT_EQ(stat(target.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(status.st_mode & 07777, 04640u);
 }
 
 TEST_F(WholeOutputs, KilledMidRasterLeavesTheOldOutputAndNoTemporaryFile) {
