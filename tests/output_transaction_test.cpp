@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,25 @@ TEST_P(PairRun, EveryInjectedFailureOrSignalLeavesBothOutputsNewOrBothOld) {
         }
     }
     EXPECT_GT(failedRuns, 0); // the injections reached the tool
+    // Every close from the creation of the first temporary file on fails,
+    // the temporary files' own among them: a file whose close reported an
+    // error is never put in place. (The loader's closes come first: counted.)
+    const std::string trace = folder.path("closes.trace");
+    run({"strace", "-o", trace, "-e", "trace=openat,close"});
+    std::ifstream traced(trace);
+    int closes = 0;
+    for (std::string line; std::getline(traced, line);) {
+        if (line.find(".pixfold-") != std::string::npos &&
+            line.find("O_CREAT") != std::string::npos) {
+            const Outcome outcome =
+                run({"strace", "-o", "/dev/null", "-e",
+                     "inject=close:error=EIO:when=" + std::to_string(closes + 1) + "+"});
+            EXPECT_EQ(outcome.status, 1) << outcome.error;
+            EXPECT_TRUE(same(outcome, before, false)) << outcome.error;
+            break;
+        }
+        closes += line.rfind("close(", 0) == 0 ? 1 : 0;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, PairRun, testing::ValuesIn(pairs),
