@@ -617,11 +617,14 @@ TEST_F(PngFiles, APipeIsReadNoFurtherThanIend) {
     writeFile(folder.path("in.png"), png);
     ProcessSetup host;
     host.useEmulator = false;
-    const ProcessRun shell =
-        runProcess("sh",
-                   {"-c", "(cat \"$1\"; sleep 0.2; printf REST) | { \"$2\" - \"$3\"; cat; }", "sh",
-                    folder.path("in.png"), PIXFOLD_EXECUTABLE, output},
-                   host);
+    std::vector<std::string> words = {
+        "-c",
+        "in=$1 out=$2; shift 2; (cat \"$in\"; sleep 0.2; printf REST) "
+        "| { \"$@\" - \"$out\"; cat; }",
+        "sh", folder.path("in.png"), output};
+    const std::vector<std::string> tool = targetCommand(PIXFOLD_EXECUTABLE);
+    words.insert(words.end(), tool.begin(), tool.end());
+    const ProcessRun shell = runProcess("sh", words, host);
     EXPECT_EQ(shell.standardOutput, "REST");
 }
 

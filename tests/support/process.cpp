@@ -161,6 +161,12 @@ void finishHelper(const StartedProcess& helper) {
     finishProcess(helper);
 }
 
+std::vector<std::string> targetCommand(const std::string& program) {
+    std::vector<std::string> words = emulatorWords();
+    words.push_back(program);
+    return words;
+}
+
 bool onPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     const std::string folders = path == nullptr ? "/usr/bin:/bin" : path;

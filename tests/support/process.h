@@ -54,6 +54,10 @@ ProcessRun finishProcess(const StartedProcess& started);
 StartedProcess startHelper(const std::string& shellCommand, const std::vector<std::string>& words);
 void finishHelper(const StartedProcess& helper);
 
+// The words that start a program of the target from a shell of the build host:
+// the emulator's, if any, then the program.
+std::vector<std::string> targetCommand(const std::string& program);
+
 // Whether a program is on PATH.
 bool onPath(const std::string& program);
 
