@@ -111,16 +111,23 @@ TEST_F(Shell, DashIsTheStandardStreams) {
     EXPECT_EQ(run.standardOutput.size(), 64u);
     run = runTool({"-f", "e888Alpha", input, "-"});
     EXPECT_EQ(run.standardError, "Output file and standard output are the same file\n");
-    // "--" ends the options: an input whose name begins with "-".
+}
+
+// "--" ends the options: an input whose name begins with "-".
+TEST_F(Shell, DoubleDashEndsTheOptions) {
+    const std::string reference = expectedE888();
     const std::string dashed = folder.path("-frame.ppm");
     writeFile(dashed, readFile(input));
     ProcessSetup here;
     here.workingDirectory = folder.path("");
     EXPECT_EQ(runTool({"--", "-frame.ppm", "out.yuv"}, here).status, 0);
     EXPECT_EQ(readFile(output), readFile(reference));
+}
 
-    // A standard output redirected to a file (>>) gets the records at its own
-    // position, whole, and nothing from a failed run; "-" and /dev/stdout alike.
+// A standard output redirected to a file (>>) gets the records at its own
+// position, whole, and nothing from a failed run; "-" and /dev/stdout alike.
+TEST_F(Shell, StandardOutputForAppendingGetsWholeRecordsOrNothing) {
+    const std::string reference = expectedE888();
     const std::string appended = folder.path("appended.yuv");
     Bytes broken = squareImage(4);
     broken.resize(broken.size() - 1);
@@ -135,7 +142,10 @@ TEST_F(Shell, DashIsTheStandardStreams) {
         close(toAppended.standardOutputDescriptor);
         EXPECT_EQ(readFile(appended), concatenate({bytesOf("prefix"), readFile(reference)}));
     }
-    // Without -s a pipe is read no further than the first image.
+}
+
+// Without -s a pipe is read no further than the first image.
+TEST_F(Shell, APipeIsReadNoFurtherThanTheFirstImage) {
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
     const Bytes twice = concatenate({readFile(input), readFile(input)});
@@ -148,15 +158,19 @@ TEST_F(Shell, DashIsTheStandardStreams) {
     EXPECT_EQ(read(pipeEnds[0], left.data(), left.size()),
               static_cast<ssize_t>(readFile(input).size()));
     close(pipeEnds[0]);
+}
 
-    // pixunfold: records from standard input, the picture to standard output.
+// pixunfold: records from standard input, the picture to standard output.
+TEST_F(Shell, UnfoldDashIsTheStandardStreams) {
+    const std::string reference = expectedE888();
     ProcessSetup records;
     records.standardInput = reference;
     const ToolRun back = runUnfold({"4", "4", "-", "-"}, records);
     EXPECT_EQ(back.status, 0);
     EXPECT_EQ(std::string(back.standardOutput.begin(), back.standardOutput.begin() + 11),
               "P6\n4 4\n255\n");
-    run = runUnfold({"-f", "e888Alpha", "-a", "-", "-k", "k.pgm", "4", "4", "-", "p.ppm"}, records);
+    ToolRun run =
+        runUnfold({"-f", "e888Alpha", "-a", "-", "-k", "k.pgm", "4", "4", "-", "p.ppm"}, records);
     EXPECT_EQ(run.status, 1);
     run = runUnfold({"-f", "e655Z", "-k", "-", "4", "4", reference, "-"});
     EXPECT_EQ(run.standardError, "Output files are the same file\n");

@@ -204,8 +204,8 @@ TEST_F(WholeOutputs, StandardOutputFilesAreCutBackAfterAFailedRun) {
     }
 }
 
-TEST_F(WholeOutputs, FilesThatCantBeRenamedOverAreCopiedInWhole) {
-    // A bind-mounted file, as a container volume is: the alpha file of a pair.
+// A bind-mounted file, as a container volume is: the alpha file of a pair.
+TEST_F(WholeOutputs, BindMountedFilesAreCopiedInWhole) {
     const std::string records = folder.path("records.yuv");
     const std::string alpha = folder.path("volume.alpha");
     const std::string source = folder.path("source.alpha");
@@ -227,12 +227,16 @@ TEST_F(WholeOutputs, FilesThatCantBeRenamedOverAreCopiedInWhole) {
     EXPECT_EQ(readFile(alpha).size(), 64u);
     unmount(alpha);
     EXPECT_EQ(readFile(source).size(), 64u); // written through the mount, in place
+}
 
+// Another user's file in a sticky folder that this user may write but not
+// rename over; and this user's file in a folder only root may change.
+TEST_F(WholeOutputs, FilesThisUserCantRenameOverAreCopiedInWhole) {
     if (!canRunAsOtherUser()) {
-        return;
+        GTEST_SKIP() << "another user needs root and setpriv";
     }
-    // Another user's file in a sticky folder that this user may write but not
-    // rename over; and this user's file in a folder only root may change.
+    const std::string broken = folder.path("trunc.ppm");
+    writeFile(broken, truncatedImage());
     const std::string sticky = folder.path("sticky");
     const std::string locked = folder.path("locked");
     for (const std::string& place : {sticky, locked}) {
