@@ -450,6 +450,11 @@ INSTANTIATE_TEST_SUITE_P(
         EquivalentCase{"Grey", "P5 10 8 15\n" + rasterOf(greyPixels, 1), greyP6, {}},
         EquivalentCase{"PlainGrey", plainOf(greyPixels, "P2 10 8 15\n", true), greyP6, {}},
         EquivalentCase{"PlainColour", plainOf(colourPixels, "P3\n10 8\n15\n", false), colourP6, {}},
+        // A comment may follow a sample with no space between them.
+        EquivalentCase{"PlainCommentsAgainstSamples",
+                       "P2 3 1 15\n1#a\n2 3#b",
+                       p6Of(3, 1, 15, "\1\1\1\2\2\2\3\3\3"),
+                       {}},
         EquivalentCase{"PamRgb", pamOf(colourPixels, "RGB", 3), colourP6, {}},
         EquivalentCase{"PamRgbAlpha", pamOf(colourPixels, "RGB_ALPHA", 4), colourP6, alphas},
         EquivalentCase{"PamUntypedFour", pamOf(colourPixels, "", 4), colourP6, alphas},
