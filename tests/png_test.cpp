@@ -256,6 +256,7 @@ TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
         {"cut-between-idats", "it ends before its IEND chunk"},
         {"cut-in-last-idat", "it ends before its IEND chunk"},
         {"no-iend", "it ends before its IEND chunk"},
+        {"cut-in-iend-crc", "it ends before its IEND chunk"},
         {"palette-index", "a pixel's palette index is past the palette's end"},
     };
     const std::string damaged = "is damaged: ";
