@@ -79,12 +79,14 @@ void hostRun(const std::vector<std::string>& words) {
     runProcess(words[0], std::vector<std::string>(words.begin() + 1, words.end()), host);
 }
 
-// What a run left: each output's bytes and mode, and the folders' names.
+// What a run left: each output's bytes and mode, the folders' names, and
+// where standard output's descriptor, shared with the caller, stands.
 struct Outcome {
     int status = -1;
     std::string error;
     Bytes first, second;
     unsigned firstMode = 0, secondMode = 0;
+    long long position = 0;
     std::vector<std::string> names;
 };
 
@@ -167,8 +169,10 @@ class PairRun : public testing::TestWithParam<Pair> {
             arguments.insert(arguments.end(), {records, firstArgument});
             ran = runProcess(PIXFOLD_EXECUTABLE, arguments, setup);
         }
+        const off_t position = lseek(setup.standardOutputDescriptor, 0, SEEK_CUR);
         close(setup.standardOutputDescriptor);
         Outcome outcome = observe();
+        outcome.position = position;
         outcome.status = ran.status;
         outcome.error = ran.standardError;
         for (const Place place : {pair.first, pair.second}) {
@@ -234,7 +238,8 @@ TEST_P(PairRun, EveryInjectedFailureOrSignalLeavesBothOutputsNewOrBothOld) {
         }
         return outcome.first == expected.first && outcome.second == expected.second &&
                outcome.firstMode == expected.firstMode &&
-               outcome.secondMode == expected.secondMode && names == expected.names;
+               outcome.secondMode == expected.secondMode && names == expected.names &&
+               outcome.position == expected.position;
     };
     const char* const calls[] = {"openat",   "fchmod",    "fchown",   "linkat",
                                  "flock",    "fallocate", "pread64",  "pwrite64",

@@ -256,6 +256,7 @@ TEST_F(PngFiles, DamagedPngsFailWithOneLineAndLeaveTheOutputs) {
         {"cut-between-idats", "it ends before its IEND chunk"},
         {"cut-in-last-idat", "it ends before its IEND chunk"},
         {"no-iend", "it ends before its IEND chunk"},
+        {"cut-in-iend-crc", "it ends before its IEND chunk"},
         {"palette-index", "a pixel's palette index is past the palette's end"},
     };
     const std::string damaged = "is damaged: ";
@@ -576,8 +577,9 @@ TEST_F(PngFiles, StreamsOfPngsAndNetpbmImagesAndAnimatedPngs) {
                                           "stream can't be split into equal frames\n");
     EXPECT_EQ(readFile(output), expected);
     // Without -s: the first image of a regular file, and a notice when a
-    // Netpbm image or a PNG follows it.
-    for (const Bytes& second : {images[1], images[0]}) {
+    // Netpbm image (a PAM too) or a PNG follows it.
+    const Bytes pam = bytesOf("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 9\nENDHDR\n\1");
+    for (const Bytes& second : {images[1], pam, images[0]}) {
         writeFile(stream, concatenate({images[0], second}));
         run = runTool({"-f", "e655", stream, output});
         EXPECT_EQ(run.standardError,

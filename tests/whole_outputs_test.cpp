@@ -60,6 +60,17 @@ TEST_F(WholeOutputs, ReplacedOutputKeepsItsModeAndItsLink) {
     EXPECT_EQ(status.st_mode & 07777, 04640u);
 }
 
+// A new output has the mode of any new file: 0666 less the umask.
+TEST_F(WholeOutputs, NewOutputTakesTheModeTheUmaskLeaves) {
+    const mode_t mask = umask(002);
+    const int status = runTool({input, output}).status;
+    umask(mask);
+    ASSERT_EQ(status, 0);
+    struct stat created {};
+    ASSERT_EQ(stat(output.c_str(), &created), 0);
+    EXPECT_EQ(created.st_mode & 07777, 0664u);
+}
+
 TEST_F(WholeOutputs, KilledMidRasterLeavesTheOldOutputAndNoTemporaryFile) {
     const std::string fifo = folder.path("slow.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

@@ -160,12 +160,13 @@ TEST_P(WideSamplesOnPath, OtherSamplesAndMaximumsGiveTheFormulasCodesAndKeys) {
         bool keyed;               // whether it is the key colour's
     };
     // At 1000 the component 51 is the sample 200; 1 is no sample at all (not
-    // 3 nor 4); without -m the sample 256 is no key either. At 33555, where
-    // sums pass 2^25, 17 is the sample 2237.
+    // 3 nor 4, and as blue not 0); without -m the sample 256 is no key either.
+    // At 33555, where sums pass 2^25, 17 is the sample 2237.
     const Case cases[] = {{65535, true, 0x12FF00, {0x1212, 0xFFFF, 0}, true},
                           {1000, true, 0x3300FF, {200, 0, 1000}, true},
                           {1000, true, 0x0100FF, {3, 0, 1000}, false},
                           {1000, true, 0x0100FF, {4, 0, 1000}, false},
+                          {1000, true, 0x000001, {0, 0, 0}, false},
                           {256, true, 0xFF0000, {256, 0, 0}, true},
                           {300, false, 0, {256, 256, 256}, false},
                           {4095, true, 0x000000, {0, 0, 0}, true},

@@ -249,6 +249,7 @@ std::vector<DamagedPng> damagedPngs() {
         {"cut-between-idats", cut(firstIdat + 8 + 400 + 4)},
         {"cut-in-last-idat", cut(iend - 10)},
         {"no-iend", cut(iend)},
+        {"cut-in-iend-crc", cut(good.size() - 2)},
         {"second-plte", makePng(secondPalette)},
         {"palette-index", makePng(badIndex)},
         {"huge-header", concatenate({cut(8),
