@@ -619,11 +619,9 @@ TEST_F(PngFiles, APipeIsReadNoFurtherThanIend) {
     writeFile(folder.path("in.png"), png);
     ProcessSetup host;
     host.useEmulator = false;
-    std::vector<std::string> words = {
-        "-c",
-        "in=$1 out=$2; shift 2; (cat \"$in\"; sleep 0.2; printf REST) "
-        "| { \"$@\" - \"$out\"; cat; }",
-        "sh", folder.path("in.png"), output};
+    const std::string script = "in=$1 out=$2; shift 2; (cat \"$in\"; sleep 0.2; printf REST) "
+                               "| { \"$@\" - \"$out\"; cat; }";
+    std::vector<std::string> words = {"-c", script, "sh", folder.path("in.png"), output};
     const std::vector<std::string> tool = targetCommand(PIXFOLD_EXECUTABLE);
     words.insert(words.end(), tool.begin(), tool.end());
     const ProcessRun shell = runProcess("sh", words, host);
