@@ -127,6 +127,9 @@ TEST(UnfoldOptionScan, StrictOptionsThenFourArguments) {
     EXPECT_EQ(parseUnfold({"-k", "m", "4", "2", "r", "p"}).result.code, ErrorCode::noKeyPlane);
     EXPECT_EQ(parseUnfold({"-f", "e888Alpha", "-k", "m", "4", "2", "r", "p"}).result.code,
               ErrorCode::alphaFileRequired);
+    // The alpha stream may come from standard input when the records don't.
+    EXPECT_TRUE(succeeded(
+        parseUnfold({"-f", "e888Alpha", "-a", "-", "-k", "m", "4", "2", "r", "p"}).result));
 }
 
 } // namespace
