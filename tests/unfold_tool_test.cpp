@@ -88,6 +88,8 @@ TEST_F(Unfold, KeyPlaneOfE888AlphaComesFromTheAlphaStream) {
 
 TEST_F(Unfold, FailuresAreReportedAndNothingIsWritten) {
     ASSERT_EQ(runTool({"-f", "e655Z", input, records}).status, 0);
+    const std::string empty = folder.path("empty.bin");
+    writeFile(empty, Bytes{});
     struct Case {
         std::vector<std::string> arguments;
         std::string message;
@@ -105,6 +107,11 @@ TEST_F(Unfold, FailuresAreReportedAndNothingIsWritten) {
          "Record file '" + records +
              "' does not hold a whole number of width x height frames: 32 bytes, frames of "
              "24\n"},
+        // Measured before the picture is opened.
+        {{"-s", "-f", "e655Z", "4", "2", empty, folder.path("no/such/back.ppm")},
+         "Record file '" + empty +
+             "' does not hold a whole number of width x height frames: 0 bytes, frames of "
+             "32\n"},
         {{"-f", "e655Z", "0", "2", records, picture},
          "Invalid width or height '0': a positive decimal number is needed\n"},
         {{"-f", "e655Z", "4", "2x", records, picture},
