@@ -253,7 +253,7 @@ TEST_F(Shell, OutputsAreOpenedBeforeAnyPixelAndMessagesStayOnOneLine) {
     // C0 and C1 controls, as UTF-8 and as lone bytes, can't steer the terminal;
     // other characters, whose bytes may lie in the same range, are left alone.
     const std::pair<std::string, std::string> names[] = {
-        {"no\nsuch\x1b.ppm", "no\\nsuch\\x1b.ppm"},
+        {"no\nsuch\r\x1b.ppm", "no\\nsuch\\r\\x1b.ppm"},
         {"a\xc2\x85"
          "b\xc2\x9b"
          "31m",
