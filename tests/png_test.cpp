@@ -718,9 +718,12 @@ TEST_F(PngFiles, UnfoldWritesPngsWhereThePathSaysSo) {
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, folder.path("full.png")}).standardError,
               "Can't write output file '" + folder.path("full.png") +
                   "': No space left on device\n");
-    // "-" stays PPM; a failed run leaves no PNG.
+    // "-" stays PPM, and so does a name ending in "png" without the dot; a
+    // failed run leaves no PNG.
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, "-"}).standardOutput,
               readFile(folder.path("back.ppm")));
+    EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "9", records, folder.path("backpng")}).status, 0);
+    EXPECT_EQ(readFile(folder.path("backpng")), readFile(folder.path("back.ppm")));
     EXPECT_EQ(runUnfold({"-f", "e655Z", "70", "8", records, folder.path("short.png")}).status, 1);
     EXPECT_FALSE(std::filesystem::exists(folder.path("short.png")));
 }
