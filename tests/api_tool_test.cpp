@@ -131,6 +131,10 @@ TEST(ApiBesideTools, ForcedPathSteersPixfoldAndPixunfold) {
                 << pathName(path);
         }
     }
+    // Set but empty, it forces nothing.
+    const ScopedVariable empty("PIXFOLD_FORCE_PATH", "");
+    EXPECT_EQ(runTool({"-f", "e655Z", folder.path("in.ppm"), folder.path("unforced")}).status, 0);
+    EXPECT_EQ(readFile(folder.path("unforced")), readFile(folder.path("fastest")));
 }
 
 // Set in the environment of this test program started anew: the API test
