@@ -253,6 +253,12 @@ struct EstimateProof {
 
 enum Rounding { fused, unfused };
 
+#ifdef __MINGW32__
+constexpr bool fmafFromMinGw = true;
+#else
+constexpr bool fmafFromMinGw = false;
+#endif
+
 // Every stride-th sum of luma's or a difference's at one maximum.
 void proveEstimate(std::int32_t maxValue, bool difference, std::int32_t stride,
                    EstimateProof (&proofs)[2]) {
@@ -279,7 +285,12 @@ void proveEstimate(std::int32_t maxValue, bool difference, std::int32_t stride,
             estimates[unfused][i] = estimateCode(value, scale, bias);
         }
         const std::int32_t middle = count / 2;
-        if (estimateCodeFused(first + middle * stride, scale, bias) != estimates[fused][middle]) {
+        // MinGW-w64's fmaf is not correctly rounded (under wine, 128 of these
+        // checks differ at the 8-bit maximums where glibc's agree on all), so
+        // the cross-check needs another C library's; the hardware's fused
+        // multiply-add is not in question.
+        if (!fmafFromMinGw &&
+            estimateCodeFused(first + middle * stride, scale, bias) != estimates[fused][middle]) {
             ++proofs[fused].fmaMismatches;
         }
         for (const Rounding rounding : {fused, unfused}) {
