@@ -126,11 +126,7 @@ TEST_F(PngFiles, EveryColourTypeDepthAndTransparencyGivesTheRecordsOfPngtopamsPa
                         if (transparent) {
                             picture.transparency = transparencyOf(picture);
                         }
-                        std::string name = "t" + std::to_string(type.colourType);
-                        name += "-d" + std::to_string(depth);
-                        name += transparent ? "-trns" : "";
-                        name += interlaced ? "-adam7" : "";
-                        name += "-" + std::to_string(width);
+                        const std::string name = pngCaseName(picture);
                         writeFile(folder.path(name + ".png"), makePng(picture, 1000));
                         std::string command = "pngtopam -alphapam " + name;
                         command += ".png > " + name + ".pam";

@@ -261,4 +261,12 @@ std::vector<DamagedPng> damagedPngs() {
     };
 }
 
+std::string pngCaseName(const PngPicture& picture) {
+    std::string name = "t" + std::to_string(picture.colourType);
+    name += "-d" + std::to_string(picture.bitDepth);
+    name += picture.transparency.empty() ? "" : "-trns";
+    name += picture.interlaced ? "-adam7" : "";
+    return name + "-" + std::to_string(picture.width);
+}
+
 } // namespace pixfold::testing_support

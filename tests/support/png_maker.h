@@ -50,6 +50,10 @@ PngPicture randomPicture(int colourType, int depth, int width, int height, std::
 // as the key, or alphas for the first palette entries (0 for the first).
 Bytes transparencyOf(const PngPicture& picture);
 
+// A test PNG's file name, without ".png": t<colour type>-d<depth>, then
+// -trns, -adam7 and -<width>.
+std::string pngCaseName(const PngPicture& picture);
+
 // A PNG damaged in one way, named for it.
 struct DamagedPng {
     std::string name;

@@ -43,11 +43,7 @@ void writeGood(const std::string& folder) {
                         if (transparent) {
                             picture.transparency = transparencyOf(picture);
                         }
-                        std::string name = "t" + std::to_string(type.colourType);
-                        name += "-d" + std::to_string(depth);
-                        name += transparent ? "-trns" : "";
-                        name += interlaced ? "-adam7" : "";
-                        name += "-" + std::to_string(width);
+                        const std::string name = pngCaseName(picture);
                         writeFile(folder + "/" + name + ".png", makePng(picture, 100));
                     }
                 }
