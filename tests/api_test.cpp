@@ -600,8 +600,14 @@ TEST_P(ApiDecodeOnPath, EachLayoutHoldsTheSamplesAndKeyPlane) {
         const bool keyed = isKeyedFormat(format);
         const std::uint8_t* keys =
             format == OutputFormat::e888Alpha ? alpha.data() : records.data();
-        for (const bool matchGiven : {false, true}) {
-            KeyPlaneTest test{!matchGiven, 0x00000000u};
+        // Without -1 the wanted value plays no part, even when it is not 0.
+        const std::uint32_t keyOfPixelOne = std::uint32_t{keys[4]} << 24 |
+                                            std::uint32_t{keys[5]} << 16 |
+                                            std::uint32_t{keys[6]} << 8 | keys[7];
+        for (const auto& [matchGiven, wanted] :
+             {std::pair{false, 0u}, std::pair{false, 0x2Au}, std::pair{true, 0u},
+              std::pair{true, keyOfPixelOne}}) {
+            KeyPlaneTest test{!matchGiven, wanted};
             std::vector<std::uint8_t> rgb(pixels * 3);
             std::vector<std::uint8_t> key(pixels, 255);
             decodeRecords(records.data(), pixels, makeDecodePlan(format, Path::portable),
@@ -624,8 +630,9 @@ TEST_P(ApiDecodeOnPath, EachLayoutHoldsTheSamplesAndKeyPlane) {
                         pixel[blueByte(layout)] != rgb[i * 3 + 2] ||
                         (hasAlpha(layout) && pixel[alphaByte(layout)] != key[i]));
                 }
-                EXPECT_EQ(wrong, 0u) << formatName(format) << ", layout "
-                                     << static_cast<int>(layout) << (matchGiven ? ", -1 0" : "");
+                EXPECT_EQ(wrong, 0u)
+                    << formatName(format) << ", layout " << static_cast<int>(layout)
+                    << (matchGiven ? ", -1 " : ", wanted ") << wanted;
             }
         }
     }

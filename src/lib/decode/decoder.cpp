@@ -158,7 +158,9 @@ struct StoredKeyTest {
 StoredKeyTest storedKeyTest(OutputFormat format, const KeyPlaneTest& test) {
     // e655Z keeps the key value's low 16 bits, after the 6-5-5 value.
     const std::uint32_t kept = asStored(format == OutputFormat::e655Z ? 0xFFFFu : 0xFFFFFFFFu);
-    return {kept, asStored(test.wanted) & kept, test.anyNonZero};
+    // With anyNonZero the loops look for 0 and flip the answer: a wanted value
+    // left over from the caller must not take part.
+    return {kept, test.anyNonZero ? 0 : asStored(test.wanted) & kept, test.anyNonZero};
 }
 
 std::uint32_t loadStored32(const std::uint8_t* bytes) {
