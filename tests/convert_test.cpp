@@ -212,6 +212,26 @@ TEST_P(ConversionOnPath, EveryShortRunStaysInItsBuffers) {
     }
 }
 
+// A pixel the formula settles (a rounding tie) is keyed by all three samples,
+// on every path and in every lane.
+TEST_P(ConversionOnPath, PixelsTheFormulaSettlesAreKeyedByAllThreeSamples) {
+    constexpr std::size_t pixels = 40;
+    std::vector<std::uint8_t> samples;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        samples.insert(samples.end(), {4, 194, 109});
+    }
+    for (const std::uint32_t key : {0x04C26Du, 0x05C26Du, 0x04C36Du, 0x04C26Cu}) {
+        std::vector<std::uint8_t> records(pixels * 4);
+        encodePixels(samples.data(), pixels,
+                     makeEncodePlan(keyedSettings(OutputFormat::e655Z, key), 255, path()),
+                     records.data(), nullptr);
+        const unsigned want = key == 0x04C26Du ? 0x0A0Du : 0x0D0Au;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            EXPECT_EQ(records[i * 4 + 2] << 8 | records[i * 4 + 3], want) << key << ", " << i;
+        }
+    }
+}
+
 // -t gives the match value to every pixel whose opacity is 0, the last of a
 // run too, whatever the run's length (the pass tests 8 at a time).
 TEST(Transparency, KeysEveryTransparentPixelUpToTheLast) {

@@ -284,6 +284,13 @@ TEST_P(PairRun, EveryInjectedFailureOrSignalLeavesBothOutputsNewOrBothOld) {
         }
     }
     EXPECT_GT(failedRuns, 0); // the injections reached the tool
+    // A call a signal interrupted is made again: the run goes on.
+    for (const char* call : {"fallocate", "pwrite64", "write", "flock"}) {
+        const std::string injection = std::string("inject=") + call + ":error=EINTR:when=1";
+        const Outcome outcome = run({"strace", "-o", "/dev/null", "-e", injection});
+        EXPECT_EQ(outcome.status, 0) << injection << ": " << outcome.error;
+        EXPECT_TRUE(same(outcome, fresh, false)) << injection;
+    }
     // Every close from the creation of the first temporary file on fails,
     // the temporary files' own among them: a file whose close reported an
     // error is never put in place. (The loader's closes come first: counted.)

@@ -551,6 +551,7 @@ TEST_F(PngFiles, StreamsOfPngsAndNetpbmImagesAndAnimatedPngs) {
         makePng(interlaced, 50),
         makePng(animated(randomPicture(0, 2, 4, 4, 4))),
         makePng(randomPicture(3, 1, 5, 1, 5)),
+        makePng(animated(randomPicture(0, 2, 4, 4, 6))), // said once a stream
     };
     Bytes expected;
     for (std::size_t i = 0; i < images.size(); ++i) {
