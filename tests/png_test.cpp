@@ -697,6 +697,9 @@ TEST_F(PngFiles, UnfoldWritesPngsWhereThePathSaysSo) {
     EXPECT_EQ(back.colourType, 2);
     EXPECT_EQ(back.width * back.height, 70u * 9u);
     EXPECT_EQ(back.samples, rasterOf(readFile(folder.path("back.ppm"))));
+    // Stored, not compressed: 630 bytes of keys, most of them 0, and a
+    // filter byte a row.
+    EXPECT_GT(readFile(folder.path("mask.Png")).size(), 70u * 9u + 9u);
     const Decoded mask = decodePng(readFile(folder.path("mask.Png")));
     EXPECT_EQ(mask.colourType, 0);
     EXPECT_EQ(mask.samples, rasterOf(readFile(folder.path("mask.pgm"))));
