@@ -75,9 +75,11 @@ TEST(ApiBesideTools, DecodeGivesPixunfoldsPictureAndKeyPlane) {
         arguments.insert(arguments.end(), {std::to_string(width), std::to_string(height),
                                            folder.path("records"), folder.path("back.ppm")});
         ASSERT_EQ(runUnfold(arguments).status, 0);
-        // e888Alpha's picture rows back to back, its key plane's still padded.
-        const std::size_t rgbStride = width * 3 + (c.format == PIXFOLD_FORMAT_E655Z ? 5 : 0);
-        constexpr std::size_t keyStride = width + 1;
+        // e655Z's picture rows padded and its key plane's back to back; the
+        // other way round for the others.
+        const bool padded = c.format == PIXFOLD_FORMAT_E655Z;
+        const std::size_t rgbStride = width * 3 + (padded ? 5 : 0);
+        const std::size_t keyStride = width + (padded ? 0 : 1);
         Bytes rgb(rgbStride * height);
         Bytes key(keyStride * height);
         ASSERT_EQ(pixfold_decode(records.data(), records.size(), alpha.data(), alpha.size(),
