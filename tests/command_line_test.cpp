@@ -88,6 +88,7 @@ TEST(OptionScan, AnythingButTwoPathsIsAMistakeNamed) {
         ErrorCode code;
     };
     for (const Case& c : {Case{{}, ErrorCode::usage}, Case{{"in.ppm"}, ErrorCode::usage},
+                          Case{{"-t", "in.ppm"}, ErrorCode::missingPaths},
                           Case{{"-f", "e888", "in.ppm"}, ErrorCode::missingPaths},
                           Case{{"-x", "-y", "-m"}, ErrorCode::optionNeedsValue},
                           Case{{"-x", "-y", "-z"}, ErrorCode::missingPaths},
