@@ -500,6 +500,7 @@ TEST(Api, SizesAtTheirEdges) {
         {"alpha 3 x 2", alpha, 3, 2, 24, PIXFOLD_OK},
         {"no alpha", noAlpha, big, big, 0, PIXFOLD_OK},
         {"RGBA64 3 x 2", rgba64, 3, 2, 48, PIXFOLD_OK},
+        {"RGBA64 0 x 3", rgba64, 0, 3, 0, PIXFOLD_OK},
         {"RGBA64 largest: past 64 bits", rgba64, big, big, 0, PIXFOLD_ERROR_TOO_LARGE},
         {"RGBA64 2^31 - 1 x 2^30", rgba64, big, 1 << 30, std::uint64_t{big} << 33, PIXFOLD_OK},
         {"a stride of half of size_t, 2 rows", padded, 1, 2, most / 2 + 3, PIXFOLD_OK},
@@ -662,6 +663,11 @@ TEST(Api, DecodeToRefusesLayoutsItDoesNotWrite) {
     EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE));
     EXPECT_EQ(decode(PIXFOLD_FORMAT_E888, PIXFOLD_LAYOUT_BGRA32, nullptr, out.data()), PIXFOLD_OK);
     EXPECT_EQ(out[3], 255); // no key values: opaque
+    out.assign(64, 0xEE);
+    EXPECT_EQ(pixfold_decode_to(records.data(), 0, nullptr, 0, PIXFOLD_FORMAT_E888, out.data(),
+                                PIXFOLD_LAYOUT_RGBA32, 0, 0, nullptr, 0, 0, 0, 2, 0, 0),
+              PIXFOLD_OK); // no pixels: nothing to do
+    EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE));
 }
 
 } // namespace
