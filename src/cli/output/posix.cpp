@@ -251,7 +251,7 @@ bool reserveSpace(int descriptor, long long offset, long long length, SystemErro
     do {
         result = ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
                              static_cast<off_t>(length));
-    } while (result == 0 && errno == EINTR);
+    } while (result != 0 && errno == EINTR);
     if (result == 0 || errno == EOPNOTSUPP || errno == ENOSYS) {
         return true;
     }
