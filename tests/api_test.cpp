@@ -323,6 +323,15 @@ TEST(Api, EncodeRefusesBadArgumentsBeforeWriting) {
              std::memcpy(&c.source[16 + 3 * 8 + 4], &above, 2);
          },
          PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
+        {"RGB48, the last blue above the maximum",
+         [](EncodeCall& c) {
+             c.wide(1000);
+             c.layout = PIXFOLD_LAYOUT_RGB48;
+             c.settings.key_transparent = 0;
+             const std::uint16_t above = 1001;
+             std::memcpy(&c.source[32 + 3 * 6 + 4], &above, 2);
+         },
+         PIXFOLD_ERROR_SAMPLE_EXCEEDS_MAX},
         {"RGBA64, alpha above the maximum",
          [](EncodeCall& c) {
              c.wide(1000);
